@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in release mode and runs each; every figure is printed next to its baseline.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh build bench
+scripts/build.sh build-bench -DCMAKE_BUILD_TYPE=Release
+for b in build-bench/bench/bench_*; do
+  [ -x "$b" ] || continue
+  echo "== $(basename "$b")"
+  "$b"
+done

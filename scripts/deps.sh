@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a profile needs (build, bench, gui), only those still missing.
+set -euo pipefail
+pkgs=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev nlohmann-json3-dev)
+for profile in "$@"; do
+  case "$profile" in
+    build) ;;
+    bench) pkgs+=(libbenchmark-dev lua5.4) ;;
+    gui)   pkgs+=(qt6-base-dev qt6-base-dev-tools libgl-dev xvfb) ;;
+    *) echo "deps.sh: unknown profile '$profile'" >&2; exit 2 ;;
+  esac
+done
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# The whole suite under ASan+UBSan, then the threaded tests (label "threaded") under TSan.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh build
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DMORVENT_SANITIZE=address -DMORVENT_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$(nproc)" --timeout 900
+scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DMORVENT_SANITIZE=thread -DMORVENT_BENCH=OFF
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" --timeout 900 -L threaded
