@@ -1,0 +1,203 @@
+// Cu.cpp: CCuIoBase, CCuIO, CCuCtrlIO and CBaseCuIO: queues, credits, open, close, read, write.
+#include "Cu.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "Opencuthread.h"
+#include "Zassert.h"
+#include "Zematcore.h"
+
+namespace {
+// Open/close results travel through the in-queue as these two addresses, so that no data frame can
+// ever be taken for a result (and no allocation is needed for them).
+uint8_t g_resultTokens[2];
+
+bool IsResult(void* item) { return item == &g_resultTokens[0] || item == &g_resultTokens[1]; }
+int ResultValue(void* item) { return item == &g_resultTokens[1] ? 1 : 0; }
+
+using Clock = std::chrono::steady_clock;
+
+unsigned MsLeft(Clock::time_point end) {
+  auto now = Clock::now();
+  if (now >= end) return 0;
+  return static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count());
+}
+}  // namespace
+
+// ---- CCuIoBase ----
+
+CCuIoBase::CCuIoBase(CCuDesc* desc) { SetDesc(desc); }
+
+CCuIoBase::~CCuIoBase() {
+  if (m_session) m_session->ForgetChannel(this);
+  DrainQueue();
+}
+
+void CCuIoBase::DrainQueue() {
+  void* item = nullptr;
+  while (m_inQueue.Pop(item))
+    if (!IsResult(item)) delete[] static_cast<uint8_t*>(item);
+}
+
+void CCuIoBase::SetDesc(CCuDesc* desc) {
+  m_desc = desc;
+  if (desc) m_session = desc->GetOwner();
+}
+
+void CCuIoBase::SetSocket(long socket) {
+  m_socket.store(socket);
+  m_open.store(1);
+}
+
+void CCuIoBase::Deliver(uint8_t* item, int length) {
+  (void)length;
+  m_inQueue.Push(item);
+}
+
+void CCuIoBase::DeliverResult(int ok) { m_inQueue.Push(&g_resultTokens[ok ? 1 : 0]); }
+
+void CCuIoBase::ResetSocket() {
+  m_socket.store(Z_NO_SOCKET);
+  m_open.store(0);
+}
+
+void CCuIoBase::SetGranted(int outCount, int outSize, int inCount, int inSize) {
+  m_outCount = outCount;
+  m_outSize = outSize;
+  m_inCount = inCount;
+  m_inSize = inSize;
+}
+
+bool CCuIoBase::SessionConnected() const { return m_session && m_session->IsConnected(); }
+
+unsigned CCuIoBase::ChannelWait() const { return m_session ? m_session->Timings().channelWaitMs : 45000; }
+
+int CCuIoBase::WaitResult(unsigned timeoutMs) {
+  auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    void* item = nullptr;
+    if (m_inQueue.WaitPop(item, MsLeft(end)) != Z_OK) return -1;
+    if (IsResult(item)) return ResultValue(item);
+    delete[] static_cast<uint8_t*>(item);  // data still arriving for the channel
+  }
+}
+
+int CCuIoBase::ReadFrame(void* buffer, int* pLen, unsigned timeoutMs) {
+  auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    void* item = nullptr;
+    int rc = m_inQueue.WaitPop(item, MsLeft(end));
+    if (rc != Z_OK) return rc;
+    if (IsResult(item)) continue;  // a late open/close result: nobody waits for it any more
+    auto* frame = static_cast<uint8_t*>(item);
+    int Len = static_cast<int>(CZematInstr::ReadU16(frame));
+    Z_ASSERT(Len <= *pLen, Z_MODULE_CU);
+    int n = Len < *pLen ? Len : *pLen - 1;
+    std::memcpy(buffer, frame, n);
+    static_cast<uint8_t*>(buffer)[n] = 0;
+    *pLen = Len + 1;
+    delete[] frame;
+    return Z_OK;
+  }
+}
+
+// ---- CCuIO ----
+
+void CCuIO::ResetCredits(int sendCredits) {
+  std::lock_guard<std::mutex> g(m_lock);
+  m_sendCredits = sendCredits;
+  m_readCredits.store(0);
+}
+
+void CCuIO::SetSocket(long socket) {
+  CCuIoBase::SetSocket(socket);
+  std::lock_guard<std::mutex> g(m_lock);
+  m_sendCredits = (m_desc && m_desc->GetInCount() > 0) ? 1 : 0;
+}
+
+int CCuIO::GetSendCredits() const {
+  std::lock_guard<std::mutex> g(m_lock);
+  return m_sendCredits;
+}
+
+int CCuIO::Open() {
+  if (!m_desc || !SessionConnected() || !m_session->OpenCuThread()) return 0;
+  ResetCredits(0);
+  DrainQueue();  // leftovers of an earlier open or close that timed out
+  void* item = nullptr;
+  while (m_creditQueue.Pop(item)) {
+  }
+  if (m_session->OpenCuThread()->RequestOpen(this) != Z_OK) return 0;
+  int result = WaitResult(ChannelWait());
+  return result < 0 ? 0 : result;
+}
+
+int CCuIO::Close() {
+  if (GetSocket() > Z_SOCKET_MAX || !SessionConnected() || !m_session->OpenCuThread()) return 0;
+  if (m_session->OpenCuThread()->RequestClose(this) != Z_OK) return 0;
+  int result = WaitResult(ChannelWait());
+  if (result < 0) return 0;
+  m_session->RemoveOpenCu(this);
+  ResetSocket();
+  return result;
+}
+
+int CCuIO::TakeSendCredit(unsigned waitMs) {
+  {
+    std::lock_guard<std::mutex> g(m_lock);
+    if (m_sendCredits > 0) {
+      --m_sendCredits;
+      return Z_OK;
+    }
+  }
+  void* item = nullptr;
+  int rc = m_creditQueue.WaitPop(item, waitMs);
+  if (rc != Z_OK) return rc;
+  std::lock_guard<std::mutex> g(m_lock);
+  m_sendCredits += static_cast<int>(reinterpret_cast<intptr_t>(item)) - 1;
+  return Z_OK;
+}
+
+int CCuIO::Write(const void* payload, int length) { return WriteWithin(payload, length, ChannelWait()); }
+
+int CCuIO::WriteWithin(const void* payload, int length, unsigned creditWaitMs) {
+  if (!SessionConnected()) return Z_TIMEOUT;
+  long socket = GetSocket();
+  if (socket > Z_SOCKET_MAX) return Z_ERROR;
+  if (payload == nullptr || length <= 0 || length > Z_PAYLOAD_MAX) return Z_ERROR;
+  int rc = TakeSendCredit(creditWaitMs);
+  if (rc != Z_OK) return rc;
+  return m_session->WriteFramed(payload, length, socket) < 0 ? Z_ERROR : Z_OK;
+}
+
+void CCuIO::GrantReadCredits() {
+  if (m_readCredits.load() > Z_READ_CREDIT_LOW) return;
+  if (m_session->SendCreditGrant(GetSocket(), Z_READ_CREDIT_BATCH) >= 0) m_readCredits += Z_READ_CREDIT_BATCH;
+}
+
+int CCuIO::Read(void* buffer, int* length, unsigned timeoutMs) {
+  if (!SessionConnected() || GetSocket() >= Z_NO_SOCKET) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+    return Z_TIMEOUT;
+  }
+  GrantReadCredits();
+  int rc = ReadFrame(buffer, length, timeoutMs);
+  if (rc == Z_OK) --m_readCredits;
+  return rc;
+}
+
+void CCuIO::AddCredit(int count) { m_creditQueue.PushValue(count); }
+
+// ---- CCuCtrlIO, CBaseCuIO ----
+
+void CCuCtrlIO::SetSocket(long socket) {
+  CCuIoBase::SetSocket(socket);
+  ResetCredits(1);
+}
+
+int CBaseCuIO::OpenOn(CCuDesc* desc) {
+  SetDesc(desc);
+  return Open();
+}

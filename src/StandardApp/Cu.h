@@ -1,0 +1,130 @@
+// Cu.h: the CU channel family: CCuIoBase, CCuIO (credit flow control, opened through the open CU),
+// CCuCtrlIO (control CUs), CBaseCuIO, CFirmwareCuIO and CCuIoSlave (behind the "CS" CU).
+// Reads and writes return Z_OK, Z_TIMEOUT (also when not connected), Z_ABANDONED or Z_ERROR;
+// Open and Close return 1 for success and 0 for failure.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "Module.h"
+#include "Tlqueue.h"
+#include "Zematdefs.h"
+
+class CZematInstr;
+
+class CCuIoBase {
+ public:
+  explicit CCuIoBase(CCuDesc* desc = nullptr);
+  // Frees frames still queued and unhooks the channel from the session's lists. A channel must be
+  // destroyed before its session.
+  virtual ~CCuIoBase();
+  CCuIoBase(const CCuIoBase&) = delete;
+  CCuIoBase& operator=(const CCuIoBase&) = delete;
+
+  virtual void SetSocket(long socket);
+  // Takes ownership of a received frame (new uint8_t[]) and queues it.
+  virtual void Deliver(uint8_t* item, int length);
+  virtual int Open() = 0;
+  virtual int Close() = 0;
+  virtual int Write(const void* payload, int length) = 0;
+  // Copies one frame, header first, into buffer (size *length on input, frame length + 1 on output)
+  // and puts a 0 behind it.
+  virtual int Read(void* buffer, int* length, unsigned timeoutMs) = 0;
+  virtual void AddCredit(int count) { (void)count; }
+
+  // Queues an open/close result (1 success, 0 failure); used by the open-CU thread.
+  void DeliverResult(int ok);
+
+  void SetDesc(CCuDesc* desc);
+  CCuDesc* GetDesc() const { return m_desc; }
+  CZematInstr* GetSession() const { return m_session; }
+  long GetSocket() const { return m_socket.load(); }
+  bool IsOpen() const { return m_open.load() != 0; }
+  // Marks the channel closed (socket 65533); used when a close completes.
+  void ResetSocket();
+  void SetGranted(int outCount, int outSize, int inCount, int inSize);
+  int GetGrantedOutCount() const { return m_outCount; }
+  int GetGrantedOutSize() const { return m_outSize; }
+  int GetGrantedInCount() const { return m_inCount; }
+  int GetGrantedInSize() const { return m_inSize; }
+  size_t QueuedItems() const { return m_inQueue.Count(); }
+
+ protected:
+  bool SessionConnected() const;
+  // Frees queued frames and drops stale results (before a new open).
+  void DrainQueue();
+  // Waits for an open/close result, freeing data frames met on the way; -1 on time-out.
+  int WaitResult(unsigned timeoutMs);
+  // Waits for a data frame (results met on the way are dropped) and copies it out.
+  int ReadFrame(void* buffer, int* length, unsigned timeoutMs);
+  unsigned ChannelWait() const;
+
+  std::atomic<int> m_open{0};
+  std::atomic<long> m_socket{Z_NO_SOCKET};
+  CCuDesc* m_desc = nullptr;
+  CZematInstr* m_session = nullptr;
+  TLQueue m_inQueue;
+  int m_outCount = 0, m_outSize = 0, m_inCount = 0, m_inSize = 0;
+};
+
+class CCuIO : public CCuIoBase {
+ public:
+  explicit CCuIO(CCuDesc* desc = nullptr) : CCuIoBase(desc) {}
+  void SetSocket(long socket) override;
+  int Open() override;
+  int Close() override;
+  // Refuses (Z_ERROR) a null payload, a length <= 0 or one above 4496 (what fits one frame), and
+  // reports a failed send as Z_ERROR.
+  int Write(const void* payload, int length) override;
+  // Write with its own bound on the credit wait (the goodbye at disconnect).
+  int WriteWithin(const void* payload, int length, unsigned creditWaitMs);
+  int Read(void* buffer, int* length, unsigned timeoutMs) override;
+  void AddCredit(int count) override;
+
+  int GetSendCredits() const;
+  int GetReadCreditsOutstanding() const { return m_readCredits.load(); }
+  size_t PendingGrants() const { return m_creditQueue.Count(); }
+
+ protected:
+  void ResetCredits(int sendCredits);
+
+ private:
+  int TakeSendCredit(unsigned waitMs);
+  void GrantReadCredits();
+
+  int m_sendCredits = 0;
+  std::atomic<int> m_readCredits{0};
+  TLQueue m_creditQueue;
+  mutable std::mutex m_lock;  // guards m_sendCredits
+};
+
+class CCuCtrlIO : public CCuIO {
+ public:
+  explicit CCuCtrlIO(CCuDesc* desc = nullptr) : CCuIO(desc) {}
+  // Control channels always start with one send credit.
+  void SetSocket(long socket) override;
+};
+
+class CBaseCuIO : public CCuIO {
+ public:
+  explicit CBaseCuIO(CCuDesc* desc = nullptr) : CCuIO(desc) {}
+  int OpenOn(CCuDesc* desc);
+};
+
+class CFirmwareCuIO : public CBaseCuIO {
+ public:
+  explicit CFirmwareCuIO(CCuDesc* desc = nullptr) : CBaseCuIO(desc) {}
+};
+
+class CCuIoSlave : public CCuIoBase {
+ public:
+  explicit CCuIoSlave(CCuDesc* desc = nullptr) : CCuIoBase(desc) {}
+  int Open() override;
+  // Returns 1 when the close request was written (the reply completes it in the background).
+  int Close() override;
+  // Refuses (Z_ERROR) payloads above 4494 bytes: with the socket prefix they must fit one "CS" frame.
+  int Write(const void* payload, int length) override;
+  int Read(void* buffer, int* length, unsigned timeoutMs) override;
+};

@@ -1,0 +1,31 @@
+// Tlqueue.h: TLQueue, the thread-safe queue of pointer-sized items with a "not empty" wait,
+// used for channel in-queues (frames, results) and credit queues.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+
+class TLQueue {
+ public:
+  TLQueue() = default;
+  TLQueue(const TLQueue&) = delete;
+  TLQueue& operator=(const TLQueue&) = delete;
+
+  // Appends and wakes a waiter; returns 1.
+  int Push(void* item);
+  int PushValue(intptr_t value) { return Push(reinterpret_cast<void*>(value)); }
+  // Takes the first item; false (item null) when empty.
+  bool Pop(void*& item);
+  // Waits up to timeoutMs for an item and takes it: 0 taken, 1 time-out (2 abandoned and 3 error
+  // belong to the result scheme but cannot happen here).
+  int WaitPop(void*& item, unsigned timeoutMs);
+  size_t Count() const;
+
+ private:
+  mutable std::mutex m_lock;
+  std::condition_variable m_event;
+  std::deque<void*> m_items;
+};

@@ -1,0 +1,79 @@
+// Zematread.cpp: the reader loop: cut frames, dispatch, count silence, and report a lost connection
+// once (after silence, an invalid length, or a failure of the loop).
+#include "Zematread.h"
+
+#include <chrono>
+#include <exception>
+#include <thread>
+
+#include "Tracer.h"
+#include "Zematcore.h"
+
+TZematRead::TZematRead(CZematInstr* session) : m_session(session) {}
+
+TZematRead::~TZematRead() { Stop(); }
+
+void TZematRead::Execute() {
+  try {
+    while (!Terminated()) {
+      Outcome outcome = ReceiveFrame();
+      if (outcome == Outcome::Terminated) break;
+      if (outcome == Outcome::Frame) {
+        m_silence = 0;
+        continue;
+      }
+      m_silence += 200;
+      if (!m_silenceReported.load() && m_silence >= m_silenceLimit.load()) {
+        m_silenceReported.store(true);
+        Tracer().Trace(1, "TZematRead::Execute", "nothing received for %u ms", m_silence);
+        ReportLoss();
+      }
+    }
+  } catch (const std::exception& e) {
+    Tracer().Trace(1, "TZematRead::Execute", "reader stopped: %s", e.what());
+    if (!m_silenceReported.exchange(true)) ReportLoss();
+  } catch (...) {
+    Tracer().Trace(1, "TZematRead::Execute", "reader stopped by an unknown exception");
+    if (!m_silenceReported.exchange(true)) ReportLoss();
+  }
+}
+
+TZematRead::Outcome TZematRead::ReceiveFrame() {
+  CZematInstr& s = *m_session;
+  auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    if (s.GetStatus() == 1) {
+      // Waiting for the answer to our red card: scan, do not cut frames.
+      if (s.TestRedCardAnswer()) {
+        uint8_t* answer = s.GetMessage();
+        s.HandleRedCardAnswer(answer);
+        delete[] answer;
+        return Outcome::Frame;
+      }
+    } else if (s.TestMsgComplete()) {
+      s.Dispatch(s.GetMessage());
+      return Outcome::Frame;
+    } else if (s.InputBroken()) {
+      // Frames in flight behind the broken length (credit grants among them) are lost for good, so
+      // a resynchronised link could leave a writer waiting for a grant that never comes: report the
+      // loss once and let the owner reconnect. Later input is discarded.
+      s.ResetInput();
+      if (!m_silenceReported.exchange(true)) {
+        Tracer().Trace(1, "TZematRead::ReceiveFrame", "input stream lost its framing");
+        ReportLoss();
+      }
+    }
+    if (Terminated()) return Outcome::Terminated;
+    s.Poll(50);
+    if (s.IsSerial()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(200)) {
+      if (s.GetStatus() == 1 ? s.TestRedCardAnswer() : s.TestMsgComplete()) continue;
+      return Outcome::TimeOut;
+    }
+  }
+}
+
+void TZematRead::ReportLoss() {
+  CZematInstr* session = m_session;
+  SyncCall(session->Dispatcher(), [session] { session->ReportConnectionLost(); }, TerminateFlag());
+}
