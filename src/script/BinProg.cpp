@@ -1,0 +1,273 @@
+// TBinProg: image reader, load-time validation and decoding, and everything around the run loop.
+// The run loop itself is in BinProgRun.cpp, the load-time fusion of common sequences in BinProgFuse.cpp.
+#include "BinProg.h"
+#include "BinProgFast.h"
+
+#include <cstring>
+
+#include "DynaVars.h"
+#include "Registration.h"
+#include "ScriptErrors.h"
+
+namespace {
+class TImageReader {
+public:
+  explicit TImageReader(std::string_view d) : d_(d) {}
+  int32_t Int() {
+    need(4);
+    int32_t v;
+    std::memcpy(&v, d_.data() + p_, 4);
+    p_ += 4;
+    return v;
+  }
+  uint8_t Byte() {
+    need(1);
+    return static_cast<uint8_t>(d_[p_++]);
+  }
+  double Double() {
+    need(8);
+    double v;
+    std::memcpy(&v, d_.data() + p_, 8);
+    p_ += 8;
+    return v;
+  }
+  std::string Text(size_t n) {
+    need(n);
+    std::string s(d_.substr(p_, n));
+    p_ += n;
+    return s;
+  }
+  // A count read from the image, checked against the bytes that remain.
+  size_t Count(size_t minBytesEach) {
+    const int32_t n = Int();
+    if (n < 0 || static_cast<size_t>(n) * minBytesEach > d_.size() - p_) TBinProg::Error("Damaged program image");
+    return static_cast<size_t>(n);
+  }
+
+private:
+  void need(size_t n) {
+    if (d_.size() - p_ < n) TBinProg::Error("Damaged program image");
+  }
+  std::string_view d_;
+  size_t p_ = 0;
+};
+
+// Which fields of an instruction are slot numbers.
+bool aIsSlot(int op) {
+  return (op >= ocAdd && op <= ocNeg) || op == ocJumpFalse || op == ocLoadConst || op == ocInc || op == ocDec ||
+         op == ocCallHost || op == ocSelfFromVar || op == ocCopy || op == ocNewArray;
+}
+bool validOp(int op) {
+  return (op >= ocAdd && op <= ocJumpFalse) || op == ocLoadConst || op == ocStop || op == ocInc || op == ocDec ||
+         (op >= ocCallHost && op <= ocExit && op != 43);
+}
+bool bIsSlot(int op) { return (op >= ocAdd && op <= ocLt && op != ocNot) || op == ocCopy || op == ocStoreElem; }
+}  // namespace
+
+int HalOperandWords(const TProgItem& it) {
+  switch (it.op) {
+    case ocLoadExt:
+    case ocStoreExt:
+    case ocStoreElem: return 1;
+    case ocCallHost:
+      if (it.b < 0 || it.b >= Funs().Count()) return 0;
+      return (Funs().Item(it.b).ParamCount + 2) / 3;
+    default: return 0;
+  }
+}
+
+TBinProg::TBinProg(std::string_view image, const std::vector<int>* variableSlots) {
+  readImage(image);
+  if (variableSlots) {
+    for (int v : *variableSlots) {
+      if (v < 0 || v >= HAL_MAX_SLOTS) continue;
+      if (static_cast<size_t>(v) >= variableSlots_.size()) variableSlots_.resize(static_cast<size_t>(v) + 1, false);
+      variableSlots_[static_cast<size_t>(v)] = true;
+    }
+    variableSlots_.resize(static_cast<size_t>(HAL_MAX_SLOTS), false);
+  }
+  decode();
+}
+
+TBinProg::~TBinProg() = default;
+
+void TBinProg::Error(const std::string& message) { throw ECompilerError(message); }
+
+void TBinProg::readImage(std::string_view image) {
+  TImageReader r(image);
+  const size_t nc = r.Count(2);
+  consts_.reserve(nc);
+  for (size_t i = 0; i < nc; ++i) {
+    switch (r.Byte()) {
+      case 1: consts_.emplace_back(r.Int()); break;
+      case 2: consts_.emplace_back(r.Double()); break;
+      case 3: consts_.emplace_back(r.Text(r.Byte())); break;
+      case 4: consts_.emplace_back(r.Byte() != 0); break;
+      case 5: {
+        const int32_t n = r.Int();
+        if (n < 0) Error("Damaged program image");
+        consts_.emplace_back(r.Text(static_cast<size_t>(n)));
+        break;
+      }
+      default: Error("Unknown reader type");
+    }
+  }
+  const size_t nl = r.Count(4);
+  labels_.resize(nl);
+  for (auto& l : labels_) l = r.Int();
+  const size_t n = r.Count(12);
+  code_.resize(n);
+  for (auto& it : code_) {
+    it.a = r.Int();
+    it.b = r.Int();
+    it.op = r.Int();
+  }
+}
+
+// Checks every operand that the run loop uses unchecked, and sizes the slot array.
+void TBinProg::decode() {
+  const int n = static_cast<int>(code_.size());
+  std::vector<bool> start(static_cast<size_t>(n) + 1, false);
+  int maxSlot = HAL_SLOTS - 1;
+  auto slot = [&](int s) {
+    if (s < 0 || s >= HAL_MAX_SLOTS) Error("Damaged program image");
+    if (s > maxSlot) maxSlot = s;
+  };
+  auto label = [&](int l) {
+    if (l < 0 || l >= static_cast<int>(labels_.size())) Error("Damaged program image");
+  };
+  exec_.assign(static_cast<size_t>(n) + 1, TExec{ocStop, 0, 0, 0, 0, 0, 0});  // runs off the end into a stop
+  for (int i = 0; i < n;) {
+    const TProgItem& it = code_[static_cast<size_t>(i)];
+    start[static_cast<size_t>(i)] = true;
+    TExec& e = exec_[static_cast<size_t>(i)];
+    e = TExec{validOp(it.op) ? it.op : ocInvalid, it.a, it.b, 0, 0, 0, 0};
+    const int words = HalOperandWords(it);
+    if (i + words >= n) Error("Damaged program image");
+    if (aIsSlot(it.op)) slot(it.a);
+    if (bIsSlot(it.op)) slot(it.b);
+    if (it.op == ocJump || it.op == ocCall) label(it.a);
+    if (it.op == ocJumpFalse) label(it.b);
+    if ((it.op == ocLoadConst && (it.b < 0 || it.b >= static_cast<int>(consts_.size()))) ||
+        ((it.op == ocEntry || it.op == ocExit) && (it.a < 0 || it.a >= static_cast<int>(consts_.size()))))
+      Error("Damaged program image");
+    if (it.op == ocLoadExt || it.op == ocStoreExt || it.op == ocStoreElem) {
+      e.c = code_[static_cast<size_t>(i) + 1].a;
+      slot(e.c);
+    }
+    if (it.op == ocNewArray && (it.b < -1 || it.b > (1 << 24))) Error("Damaged program image");
+    if (it.op == ocCallHost) {
+      e.c = words;
+      e.d = Funs().Count() > it.b && it.b >= 0 ? Funs().Item(it.b).ParamCount : 0;
+      for (int k = 0; k < e.d; ++k) {
+        const TProgItem& w = code_[static_cast<size_t>(i + 1 + k / 3)];
+        slot(k % 3 == 0 ? w.op : k % 3 == 1 ? w.a : w.b);
+      }
+    }
+    i += 1 + words;
+  }
+  start[static_cast<size_t>(n)] = true;
+  for (int32_t place : labels_)
+    if (place < 0 || place > n || !start[static_cast<size_t>(place)]) Error("Damaged program image");
+  starts_ = std::move(start);
+  constBase_ = maxSlot + 1;
+  slots_.assign(static_cast<size_t>(constBase_) + consts_.size(), TValue(int32_t(0)));
+  for (size_t k = 0; k < consts_.size(); ++k) slots_[static_cast<size_t>(constBase_) + k] = consts_[k];
+  fuse();
+}
+
+void TBinProg::Run(TStopFlag& stop, void* userData, THalDebugOutput output, int tag) {
+  output_ = std::move(output);
+  tag_ = tag;
+  RunFrom(0, stop, userData);
+}
+
+void TBinProg::RunFrom(int start, TStopFlag& stop, void* userData) {
+  if (start < 0 || start >= static_cast<int>(starts_.size()) || !starts_[static_cast<size_t>(start)])
+    Error("Damaged program image");
+  void* savedUser = userData_;
+  const int savedBase = base_;
+  userData_ = userData;
+  base_ = depth_;  // a nested run (an event during a host call) ends at its own return
+  line_ = 1;
+  struct TRestore {
+    TBinProg& p;
+    void* user;
+    int base;
+    ~TRestore() {
+      p.depth_ = p.base_;
+      p.base_ = base;
+      p.userData_ = user;
+    }
+  } restore{*this, savedUser, savedBase};
+  try {
+    execute(start, stop);
+  } catch (const ERunTimeError& e) {
+    throw ERunTimeError("Runtime error line " + std::to_string(line_) + ": " + e.what());
+  }
+}
+
+void TBinProg::DebugOutput(const std::string& text) {
+  if (output_) output_(tag_, text);
+}
+
+void TBinProg::_ocloadextvar(TValue& dest, int provider, int id) {
+  if (provider < 0 || provider >= DynaVars().Count() || !DynaVars().Item(provider).GetVar)
+    throw ERunTimeError("Unknown external variable provider");
+  dest = DynaVars().Item(provider).GetVar(id);
+}
+
+void TBinProg::_ocstoreextvar(int provider, int id, const TValue& value) {
+  if (provider < 0 || provider >= DynaVars().Count() || !DynaVars().Item(provider).SetVar)
+    throw ERunTimeError("Unknown external variable provider");
+  DynaVars().Item(provider).SetVar(id, value);
+}
+
+void TBinProg::_CallExtFun(TValue& result, const std::string& name,
+                           const std::function<TValue(TObjHandle, const std::string&, TValue*, int)>& handler) {
+  result = handler(self_, name, args_, HAL_ARG_HIGH);
+}
+
+void TBinProg::callHost(int resultSlot, int entry, int pc) {
+  const TExec& e = exec_[static_cast<size_t>(pc - 1)];
+  if (entry < 0 || entry >= Funs().Count() || Funs().Item(entry).ParamCount != e.d)
+    throw ERunTimeError("Host routine table changed since the script was compiled");
+  const TFunListItem& item = Funs().Item(entry);
+  const int n = item.ParamCount;
+  TValue* s = slots_.data();
+  auto argSlot = [&](int k) {
+    const TProgItem& w = code_[static_cast<size_t>(pc + k / 3)];
+    return k % 3 == 0 ? w.op : k % 3 == 1 ? w.a : w.b;
+  };
+  for (int k = 0; k < n; ++k) args_[k] = s[argSlot(k)];
+  TValue r = item.Style2 ? item.Handler2(self_, userData_, args_, HAL_ARG_HIGH)
+                         : item.Handler(self_, item.MethodName, args_, HAL_ARG_HIGH);
+  s[resultSlot] = std::move(r);
+  for (int k = 0; k < n; ++k)
+    if (item.Kinds[k] == pkVar) s[argSlot(k)] = args_[k];
+}
+
+[[noreturn]] void TBinProg::invalidOp() { throw ECompilerError("Invalid opcode"); }
+
+[[noreturn]] void TBinProg::compareError() { HalCompareError(); }
+
+[[noreturn]] void HalCompareError() { throw ERunTimeError("Comparison of incompatible or invalid types"); }
+
+void TBinProg::storeElement(int arraySlot, int index, const TValue& v) { slots_[static_cast<size_t>(arraySlot)].SetItem(index, v); }
+
+void TBinProg::newArray(TValue& dest, int high) { dest = TValue::NewArray(0, high); }
+
+void TBinProg::trace(const char* prefix, const std::string& text) { DebugOutput(prefix + text); }
+
+std::string TBinProg::Listing(bool fused) const {
+  const std::vector<TExec>& code = fused ? exec_ : plain_;
+  std::string out;
+  for (int i = 0; i < CodeCount();) {
+    const TExec& x = code[static_cast<size_t>(i)];
+    out += std::to_string(i) + ": " + std::to_string(x.op) + " " + std::to_string(x.a) + " " + std::to_string(x.b) +
+           " " + std::to_string(x.c) + " " + std::to_string(x.d) + (x.e ? " +" + std::to_string(x.e) : "") +
+           (x.ln ? " line " + std::to_string(x.ln) : "") + "\n";
+    i += 1 + (x.op >= ocFBin ? x.e : HalOperandWords(code_[static_cast<size_t>(i)]));
+  }
+  return out;
+}

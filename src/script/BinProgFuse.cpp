@@ -1,0 +1,206 @@
+// Load-time fusion of common instruction sequences into single instructions (superinstructions).
+// A fused instruction replaces the first instruction of its sequence and skips the rest; the rest
+// stay in place. Sequences never contain a line marker, a call or a return, and no label or return
+// address points inside one, so line numbers in errors and traces are exactly those of the plain code.
+//
+// Operands that the compiler always gives temporaries (the left and right operand of an operator,
+// a condition, a constant load's destination) may be left unwritten, since the compiler never
+// reads a temporary again after its consumer. Constants are read from read-only slots placed
+// after the program's own slots, so that any operand can be a slot number.
+#include <vector>
+
+#include "BinProg.h"
+
+namespace {
+struct TMicro {
+  int start, len;
+  TBinProg::TExec x;
+  bool fused = false;  // x differs from the plain instruction at start
+};
+
+bool isBinary(int op) { return op >= ocAdd && op <= ocLt && op != ocNot; }
+bool isCompare(int op) { return op >= ocGe && op <= ocLt; }
+bool isFBin(int op) { return op >= ocFBin && op < ocFBin + 18; }
+// Field d of a fused binary operation: its destination is the operator's own temporary (which
+// nothing reads after its consumer), not a variable.
+constexpr int kTempDest = 1;
+
+class TFuser {
+public:
+  TFuser(const std::vector<bool>& target, const std::vector<bool>& variable, int constBase)
+      : target_(target), variable_(variable), constBase_(constBase) {}
+
+  // Returns true and sets out when x followed by y can run as one instruction.
+  bool merge(const TBinProg::TExec& x, const TBinProg::TExec& y, TBinProg::TExec& out) const {
+    if (y.ln) return false;  // a line marker inside a sequence must keep its place
+    if (x.op == ocLine) return withLine(x.a, y, out);
+    if (!mergeOps(x, y, out)) return false;
+    out.ln = x.ln;
+    return true;
+  }
+
+private:
+  // A line marker becomes a prefix of the fused form of the instruction after it.
+  bool withLine(int line, const TBinProg::TExec& y, TBinProg::TExec& out) const {
+    if (y.op >= ocFBin)
+      out = y;
+    else if (y.op == ocCopy)
+      set(out, ocFCopy, y.a, y.b);
+    else if (y.op == ocLoadConst)
+      set(out, ocFCopy, y.a, constBase_ + y.b);
+    else if (isBinary(y.op))
+      set(out, ocFBin + y.op, y.a, y.a, y.b, kTempDest);
+    else if (y.op == ocEntry || y.op == ocExit)
+      set(out, y.op == ocEntry ? ocFEntry : ocFExit, y.a, 0);
+    else
+      return false;
+    out.ln = line;
+    return true;
+  }
+
+  bool mergeOps(const TBinProg::TExec& x, const TBinProg::TExec& y, TBinProg::TExec& out) const {
+    // constant load into a temporary, read by the next instruction
+    if (x.op == ocLoadConst) {
+      const int u = x.a, k = constBase_ + x.b;
+      if (isBinary(y.op) && y.b == u && y.a != u) return set(out, ocFBin + y.op, y.a, y.a, k, kTempDest);
+      if (isBinary(y.op) && y.a == u && y.b != u) return set(out, ocFBin + y.op, u, k, y.b, kTempDest);
+      if (isFBin(y.op) && (y.b == u || y.c == u))
+        return set(out, y.op, y.a, y.b == u ? k : y.b, y.c == u ? k : y.c, y.d);
+      if (isJCmp(y.op) && (y.b == u || y.c == u))
+        return set(out, y.op, 0, y.b == u ? k : y.b, y.c == u ? k : y.c, y.d);
+      if ((y.op == ocCopy || y.op == ocFCopy) && y.b == u && y.a != u) return set(out, ocFCopy, y.a, k);
+    }
+    // variable (or constant) loaded into an operand's temporary
+    if (x.op == ocCopy || x.op == ocFCopy) {
+      if (isBinary(y.op) && y.a == x.a && y.b != x.a) return set(out, ocFBin + y.op, x.a, x.b, y.b, kTempDest);
+      if (isFBin(y.op) && y.d == kTempDest && y.a == x.a && y.b == x.a && y.c != x.a)
+        return set(out, y.op, x.a, x.b, y.c, kTempDest);
+      // the right operand of an operation is always a temporary
+      if (isFBin(y.op) && y.c == x.a && y.b != x.a) return set(out, y.op, y.a, y.b, x.b, y.d);
+      if (isFBin(y.op) && y.b == x.a && y.c != x.a && isTemp(x.a)) return set(out, y.op, y.a, x.b, y.c, y.d);
+    }
+    // result stored into a variable: the temporary is not written
+    if (y.op == ocCopy && y.a != y.b) {
+      if (isBinary(x.op) && y.b == x.a) return set(out, ocFBin + x.op, y.a, x.a, x.b);
+      if (isFBin(x.op) && x.d == kTempDest && y.b == x.a) return set(out, x.op, y.a, x.b, x.c);
+    }
+    // comparison followed by a jump on its result
+    if (y.op == ocJumpFalse) {
+      if (isCompare(x.op) && y.a == x.a) return set(out, ocFJCmp + (x.op - ocGe), 0, x.a, x.b, y.b);
+      if (isFBin(x.op) && x.d == kTempDest && isCompare(x.op - ocFBin) && y.a == x.a)
+        return set(out, ocFJCmp + (x.op - ocFBin - ocGe), 0, x.b, x.c, y.b);
+    }
+    // loop step and jump back
+    if ((x.op == ocInc || x.op == ocDec) && y.op == ocJump)
+      return set(out, x.op == ocInc ? ocFIncJump : ocFDecJump, x.a, 0, 0, y.a);
+    // copy through a temporary
+    if ((x.op == ocCopy || x.op == ocFCopy) && y.op == ocCopy && y.b == x.a && isTemp(x.a) && y.a != x.a)
+      return set(out, ocFCopy, y.a, x.b);
+    // two copies in a row (arguments into parameters)
+    if (copyPairs_ && (x.op == ocCopy || x.op == ocFCopy) && (y.op == ocCopy || y.op == ocFCopy))
+      return set(out, ocFCopy2, x.a, x.b, y.a, y.b);
+    return false;
+  }
+
+public:
+  // "t := x; u := <op>; t := t <op2> u" becomes "u := <op>; t := x <op2> u" (two instructions), when
+  // the middle one neither reads t nor writes x. t and u are temporaries.
+  bool reorder(const TMicro& x, const TMicro& y, const TMicro& z, TMicro& a, TMicro& b) const {
+    if (target_[static_cast<size_t>(y.start)] || target_[static_cast<size_t>(z.start)]) return false;
+    if (!fusable(x) || !fusable(y) || !fusable(z) || y.x.ln || z.x.ln) return false;
+    if (x.x.op != ocCopy && x.x.op != ocFCopy) return false;
+    const int t = x.x.a, src = x.x.b;
+    const TBinProg::TExec& m = y.x;
+    if (!isFBin(m.op) || m.d != kTempDest || m.a == t || m.b == t || m.c == t || m.a == src) return false;
+    const int u = m.a;
+    TBinProg::TExec out;
+    if (isBinary(z.x.op) && z.x.a == t && z.x.b == u)
+      set(out, ocFBin + z.x.op, t, src, u, kTempDest);
+    else if (isFBin(z.x.op) && z.x.b == t && z.x.c == u && z.x.a != u && isTemp(t))  // t may be a variable here
+      set(out, z.x.op, z.x.a, src, u, z.x.d);
+    else
+      return false;
+    a = TMicro{x.start, x.len + y.len, m, true};
+    a.x.ln = x.x.ln;
+    b = TMicro{z.start, z.len, out, true};
+    return true;
+  }
+
+  std::vector<TMicro> pass(const std::vector<TMicro>& in, bool& changed) const {
+    std::vector<TMicro> out;
+    out.reserve(in.size());
+    for (size_t j = 0; j < in.size(); ++j) {
+      TMicro ra, rb;
+      if (j + 2 < in.size() && reorder(in[j], in[j + 1], in[j + 2], ra, rb)) {
+        out.push_back(ra);
+        out.push_back(rb);
+        j += 2;
+        changed = true;
+        continue;
+      }
+      TBinProg::TExec m;
+      if (j + 1 < in.size() && !target_[static_cast<size_t>(in[j + 1].start)] && fusable(in[j]) &&
+          fusable(in[j + 1]) && merge(in[j].x, in[j + 1].x, m)) {
+        out.push_back({in[j].start, in[j].len + in[j + 1].len, m, true});
+        ++j;
+        changed = true;
+      } else {
+        out.push_back(in[j]);
+      }
+    }
+    return out;
+  }
+
+private:
+  static bool isJCmp(int op) { return op >= ocFJCmp && op < ocFJCmp + 6; }
+  bool isTemp(int slot) const {
+    return !variable_.empty() && slot < static_cast<int>(variable_.size()) && !variable_[static_cast<size_t>(slot)];
+  }
+  static bool fusable(const TMicro& m) {
+    const int op = m.x.op;
+    return op != ocCall && op != ocReturn && op != ocCallHost && op != ocLoadExt && op != ocStoreExt &&
+           op != ocStoreElem && op != ocStop;
+  }
+  static bool set(TBinProg::TExec& out, int op, int a, int b, int c = 0, int d = 0) {
+    out = TBinProg::TExec{op, a, b, c, d, 0, 0};
+    return true;
+  }
+public:
+  bool copyPairs_ = false;  // last round only: pairs of copies would hide the better fusions above
+
+private:
+  const std::vector<bool>& target_;
+  const std::vector<bool>& variable_;
+  int constBase_;
+};
+}  // namespace
+
+void TBinProg::fuse() {
+  fusedCount_ = 0;
+  plain_ = exec_;
+  const int n = static_cast<int>(code_.size());
+  std::vector<bool> target(static_cast<size_t>(n) + 1, false);
+  for (int32_t place : labels_) target[static_cast<size_t>(place)] = true;
+  std::vector<TMicro> list;
+  for (int i = 0; i < n;) {
+    const int len = 1 + HalOperandWords(code_[static_cast<size_t>(i)]);
+    if (code_[static_cast<size_t>(i)].op == ocCall) target[static_cast<size_t>(i + len)] = true;  // return address
+    list.push_back({i, len, exec_[static_cast<size_t>(i)], false});
+    i += len;
+  }
+  TFuser fuser(target, variableSlots_, constBase_);
+  for (int round = 0; round < 2; ++round) {
+    fuser.copyPairs_ = round == 1;
+    for (bool changed = true; changed;) {
+      changed = false;
+      list = fuser.pass(list, changed);
+    }
+  }
+  for (const TMicro& m : list) {
+    if (!m.fused) continue;
+    TExec x = m.x;
+    x.e = m.len - 1;  // instructions to skip after this one
+    exec_[static_cast<size_t>(m.start)] = x;
+    ++fusedCount_;
+  }
+}

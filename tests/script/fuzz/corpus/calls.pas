@@ -1,0 +1,1 @@
+program T; label L; var x: integer; function F(a: integer; var b: integer): integer; begin b := a; Result := a * 2 end; begin x := F(3, x); if x > 2 then goto L else Print('no'); L: Print(x) end.

@@ -1,0 +1,1 @@
+program T; var i, s: integer; begin s := 0; for i := 1 to 10 do s := s + i; Print(s) end.

@@ -1,0 +1,1 @@
+program T; uses 'u.pas'; const C = 'x'; type TA = class(TObject) a: integer; procedure M; end; var s: string; begin s := C + #65'b' + A; Print([1, 2.5, $1F, 0x10]); Print(not (1 < 2) or (3 >= 4) and True xor False) end.
