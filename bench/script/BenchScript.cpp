@@ -1,0 +1,148 @@
+// bench_script: our interpreter against Lua 5.4 on the same four programs (CPU time, best of three,
+// each side timed inside its own process), and compile speed on a generated 10,000-line program.
+#include "BenchPrograms.h"
+#include "ScriptLibrary.h"
+
+#include "../../src/script/DynaVars.h"
+#include "../../src/script/HalComp.h"
+#include "../../src/script/Halinit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+double ThreadCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+struct TTimed {
+  double seconds = 0;
+  std::string result;
+};
+
+// Compiles once, then runs three times; the best run counts.
+TTimed RunOurs(const std::string& source) {
+  THalRuner runner(source, nullptr);
+  TStopFlag stop{'R'};
+  runner.SetCompileOnly(true);
+  runner.Run(stop, nullptr);
+  runner.SetCompileOnly(false);
+  TTimed t{1e9, ""};
+  for (int i = 0; i < 3; ++i) {
+    TInternalVar::Spare() = TValue();
+    double t0 = ThreadCpuSeconds();
+    runner.Run(stop, nullptr);
+    t.seconds = std::min(t.seconds, ThreadCpuSeconds() - t0);
+    t.result = TInternalVar::Spare().AsString();
+  }
+  return t;
+}
+
+double CompileSeconds(const std::string& source) {
+  double best = 1e9;
+  for (int i = 0; i < 3; ++i) {
+    THalRuner runner(source, nullptr);
+    TStopFlag stop{'R'};
+    runner.SetCompileOnly(true);
+    double t0 = ThreadCpuSeconds();
+    runner.Run(stop, nullptr);
+    best = std::min(best, ThreadCpuSeconds() - t0);
+  }
+  return best;
+}
+
+class CTempText {
+public:
+  CTempText(const std::string& suffix, const std::string& text) {
+    const char* dir = std::getenv("TMPDIR");
+    m_path = std::string(dir ? dir : "/tmp") + "/bench_script_" + std::to_string(::getpid()) + suffix;
+    std::ofstream(m_path) << text;
+  }
+  ~CTempText() { std::remove(m_path.c_str()); }
+  const std::string& Path() const { return m_path; }
+
+private:
+  std::string m_path;
+};
+
+// Runs lua5.4 on a program that prints "<result> <seconds>"; false when Lua is not there.
+bool RunLua(const std::string& program, TTimed& out) {
+  CTempText file(".lua", program);
+  std::string cmd = "lua5.4 " + file.Path() + " 2>/dev/null";
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> p(popen(cmd.c_str(), "r"), &pclose);
+  if (!p) return false;
+  char result[256] = {}, seconds[64] = {};
+  if (std::fscanf(p.get(), "%255s %63s", result, seconds) != 2) return false;
+  out.result = result;
+  out.seconds = std::strtod(seconds, nullptr);
+  return true;
+}
+
+bool SameResult(const std::string& a, const std::string& b) {
+  double x = std::strtod(a.c_str(), nullptr), y = std::strtod(b.c_str(), nullptr);
+  return std::fabs(x - y) <= 1e-9 * std::max(1.0, std::fabs(y));
+}
+
+// Three rounds, each our best of three then Lua's best of three, so that both sides see the same
+// machine load; the best of each side counts.
+void CompareProgram(const TBenchProgram& p, bool& haveLua) {
+  TTimed ours{1e9, ""}, lua{1e9, ""};
+  for (int round = 0; round < 3; ++round) {
+    TTimed o = RunOurs(p.script);
+    if (o.seconds < ours.seconds) ours = o;
+    TTimed l;
+    haveLua = haveLua && RunLua(p.lua, l);
+    if (haveLua && l.seconds < lua.seconds) lua = l;
+  }
+  if (!haveLua) {
+    std::printf("%-22s ours %9.1f ms   (no Lua)\n", p.name.c_str(), ours.seconds * 1e3);
+    return;
+  }
+  std::string same = SameResult(ours.result, lua.result) ? "" : "   RESULTS DIFFER: " + ours.result + " vs " + lua.result;
+  std::printf("%-22s ours %9.1f ms   lua %9.1f ms   ratio %5.2f%s\n", p.name.c_str(), ours.seconds * 1e3,
+              lua.seconds * 1e3, ours.seconds / lua.seconds, same.c_str());
+}
+
+void CompileSpeed(bool haveLua) {
+  const int lines = 10000;
+  double ours = CompileSeconds(GeneratedScript(lines));
+  std::printf("%-22s ours %9.0f lines/s", "compile 10,000 lines", lines / ours);
+  if (haveLua) {
+    CTempText chunk(".big.lua", GeneratedLua(lines));
+    std::string loader = "local f = io.open('" + chunk.Path() + "')\nlocal src = f:read('a')\nf:close()\n"
+                         "local best = math.huge\nfor _ = 1, 3 do\n  local t0 = os.clock()\n"
+                         "  assert(load(src))\n  local t = os.clock() - t0\n  if t < best then best = t end\nend\n"
+                         "print(" + std::to_string(lines) + ", best)\n";
+    TTimed lua;
+    if (RunLua(loader, lua))
+      std::printf("   lua load() %9.0f lines/s   time ratio %5.2f", lines / lua.seconds, ours / lua.seconds);
+  }
+  std::printf("\n");
+}
+
+}  // namespace
+
+// bench_script [NAME]: NAME limits the run to the programs whose name starts with it (for profiling).
+int main(int argc, char** argv) {
+  THalinit engine;
+  RegisterGeneralLibrary();
+  bool haveLua = true;
+  std::string only = argc > 1 ? argv[1] : "";
+  std::printf("CPU time, best of 9 runs in 3 alternating rounds; ratio = ours / Lua 5.4 (target: at most 2 on arithmetic and routine calls)\n");
+  for (const TBenchProgram& p : BenchPrograms())
+    if (p.name.rfind(only, 0) == 0) CompareProgram(p, haveLua);
+  if (!only.empty()) return 0;
+  if (!haveLua) std::printf("lua5.4 not found: scripts/bench.sh installs it\n");
+  CompileSpeed(haveLua);
+  return 0;
+}

@@ -1,0 +1,57 @@
+// The host-level script names (Version, Sleep, SleepMS, Exec) and the registration of everything the
+// script host adds to the engine, once per process.
+#include "Instscript.h"
+
+#include "Arguments.h"
+#include "ExecProcess.h"
+#include "InstrScriptOutput.h"
+
+#include "../script/Registration.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// Sleeps in short slices so that an abort of the running script ends the wait early.
+void SleepAbortable(int64_t ms) {
+  using clock = std::chrono::steady_clock;
+  const auto end = clock::now() + std::chrono::milliseconds(std::max<int64_t>(ms, 0));
+  TInstrScriptThread* run = TInstrScriptThread::Current();
+  while (clock::now() < end) {
+    if (run && run->RunState().load() == HAL_STOP) return;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - clock::now());
+    std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(20)));
+  }
+}
+
+// Seconds beyond this many are cut, so that the multiplication cannot overflow.
+constexpr int64_t kMaxSleepSeconds = int64_t(1) << 31;
+
+void RegisterHostFunctions() {
+  AddFun("Version", [](TObjHandle, const std::string&, TValue*, int) { return TValue("5.66"); }, {pkNone});
+  AddProc("Sleep", [](TObjHandle, const std::string&, TValue* a, int) {
+    SleepAbortable(std::min(a[0].AsInt64(), kMaxSleepSeconds) * 1000);
+    return TValue();
+  }, {pkValue});
+  AddProc("SleepMS", [](TObjHandle, const std::string&, TValue* a, int) {
+    SleepAbortable(a[0].AsInt64());
+    return TValue();
+  }, {pkValue});
+  AddFun("Exec", [](TObjHandle, const std::string&, TValue* a, int) {
+    return TValue(static_cast<int32_t>(StartProcess(a[0].AsString(), a[1].AsString()) ? 1 : 0));
+  }, {pkValue, pkValue});
+}
+
+}  // namespace
+
+void RegisterScriptHostNames() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    RegisterHostFunctions();
+    RegisterTInstrScriptOutput();
+    RegisterTArguments();
+  });
+}

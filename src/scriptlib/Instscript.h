@@ -1,0 +1,95 @@
+// Instscript: the GUI-free core of the script host: TInstrScriptThread (loads, compiles and runs one
+// script, reports how it ended), the registry of running scripts, and the host-level script names.
+#pragma once
+
+#include "ScriptSink.h"
+#include "OutputQueue.h"
+
+#include "../script/BinProg.h"
+#include "../script/ScriptObjects.h"
+
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+class TInstrScriptThread;
+
+// A named object handed to every run, made afresh for each run (the instrument joins here).
+struct TRunObjectSource {
+  std::string name;
+  std::function<std::unique_ptr<TScriptObject>(TInstrScriptThread&)> make;
+};
+
+struct TScriptHost {
+  IScriptSink* sink = nullptr;            // required; outlives every run
+  IMainThreadCall* mainThread = nullptr;  // none: calls run on the script thread
+  std::vector<TRunObjectSource> runObjects;
+};
+
+enum class TScriptOutcome { NotRun, Ok, Aborted, ScriptError, FatalError };
+
+class TInstrScriptThread {
+public:
+  TInstrScriptThread(TScriptHost host, std::string fileName, std::vector<std::string> arguments);
+  ~TInstrScriptThread();  // requests an abort and waits for the worker
+  TInstrScriptThread(const TInstrScriptThread&) = delete;
+  TInstrScriptThread& operator=(const TInstrScriptThread&) = delete;
+
+  void SetDebugLevel(int level) { m_debugLevel = level; }  // before the run
+  void Start();    // runs Execute on a worker thread
+  void Wait();     // waits for the worker
+  void Execute();  // the run itself, on the calling thread
+  void Abort() { m_runState.store(HAL_STOP); }
+  TStopFlag& RunState() { return m_runState; }
+  TScriptOutcome Outcome() const { return m_outcome; }
+
+  // Queues one text and has the main thread hand everything queued to the sink.
+  void OutputLine(const std::string& text);
+  void CallMain(const std::function<void()>& f);
+  IScriptSink& Sink() { return *m_host.sink; }
+  // The run thread the calling thread is running, or none.
+  static TInstrScriptThread* Current();
+
+private:
+  void RunOnce(class THalComp& comp, class TInstrScriptOutput& output);
+  void Finish(TScriptOutcome outcome, std::initializer_list<std::string> lines);
+
+  TScriptHost m_host;
+  std::string m_fileName;
+  std::vector<std::string> m_arguments;
+  TStopFlag m_runState{'R'};
+  int m_debugLevel = 0;
+  TScriptOutcome m_outcome = TScriptOutcome::NotRun;
+  TOutputQueue m_queue;
+  std::thread m_worker;
+};
+
+// The script name rule: a name whose last four characters are not ".pas" (any case) gets ".pas".
+std::string ScriptFileName(std::string_view name);
+// Whether the file can be opened for reading.
+bool CanOpenScriptFile(const std::string& path);
+
+// Running scripts: the count, and the clean-up when the last one ends (log file, leftover objects).
+class TScriptObjectRegistry {
+public:
+  static TScriptObjectRegistry& Instance();
+  void Enter();
+  // When the count drops to 0: closes the sink's log and frees what scripts left behind.
+  void Release(TInstrScriptThread& thread);
+  int Running();
+  // More clean-up for the last script's end (later libraries' objects).
+  void AddCleanup(std::function<void()> cleanup);
+
+private:
+  std::mutex m_lock;
+  int m_running = 0;
+  std::vector<std::function<void()>> m_cleanups;
+};
+
+// Version, Sleep, SleepMS, Exec, the Output and Arguments names: once per process.
+void RegisterScriptHostNames();

@@ -1,0 +1,13 @@
+// RegisterGeneralLibrary: the three general library units, registered once per process.
+#include "ScriptLibrary.h"
+
+#include <mutex>
+
+void RegisterGeneralLibrary() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    RegisterHSysut();
+    RegisterHSys();
+    RegisterHClass();
+  });
+}

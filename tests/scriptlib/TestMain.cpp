@@ -1,0 +1,18 @@
+// test_scriptlib's main: starts the engine and registers the libraries once, as the program does.
+#include "Instscript.h"
+#include "ScriptLibrary.h"
+
+#include "../../src/script/Halinit.h"
+
+#include <gtest/gtest.h>
+
+void RegisterRunThreadTestNames();
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  THalinit engine;
+  RegisterGeneralLibrary();
+  RegisterScriptHostNames();
+  RegisterRunThreadTestNames();
+  return RUN_ALL_TESTS();
+}

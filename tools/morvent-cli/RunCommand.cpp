@@ -1,0 +1,123 @@
+// The run command: parses its arguments, starts the engine and the libraries, runs the script on a
+// run thread, turns Ctrl-C into an abort through the run-state byte and maps the outcome to an exit code.
+#include "RunCommand.h"
+
+#include "HeadlessSink.h"
+#include "Instscript.h"
+#include "ScriptLibrary.h"
+
+#include "../../src/script/Halinit.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 2;
+constexpr int kExitScriptError = 5;
+constexpr int kExitAborted = 6;
+
+const char kUsage[] =
+    "usage: morvent-cli run [--debug LEVEL] FILE [ARG...]\n"
+    "  FILE    the script; \".pas\" is appended unless the name ends with it\n"
+    "  ARG     up to 10 arguments, the script's Arguments\n"
+    "  LEVEL   0 none, 1 routine entry and exit, 2 also every line\n";
+
+std::atomic<TStopFlag*> g_runState{nullptr};
+
+// A second Ctrl-C ends the program the default way (SA_RESETHAND), should a host call hang.
+extern "C" void OnInterrupt(int) {
+  if (TStopFlag* s = g_runState.load()) s->store(HAL_STOP);
+}
+
+class CInterruptGuard {
+public:
+  explicit CInterruptGuard(TStopFlag& state) {
+    g_runState.store(&state);
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sa.sa_flags = SA_RESETHAND;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, &m_old);
+  }
+  ~CInterruptGuard() {
+    sigaction(SIGINT, &m_old, nullptr);
+    g_runState.store(nullptr);
+  }
+  CInterruptGuard(const CInterruptGuard&) = delete;
+  CInterruptGuard& operator=(const CInterruptGuard&) = delete;
+
+private:
+  struct sigaction m_old {};
+};
+
+struct TRunArgs {
+  int debugLevel = 0;
+  std::string file;
+  std::vector<std::string> args;
+};
+
+bool ParseLevel(const char* text, int& level) {
+  char* end = nullptr;
+  long v = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || v < 0 || v > 9) return false;
+  level = static_cast<int>(v);
+  return true;
+}
+
+// Returns false on a usage error.
+bool ParseArgs(int argc, char** argv, TRunArgs& out) {
+  int i = 0;
+  if (i < argc && std::string(argv[i]) == "--debug") {
+    if (i + 1 >= argc || !ParseLevel(argv[i + 1], out.debugLevel)) return false;
+    i += 2;
+  }
+  if (i >= argc || argv[i][0] == '\0' || (argv[i][0] == '-' && argv[i][1] == '-')) return false;
+  out.file = argv[i++];
+  for (; i < argc; ++i) out.args.emplace_back(argv[i]);
+  return true;
+}
+
+int ExitCode(TScriptOutcome outcome) {
+  switch (outcome) {
+    case TScriptOutcome::Ok: return kExitOk;
+    case TScriptOutcome::Aborted: return kExitAborted;
+    default: return kExitScriptError;
+  }
+}
+
+}  // namespace
+
+int MorventCliRun(int argc, char** argv) {
+  TRunArgs run;
+  if (argc >= 1 && (std::string(argv[0]) == "--help" || std::string(argv[0]) == "-h")) {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (!ParseArgs(argc, argv, run)) {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+  CStreamSink sink(stdout);
+  std::string file = ScriptFileName(run.file);
+  if (!CanOpenScriptFile(file)) {
+    sink.AddText("Cannot open script file");
+    return kExitScriptError;
+  }
+  THalinit engine;
+  RegisterGeneralLibrary();
+  RegisterScriptHostNames();
+  TScriptHost host;
+  host.sink = &sink;
+  TInstrScriptThread thread(host, file, run.args);
+  thread.SetDebugLevel(run.debugLevel);
+  CInterruptGuard interrupt(thread.RunState());
+  thread.Start();
+  thread.Wait();
+  return ExitCode(thread.Outcome());
+}
