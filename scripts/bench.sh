@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh build bench
 scripts/build.sh build-bench -DCMAKE_BUILD_TYPE=Release
-for b in build-bench/bench/bench_*; do
+for b in build-bench/bench/*/bench_*; do
   [ -x "$b" ] || continue
   echo "== $(basename "$b")"
   "$b"

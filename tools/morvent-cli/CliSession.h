@@ -1,0 +1,98 @@
+// CliSession.h: the client's connection: the session subclass whose hooks feed the client, the
+// main loop that serves the engine's dispatcher, and the lookup of modules and CUs by index or name.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "CliOptions.h"
+#include "Mainthread.h"
+#include "Zematcore.h"
+
+// The session with the client's hooks. They run on the main thread (the loop below).
+class TCliInstr : public CZematInstr {
+ public:
+  void OnConnectionLost() override;
+  void OnConfigChanged() override;
+  void OnModuleRemoved(CModule* module) override;
+  void OnModuleAdded(CModule* module) override;
+
+  // watch prints the notifications; the other commands only note them.
+  void SetPrintNotifications(bool on) { m_printNotifications = on; }
+  // A module whose removal ends the command (the one holding its CU).
+  void WatchModule(const CModule* module) { m_watched = module; }
+  bool Lost() const { return m_lost.load(); }
+  bool WatchedModuleRemoved() const { return m_watchedRemoved; }
+
+ private:
+  void PrintLine(const std::string& line);
+
+  bool m_printNotifications = false;
+  const CModule* m_watched = nullptr;
+  bool m_watchedRemoved = false;
+  std::atomic<bool> m_lost{false};
+};
+
+// Set by SIGINT/SIGTERM: listen and watch end as if their time had run out.
+extern std::atomic<bool> g_cliInterrupted;
+void InstallInterruptHandlers();
+
+class CCliSession {
+ public:
+  explicit CCliSession(const CCliOptions& options);
+  ~CCliSession();
+  CCliSession(const CCliSession&) = delete;
+  CCliSession& operator=(const CCliSession&) = delete;
+
+  // Connects as the options say; prints "Connection to instrument failed" and returns false on failure.
+  bool Connect();
+  void Disconnect();
+  TCliInstr& Instr() { return m_instr; }
+  CLoopDispatcher& Loop() { return m_loop; }
+
+  // Runs a blocking engine call on a helper thread while this (main) thread serves the dispatcher,
+  // so that hooks and refreshes the call may be waiting for can run. When the connection is reported
+  // lost meanwhile, onLost runs once: it releases the call's wait (a reply that can no longer come).
+  template <class Fn>
+  auto Await(Fn fn, const std::function<void()>& onLost = {}) -> decltype(fn());
+
+  // Serves the dispatcher for up to ms milliseconds (less when interrupted or the link is lost).
+  void ServeFor(unsigned ms);
+
+  void PrintTree(std::FILE* out);
+  // Module by 1-based index or type, CU by 1-based index or name (case-insensitive); null if none.
+  CModule* ResolveModule(const std::string& text) const;
+  static CCuDesc* ResolveCu(const CModule* module, const std::string& text);
+
+ private:
+  CCliOptions m_options;
+  CLoopDispatcher m_loop;
+  TCliInstr m_instr;
+  bool m_connected = false;
+};
+
+template <class Fn>
+auto CCliSession::Await(Fn fn, const std::function<void()>& onLost) -> decltype(fn()) {
+  std::atomic<bool> done{false};
+  decltype(fn()) result{};
+  std::thread helper([&] {
+    result = fn();
+    done.store(true);
+    m_loop.Post([] {});  // wakes the loop at once
+  });
+  bool released = false;
+  m_loop.RunUntil(
+      [&] {
+        if (!released && onLost && m_instr.Lost()) {
+          released = true;
+          onLost();
+        }
+        return done.load();
+      },
+      0xFFFFFFFFu);
+  helper.join();
+  return result;
+}
