@@ -19,6 +19,8 @@ struct CCliCommand {
   CommandFn run;  // gets the words after the command name
 };
 
+int CmdRun(const CCliOptions&, int argc, char** argv) { return MorventCliRun(argc, argv); }
+
 const CCliCommand kCommands[] = {
     {"tree", CmdTree},
     {"io", CmdIo},
@@ -26,8 +28,6 @@ const CCliCommand kCommands[] = {
     {"watch", CmdWatch},
     {"run", CmdRun},
 };
-
-int CmdRun(const CCliOptions&, int argc, char** argv) { return MorventCliRun(argc, argv); }
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "morvent-cli: %s\n%s", message.c_str(), kCliUsage);
