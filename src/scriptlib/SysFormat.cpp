@@ -34,9 +34,9 @@ private:
   // Reads digits or "*" at the cursor; nothing when there is neither.
   std::optional<int> ReadNumber();
   void Directive();
-  std::string Render(const TSpec& spec, const TFormatArg& arg);
-  std::string RenderInteger(const TSpec& spec, const TFormatArg& arg);
-  std::string RenderReal(const TSpec& spec, const TFormatArg& arg);
+  std::string Render(const TSpec& item, const TFormatArg& arg);
+  std::string RenderInteger(const TSpec& item, const TFormatArg& arg);
+  std::string RenderReal(const TSpec& item, const TFormatArg& arg);
 
   std::string_view m_fmt;
   const std::vector<TFormatArg>& m_args;
@@ -62,10 +62,10 @@ std::optional<int> CFormatter::ReadNumber() {
   return static_cast<int>(n);
 }
 
-std::string Pad(std::string s, const TSpec& spec) {
-  if (spec.width > 0 && static_cast<int>(s.size()) < spec.width) {
-    std::string fill(static_cast<size_t>(spec.width) - s.size(), ' ');
-    s = spec.left ? s + fill : fill + s;
+std::string Pad(std::string s, const TSpec& item) {
+  if (item.width > 0 && static_cast<int>(s.size()) < item.width) {
+    std::string fill(static_cast<size_t>(item.width) - s.size(), ' ');
+    s = item.left ? s + fill : fill + s;
   }
   return s;
 }
@@ -86,11 +86,11 @@ uint64_t AsUnsigned(int64_t v) {
   return static_cast<uint64_t>(v);
 }
 
-std::string CFormatter::RenderInteger(const TSpec& spec, const TFormatArg& arg) {
+std::string CFormatter::RenderInteger(const TSpec& item, const TFormatArg& arg) {
   if (arg.kind != TFormatArg::Kind::Integer) Invalid();
   std::string digits;
   bool negative = false;
-  switch (spec.type) {
+  switch (item.type) {
     case 'D':
       negative = arg.integer < 0;
       digits = std::to_string(negative ? 0 - static_cast<uint64_t>(arg.integer) : static_cast<uint64_t>(arg.integer));
@@ -99,29 +99,29 @@ std::string CFormatter::RenderInteger(const TSpec& spec, const TFormatArg& arg) 
     case 'X': digits = HexDigits(AsUnsigned(arg.integer)); break;
     default: digits = HexDigits(AsUnsigned(arg.integer)); if (digits.size() < 8) digits.insert(0, 8 - digits.size(), '0');
   }
-  if (spec.precision > static_cast<int>(digits.size()))
-    digits.insert(0, static_cast<size_t>(spec.precision) - digits.size(), '0');
+  if (item.precision > static_cast<int>(digits.size()))
+    digits.insert(0, static_cast<size_t>(item.precision) - digits.size(), '0');
   return negative ? "-" + digits : digits;
 }
 
-std::string CFormatter::RenderReal(const TSpec& spec, const TFormatArg& arg) {
+std::string CFormatter::RenderReal(const TSpec& item, const TFormatArg& arg) {
   if (arg.kind != TFormatArg::Kind::Real) Invalid();
-  switch (spec.type) {
-    case 'E': return FloatToStrExp(arg.real, spec.precision < 0 ? 15 : spec.precision);
-    case 'F': return FloatToStrFixed(arg.real, spec.precision < 0 ? 2 : spec.precision, false);
-    case 'G': return FloatToStrGeneral(arg.real, spec.precision < 0 ? 15 : spec.precision);
-    default: return FloatToStrFixed(arg.real, spec.precision < 0 ? 2 : spec.precision, true);
+  switch (item.type) {
+    case 'E': return FloatToStrExp(arg.real, item.precision < 0 ? 15 : item.precision);
+    case 'F': return FloatToStrFixed(arg.real, item.precision < 0 ? 2 : item.precision, false);
+    case 'G': return FloatToStrGeneral(arg.real, item.precision < 0 ? 15 : item.precision);
+    default: return FloatToStrFixed(arg.real, item.precision < 0 ? 2 : item.precision, true);
   }
 }
 
-std::string CFormatter::Render(const TSpec& spec, const TFormatArg& arg) {
-  switch (spec.type) {
-    case 'D': case 'U': case 'X': case 'P': return RenderInteger(spec, arg);
-    case 'E': case 'F': case 'G': case 'N': case 'M': return RenderReal(spec, arg);
+std::string CFormatter::Render(const TSpec& item, const TFormatArg& arg) {
+  switch (item.type) {
+    case 'D': case 'U': case 'X': case 'P': return RenderInteger(item, arg);
+    case 'E': case 'F': case 'G': case 'N': case 'M': return RenderReal(item, arg);
     case 'S':
       if (arg.kind != TFormatArg::Kind::Text) Invalid();
-      if (spec.precision >= 0 && static_cast<size_t>(spec.precision) < arg.text.size())
-        return arg.text.substr(0, static_cast<size_t>(spec.precision));
+      if (item.precision >= 0 && static_cast<size_t>(item.precision) < arg.text.size())
+        return arg.text.substr(0, static_cast<size_t>(item.precision));
       return arg.text;
     default: Invalid();
   }
@@ -138,7 +138,7 @@ void CFormatter::Directive() {
     ++m_pos;
     return;
   }
-  TSpec spec;
+  TSpec item;
   std::optional<int> n = ReadNumber();
   if (n && m_pos < m_fmt.size() && m_fmt[m_pos] == ':') {
     if (*n < 0) Invalid();
@@ -148,22 +148,22 @@ void CFormatter::Directive() {
   }
   if (!n) {
     if (m_pos < m_fmt.size() && m_fmt[m_pos] == '-') {
-      spec.left = true;
+      item.left = true;
       ++m_pos;
     }
     n = ReadNumber();
   }
-  if (n && *n < 0) spec.left = true;  // a negative "*" width justifies left
-  spec.width = n ? (*n < 0 ? -*n : *n) : -1;
+  if (n && *n < 0) item.left = true;  // a negative "*" width justifies left
+  item.width = n ? (*n < 0 ? -*n : *n) : -1;
   if (m_pos < m_fmt.size() && m_fmt[m_pos] == '.') {
     ++m_pos;
     std::optional<int> p = ReadNumber();
-    spec.precision = p && *p >= 0 ? *p : -1;
+    item.precision = p && *p >= 0 ? *p : -1;
   }
   if (m_pos >= m_fmt.size()) Invalid();
-  spec.type = static_cast<char>(std::toupper(static_cast<unsigned char>(m_fmt[m_pos++])));
-  if (!KnownType(spec.type)) Invalid();
-  m_out += Pad(Render(spec, NextArg()), spec);
+  item.type = static_cast<char>(std::toupper(static_cast<unsigned char>(m_fmt[m_pos++])));
+  if (!KnownType(item.type)) Invalid();
+  m_out += Pad(Render(item, NextArg()), item);
 }
 
 std::string CFormatter::Run() {
