@@ -1,0 +1,41 @@
+// TEnterInstrAddressDlg: the address field is usable only while "LAN" is chosen.
+#include "Connectdlg.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+TEnterInstrAddressDlg::TEnterInstrAddressDlg(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle("Connect to Instrument");
+    AddrSelect = new QComboBox(this);
+    AddrSelect->setObjectName("AddrSelect");
+    AddrSelect->addItems({"LAN", "COM 1", "COM 2", "COM 3", "COM 4 "});
+    EditLanAddr = new QLineEdit(this);
+    EditLanAddr->setObjectName("EditLanAddr");
+    auto* form = new QFormLayout;
+    form->addRow("Connect to:", AddrSelect);
+    form->addRow("LAN-Addr:", EditLanAddr);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(AddrSelect, &QComboBox::currentIndexChanged, this, [this](int i) { EditLanAddr->setEnabled(i == 0); });
+}
+
+void TEnterInstrAddressDlg::Preset(int link, const QString& lanAddress)
+{
+    EditLanAddr->setText(lanAddress);
+    AddrSelect->setCurrentIndex(link >= 0 && link < AddrSelect->count() ? link : 0);
+    EditLanAddr->setEnabled(AddrSelect->currentIndex() == 0);
+}
+
+int TEnterInstrAddressDlg::Link() const { return AddrSelect->currentIndex(); }
+
+QString TEnterInstrAddressDlg::LanAddress() const { return EditLanAddr->text(); }

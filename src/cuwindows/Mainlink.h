@@ -1,0 +1,18 @@
+// TMainLink: what the CU windows need from the main window (log file, GUI-thread dispatcher, font,
+// the events window's close notice); the main window implements it, so the windows need no app code.
+#pragma once
+
+#include <QString>
+
+class CMainDispatcher;
+
+class TMainLink {
+public:
+    virtual ~TMainLink() = default;
+    // One line to the log file (when logging is on).
+    virtual void WriteLog(const QString& text) = 0;
+    // Runs reader threads' calls on the GUI thread.
+    virtual CMainDispatcher& Dispatcher() = 0;
+    // The instrument events window is closing and must be forgotten.
+    virtual void EventsWindowClosed() = 0;
+};
