@@ -45,6 +45,16 @@ void TCsCuThread::Unregister(CCuIoBase* slave) {
   m_slaves.erase(std::remove(m_slaves.begin(), m_slaves.end(), slave), m_slaves.end());
 }
 
+std::vector<CCuIoBase*> TCsCuThread::SlavesOf(const CModule* module) const {
+  std::lock_guard<std::mutex> g(m_lock);
+  std::vector<CCuIoBase*> found;
+  for (CCuIoBase* slave : m_slaves) {
+    const CCuDesc* desc = slave->GetDesc();
+    if (desc && desc->GetModule() == module) found.push_back(slave);
+  }
+  return found;
+}
+
 bool TCsCuThread::IsRegistered(const CCuIoBase* slave) const {
   std::lock_guard<std::mutex> g(m_lock);
   return std::find(m_slaves.begin(), m_slaves.end(), slave) != m_slaves.end();

@@ -8,6 +8,7 @@
 
 #include "Zthread.h"
 
+class CModule;
 class CZematInstr;
 class CCuIO;
 class CCuIoBase;
@@ -23,6 +24,7 @@ class TCsCuThread : public CZThread {
   void Register(CCuIoBase* slave);
   void Unregister(CCuIoBase* slave);
   bool IsRegistered(const CCuIoBase* slave) const;
+  std::vector<CCuIoBase*> SlavesOf(const CModule* module) const;
 
  protected:
   void Execute() override;

@@ -56,6 +56,12 @@ void CCuIoBase::Deliver(uint8_t* item, int length) {
   m_inQueue.Push(item);
 }
 
+void CCuIoBase::Orphan() {
+  m_desc.store(nullptr);
+  ResetSocket();
+  DeliverResult(0);
+}
+
 void CCuIoBase::DeliverResult(int ok) { m_inQueue.Push(&g_resultTokens[ok ? 1 : 0]); }
 
 void CCuIoBase::ResetSocket() {
@@ -114,7 +120,8 @@ void CCuIO::ResetCredits(int sendCredits) {
 void CCuIO::SetSocket(long socket) {
   CCuIoBase::SetSocket(socket);
   std::lock_guard<std::mutex> g(m_lock);
-  m_sendCredits = (m_desc && m_desc->GetInCount() > 0) ? 1 : 0;
+  const CCuDesc* desc = GetDesc();
+  m_sendCredits = (desc && desc->GetInCount() > 0) ? 1 : 0;
 }
 
 int CCuIO::GetSendCredits() const {

@@ -38,7 +38,10 @@ class CCuIoBase {
   void DeliverResult(int ok);
 
   void SetDesc(CCuDesc* desc);
-  CCuDesc* GetDesc() const { return m_desc; }
+  CCuDesc* GetDesc() const { return m_desc.load(); }
+  // Cuts the channel loose from a descriptor that is about to be destroyed (its module left the
+  // instrument): not open, no descriptor, and a waiting open or close gets the result 0.
+  void Orphan();
   CZematInstr* GetSession() const { return m_session; }
   long GetSocket() const { return m_socket.load(); }
   bool IsOpen() const { return m_open.load() != 0; }
@@ -63,7 +66,7 @@ class CCuIoBase {
 
   std::atomic<int> m_open{0};
   std::atomic<long> m_socket{Z_NO_SOCKET};
-  CCuDesc* m_desc = nullptr;
+  std::atomic<CCuDesc*> m_desc{nullptr};
   CZematInstr* m_session = nullptr;
   TLQueue m_inQueue;
   int m_outCount = 0, m_outSize = 0, m_inCount = 0, m_inSize = 0;

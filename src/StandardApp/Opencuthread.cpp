@@ -39,6 +39,7 @@ int COpenCuThread::Request(CCuIoBase* channel, uint8_t type, const uint8_t* payl
 
 int COpenCuThread::RequestOpen(CCuIoBase* channel) {
   const CCuDesc* desc = channel->GetDesc();
+  if (!desc) return Z_ERROR;
   uint8_t request[Z_CUDESC_RECORD_MAX];
   int length = desc->GetKeyLength() + 6;
   std::memcpy(request, desc->GetRecord(), length);
@@ -48,6 +49,7 @@ int COpenCuThread::RequestOpen(CCuIoBase* channel) {
 
 int COpenCuThread::RequestOpenSlave(CCuIoBase* channel) {
   const CCuDesc* desc = channel->GetDesc();
+  if (!desc) return Z_ERROR;
   uint8_t request[Z_CUDESC_RECORD_MAX];
   int length = desc->GetKeyLength();
   std::memcpy(request, desc->GetRecord(), length);
@@ -78,6 +80,16 @@ void COpenCuThread::Forget(CCuIoBase* channel) {
                   m_pending.end());
 }
 
+std::vector<CCuIoBase*> COpenCuThread::PendingOf(const CModule* module) const {
+  std::lock_guard<std::mutex> g(m_lock);
+  std::vector<CCuIoBase*> found;
+  for (const Pending& p : m_pending) {
+    const CCuDesc* desc = p.channel->GetDesc();
+    if (desc && desc->GetModule() == module) found.push_back(p.channel);
+  }
+  return found;
+}
+
 size_t COpenCuThread::PendingCount() const {
   std::lock_guard<std::mutex> g(m_lock);
   return m_pending.size();
@@ -88,6 +100,7 @@ CCuIoBase* COpenCuThread::TakeByKey(uint8_t type, const uint8_t* payload, int le
   for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
     if (it->type != type) continue;
     const CCuDesc* desc = it->channel->GetDesc();
+    if (!desc) continue;
     int key = desc->GetKeyLength();
     if (key == length && std::memcmp(desc->GetRecord() + 1, payload + 1, key - 1) == 0) {
       CCuIoBase* channel = it->channel;

@@ -8,6 +8,7 @@
 
 #include "Zthread.h"
 
+class CModule;
 class CZematInstr;
 class CCuIoBase;
 
@@ -24,6 +25,8 @@ class COpenCuThread : public CZThread {
   int RequestCloseSlave(CCuIoBase* channel);
   // Drops a channel that is being destroyed.
   void Forget(CCuIoBase* channel);
+  // The pending channels that serve one of the module's CUs.
+  std::vector<CCuIoBase*> PendingOf(const CModule* module) const;
   size_t PendingCount() const;
   // Handles one frame of the open CU (the loop's body; public so that it can be driven directly).
   void HandleReply(const uint8_t* frame, int length);

@@ -124,6 +124,7 @@ void CZematInstr::RefreshConfiguration() {
       continue;
     }
     OnModuleRemoved(current);
+    OrphanChannelsOf(current);
     std::lock_guard<std::mutex> g(m_modLock);
     m_modules.erase(m_modules.begin() + i);
   }

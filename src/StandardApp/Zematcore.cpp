@@ -263,6 +263,34 @@ void CZematInstr::ForgetChannel(CCuIoBase* channel) {
   if (m_csThread) m_csThread->Unregister(channel);
 }
 
+void CZematInstr::OrphanChannelsOf(const CModule* module) {
+  std::vector<CCuIoBase*> channels;
+  {
+    std::lock_guard<std::mutex> g(m_openLock);
+    for (CCuIoBase* cu : m_openCus) {
+      const CCuDesc* desc = cu->GetDesc();
+      if (desc && desc->GetModule() == module) channels.push_back(cu);
+    }
+  }
+  if (m_openThread) {
+    auto pending = m_openThread->PendingOf(module);
+    channels.insert(channels.end(), pending.begin(), pending.end());
+  }
+  {
+    std::lock_guard<std::mutex> g(m_csLock);
+    if (m_csThread) {
+      auto slaves = m_csThread->SlavesOf(module);
+      channels.insert(channels.end(), slaves.begin(), slaves.end());
+    }
+  }
+  std::sort(channels.begin(), channels.end());
+  channels.erase(std::unique(channels.begin(), channels.end()), channels.end());
+  for (CCuIoBase* channel : channels) {
+    ForgetChannel(channel);
+    channel->Orphan();
+  }
+}
+
 void CZematInstr::ReportConnectionLost() {
   if (m_lossReported.exchange(true)) return;
   m_connected.store(0);

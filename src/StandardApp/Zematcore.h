@@ -137,6 +137,9 @@ class CZematInstr {
   void ExpectSocket(long socket);
   void UnexpectSocket(long socket);
   void ForgetChannel(CCuIoBase* channel);
+  // Channels still held on the CUs of a module that is about to be destroyed are cut loose, so
+  // that no thread reaches its freed descriptors.
+  void OrphanChannelsOf(const CModule* module);
   bool IsSerial() const { return m_lan == 0; }
   uint8_t GetStatus() const { return m_status.load(); }
   uint8_t GetMode() const { return m_mode; }

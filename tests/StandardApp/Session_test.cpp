@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <stdexcept>
+#include <atomic>
 #include <thread>
 
 #include "Canslavecuthread.h"
@@ -266,6 +267,39 @@ TEST_F(ThreadedSession, RefreshRemovesOneModuleAndAddsOneInOrder) {
   EXPECT_EQ(s->GetModule(0), keptA);
   EXPECT_EQ(s->GetModule(1), keptC);
   EXPECT_STREQ(s->GetModule(2)->GetModuleType(), "D-1");
+  ExpectGoodbye();
+  Finish();
+}
+
+TEST_F(ThreadedSession, ChannelsOnARemovedModuleAreCutLoose) {
+  ModModel a{"A-1", "1", {kIN}}, b{"B-1", "2", {kIN}};
+  ScriptEnumeration(*fake, cfg, {a, b}, {});
+  ASSERT_TRUE(Connect());
+  CCuIO opened(Desc(1, 0));
+  Open(opened, kIN, 40);
+  // A second channel whose open is still waiting for its reply when the module goes.
+  CCuIO pending(Desc(1, 0));
+  fake->Expect(opn, CuRec(kIN, 0x09), {});
+  std::atomic<int> pendingResult{-1};
+  std::thread opener([&] { pendingResult = pending.Open(); });
+  ASSERT_TRUE(fake->WaitFor([&] { return fake->StepsLeft() == 0; }, 3000));
+  ScriptList(*fake, cfg, 1, {a});
+  ScriptList(*fake, cfg, 2, {});
+  fake->Send(MakeFrame(evt, {0x00, 0x00, 0x05}));
+  ASSERT_TRUE(loop.RunUntil([&] { return s->events.size() >= 2; }, 5000));
+  opener.join();
+  EXPECT_EQ(pendingResult, 0);
+  for (CCuIO* ch : {&opened, &pending}) {
+    EXPECT_EQ(ch->GetDesc(), nullptr);
+    EXPECT_FALSE(ch->IsOpen());
+    EXPECT_EQ(ch->Close(), 0);  // nothing to close: no request goes out
+  }
+  // Late traffic for the vanished CU finds no channel.
+  fake->Send(MakeFrame(40, {'x'}));
+  fake->Send(MakeFrame(opn, OpenReply(kIN, 41)));
+  fake->Send(MakeFrame(0xFFFF, Join({U16(40), {5}})));
+  std::string text;
+  EXPECT_EQ(ReadFrame(opened, text, 300), Z_TIMEOUT);
   ExpectGoodbye();
   Finish();
 }
