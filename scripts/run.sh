@@ -7,7 +7,7 @@ scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 sim=build/tools/zemat-sim/zemat-sim
 cli=build/tools/morvent-cli/morvent-cli
 ports=$(mktemp)
-"$sim" --telnet-port 0 --data-port 0 --ports-file "$ports" &
+"$sim" --telnet-port 0 --data-port 0 --ports-file "$ports" --quiet > /dev/null &
 simpid=$!
 trap 'kill $simpid 2>/dev/null || true; rm -f "$ports"' EXIT
 for _ in $(seq 100); do grep -q '^data-port' "$ports" 2>/dev/null && break; sleep 0.1; done
