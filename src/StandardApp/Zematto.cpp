@@ -14,6 +14,17 @@ void CZematInstr::WriteU16(uint8_t* destination, long number) {
   destination[1] = static_cast<uint8_t>(number & 0xFF);
 }
 
+namespace {
+// The sending side's preconditions (programming errors), named as the assertions print them.
+void CheckFrame(const void* string, int length, long socket_number) {
+  Z_ASSERT(string != 0, Z_MODULE_TO);
+  Z_ASSERT(length > 0, Z_MODULE_TO);
+  Z_ASSERT((int)length <= Z_MESSAGELENGTH_MAX, Z_MODULE_TO);
+  Z_ASSERT(socket_number >= (long)Z_SOCKET_MIN, Z_MODULE_TO);
+  Z_ASSERT(socket_number <= (long)Z_FLOW_SOCKET_NUMBER, Z_MODULE_TO);
+}
+}  // namespace
+
 int CZematInstr::PutOutput(const void* bytes, int count) {
   if (count < 0 || count > (m_obuf + Z_BUFFER_SIZE) - m_oend) return -1;
   std::memcpy(m_oend, bytes, count);
@@ -22,12 +33,7 @@ int CZematInstr::PutOutput(const void* bytes, int count) {
 }
 
 int CZematInstr::FormatMessage(const void* payload, int length, long socket_number) {
-  const void* string = payload;
-  Z_ASSERT(string != 0, Z_MODULE_TO);
-  Z_ASSERT(length > 0, Z_MODULE_TO);
-  Z_ASSERT((int)length <= Z_MESSAGELENGTH_MAX, Z_MODULE_TO);
-  Z_ASSERT(socket_number >= (long)Z_SOCKET_MIN, Z_MODULE_TO);
-  Z_ASSERT(socket_number <= (long)Z_FLOW_SOCKET_NUMBER, Z_MODULE_TO);
+  CheckFrame(payload, length, socket_number);
   uint8_t lengthField[Z_LEN_LEN];
   uint8_t socketField[Z_SOCKET_LEN];
   WriteU16(lengthField, length + Z_HEADER_LEN);
@@ -57,12 +63,7 @@ int CZematInstr::SendOutput() {
 }
 
 int CZematInstr::SendMessage(const void* payload, int length, long socket_number) {
-  const void* string = payload;
-  Z_ASSERT(string != 0, Z_MODULE_TO);
-  Z_ASSERT(length > 0, Z_MODULE_TO);
-  Z_ASSERT((int)length <= Z_MESSAGELENGTH_MAX, Z_MODULE_TO);
-  Z_ASSERT(socket_number >= (long)Z_SOCKET_MIN, Z_MODULE_TO);
-  Z_ASSERT(socket_number <= (long)Z_FLOW_SOCKET_NUMBER, Z_MODULE_TO);
+  CheckFrame(payload, length, socket_number);
   if (length + Z_HEADER_LEN > (m_obuf + Z_BUFFER_SIZE) - m_oend) {
     // Earlier failed frames (or an oversized payload) leave no room: drop them and fail this write.
     Tracer().Trace(1, "CZematInstr::SendMessage", "output buffer full, %d bytes dropped, frame of %d bytes refused",
