@@ -59,6 +59,8 @@ int OpenCu(CCliSession& session, const CCuArgs& a, std::unique_ptr<CCliChannel>&
   channel = std::make_unique<CCliChannel>(session, desc, a.viaCs);
   if (channel->Open()) return kExitOk;
   if (session.Instr().Lost()) return LostExit();
+  // The module can leave while its CU is being opened: say so before the usual message.
+  if (session.Instr().WatchedModuleRemoved()) std::fprintf(stderr, "Module of the CU was removed by the instrument\n");
   std::fprintf(stderr, "Cannot open CU\n");
   return kExitNoCu;
 }
