@@ -1,6 +1,8 @@
 // MiniInstrument.cpp: the in-process instrument's replies and its credit-bound frame pump.
 #include "MiniInstrument.h"
 
+#include <tuple>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -35,7 +37,7 @@ std::vector<uint8_t> Bytes(std::initializer_list<uint8_t> head, const std::strin
 }
 }  // namespace
 
-MiniInstrument::MiniInstrument() {
+std::pair<int, int> LoopbackPair() {
   int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -44,13 +46,18 @@ MiniInstrument::MiniInstrument() {
   bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   listen(listener, 1);
   getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-  m_hostFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (connect(m_hostFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) throw std::runtime_error("mini: connect");
-  m_fd = accept(listener, nullptr, nullptr);
+  int nearEnd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (connect(nearEnd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) throw std::runtime_error("loopback connect");
+  int farEnd = accept(listener, nullptr, nullptr);
   close(listener);
   int on = 1;
-  setsockopt(m_hostFd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  setsockopt(nearEnd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  setsockopt(farEnd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  return {nearEnd, farEnd};
+}
+
+MiniInstrument::MiniInstrument() {
+  std::tie(m_hostFd, m_fd) = LoopbackPair();
   m_thread = std::thread([this] { Run(); });
 }
 

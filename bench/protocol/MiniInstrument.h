@@ -7,9 +7,13 @@
 #include <atomic>
 #include <cstdint>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace zbench {
+
+// A connected loopback TCP pair with TCP_NODELAY on both ends: {near end, far end}.
+std::pair<int, int> LoopbackPair();
 
 class MiniInstrument {
  public:

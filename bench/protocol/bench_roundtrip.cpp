@@ -12,6 +12,9 @@
 #include <string>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
+
+#include "MiniInstrument.h"
 #include <vector>
 
 #include "BenchSupport.h"
@@ -37,21 +40,8 @@ bool ReadAll(int fd, uint8_t* p, size_t n) {
 class TcpEcho {
  public:
   TcpEcho() {
-    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(listener, 1);
-    getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-    m_client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (connect(m_client, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) throw std::runtime_error("tcp echo");
-    int server = accept(listener, nullptr, nullptr);
-    close(listener);
-    int on = 1;
-    setsockopt(m_client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    int server;
+    std::tie(m_client, server) = LoopbackPair();
     m_thread = std::thread([server] {
       uint8_t frame[4500];
       while (ReadAll(server, frame, 2)) {
