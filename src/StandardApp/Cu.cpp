@@ -1,6 +1,7 @@
 // Cu.cpp: CCuIoBase, CCuIO, CCuCtrlIO and CBaseCuIO: queues, credits, open, close, read, write.
 #include "Cu.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -18,6 +19,10 @@ bool IsResult(void* item) { return item == &g_resultTokens[0] || item == &g_resu
 int ResultValue(void* item) { return item == &g_resultTokens[1] ? 1 : 0; }
 
 using Clock = std::chrono::steady_clock;
+
+// Long waits (open and close answers, send credits) look at the link this often, so that a lost
+// connection ends them at once instead of after their whole time-out.
+constexpr unsigned kLinkCheckMs = 100;
 
 unsigned MsLeft(Clock::time_point end) {
   auto now = Clock::now();
@@ -84,7 +89,10 @@ int CCuIoBase::WaitResult(unsigned timeoutMs) {
   auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     void* item = nullptr;
-    if (m_inQueue.WaitPop(item, MsLeft(end)) != Z_OK) return -1;
+    const unsigned left = MsLeft(end);
+    const int rc = m_inQueue.WaitPop(item, std::min(left, kLinkCheckMs));
+    if (rc == Z_TIMEOUT && left > kLinkCheckMs && SessionConnected()) continue;
+    if (rc != Z_OK) return -1;
     if (IsResult(item)) return ResultValue(item);
     delete[] static_cast<uint8_t*>(item);  // data still arriving for the channel
   }
@@ -159,9 +167,15 @@ int CCuIO::TakeSendCredit(unsigned waitMs) {
       return Z_OK;
     }
   }
+  auto end = Clock::now() + std::chrono::milliseconds(waitMs);
   void* item = nullptr;
-  int rc = m_creditQueue.WaitPop(item, waitMs);
-  if (rc != Z_OK) return rc;
+  for (;;) {
+    const unsigned left = MsLeft(end);
+    const int rc = m_creditQueue.WaitPop(item, std::min(left, kLinkCheckMs));
+    if (rc == Z_OK) break;
+    if (rc != Z_TIMEOUT) return rc;
+    if (left <= kLinkCheckMs || !SessionConnected()) return Z_TIMEOUT;
+  }
   std::lock_guard<std::mutex> g(m_lock);
   m_sendCredits += static_cast<int>(reinterpret_cast<intptr_t>(item)) - 1;
   return Z_OK;
@@ -176,6 +190,7 @@ int CCuIO::WriteWithin(const void* payload, int length, unsigned creditWaitMs) {
   if (payload == nullptr || length <= 0 || length > Z_PAYLOAD_MAX) return Z_ERROR;
   int rc = TakeSendCredit(creditWaitMs);
   if (rc != Z_OK) return rc;
+  if (!SessionConnected()) return Z_TIMEOUT;  // the link went while we waited for the credit
   return m_session->WriteFramed(payload, length, socket) < 0 ? Z_ERROR : Z_OK;
 }
 

@@ -531,6 +531,33 @@ TEST_F(ThreadedSession, InvalidLengthReportsTheLossOnceAndSendsNoRedCard) {
   Finish();  // no goodbye on a lost link
 }
 
+// An open nobody answers and a write waiting for a credit must not outlive the link by their long
+// time-outs: a caller on the main thread would freeze the program that long.
+TEST_F(ThreadedSession, LostLinkEndsOpenAndCreditWaitsAtOnce) {
+  CZematTimings t = s->Timings();
+  t.channelWaitMs = 60000;
+  s->SetTimings(t);
+  ASSERT_TRUE(ConnectStandard());
+  CCuIO loader(Desc(0, 3));  // LD: no in-buffers, hence no credit
+  Open(loader, kLD, 44);
+  CCuIO in(Desc(0, 0));
+  fake->Expect(opn, CuRec(kIN, 0x09));  // never answered
+  auto start = std::chrono::steady_clock::now();
+  std::atomic<int> writeRc{-1}, openRc{-1};
+  std::thread writer([&] { writeRc = loader.Write("X", 1); });
+  std::thread opener([&] { openRc = in.Open(); });
+  ASSERT_TRUE(fake->WaitConsumed(3000));  // the open request is out
+  fake->Send({0x00, 0x03, 0x00, 0x05});   // a broken frame loses the link
+  ASSERT_TRUE(loop.RunUntil([&] { return s->lost > 0; }, 3000));
+  writer.join();
+  opener.join();
+  EXPECT_EQ(writeRc.load(), Z_TIMEOUT);
+  EXPECT_EQ(openRc.load(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(loader.Close(), 0);  // nothing to talk to any more
+  Finish();
+}
+
 TEST_F(ThreadedSession, LengthBelowTheHeaderReportsTheLoss) {
   ASSERT_TRUE(ConnectStandard());
   fake->Send({0x00, 0x03, 0x00, 0x05});
