@@ -138,7 +138,7 @@ TEST(EngineE2E, EnumeratesBothListsAndSaysGoodbye)
         std::string names;
         for (int i = 0; i < main->GetCuDescCount(); ++i)
             names += std::string(main->GetCuDesc(i)->GetCuName()) + " ";
-        EXPECT_EQ(names, "IN EV TR MO LD CS ");
+        EXPECT_EQ(names, "IN EV TR MO LD CS DI LI ");
         EXPECT_EQ(e.cu("DET-3", "RD")->GetOutSize(), 4496);
         auto lines = status(sim)["console_lines"];
         ASSERT_EQ(lines.size(), 5u);  // the empty line arrives as two line feeds
@@ -211,7 +211,9 @@ TEST(EngineE2E, InstructionsRefusalsCreditsAndSlaves)
     std::vector<uint8_t> buf(4501);
     int len = 4501;
     ASSERT_EQ(ev.Read(buf.data(), &len, 3000), Z_OK);
-    EXPECT_EQ(buf[5] * 256 + buf[6], 33);
+    std::string event(reinterpret_cast<char*>(buf.data()) + 4, static_cast<size_t>(len) - 5);
+    EXPECT_EQ(event.rfind("EVENT 33,", 0), 0u) << event;
+    EXPECT_EQ(event.substr(event.rfind(',')), ",PUMP-2");
 
     CCuIoSlave slave(e.cu("VALVE-S1", "IN"));
     ASSERT_EQ(slave.Open(), 1);
@@ -243,6 +245,47 @@ TEST(EngineE2E, StreamArrivesCompleteAndInOrder)
         ASSERT_EQ(buf[4 + 4495], static_cast<uint8_t>((k + 4495) & 0xFF));
     }
     EXPECT_EQ(rd.Close(), 1);
+}
+
+TEST(EngineE2E, TextStreamArrivesCompleteAndInOrder)
+{
+    SimProcess sim;
+    Engine e(sim);
+    ASSERT_TRUE(e.connect());
+    CCuIO mo(e.cu("MAIN-1", "LI"));  // a monitor CU without a period in the demo
+    ASSERT_EQ(mo.Open(), 1);
+    EXPECT_EQ(sim.command("text-stream MAIN-1 LI 1000"), "ok");
+    for (long k = 0; k < 1000; ++k)
+        ASSERT_EQ(read_text(mo, 5000), "line " + std::to_string(k)) << "message " << k;
+    EXPECT_EQ(read_text(mo, 200), "<none>");  // exactly COUNT messages
+    EXPECT_EQ(mo.Close(), 1);
+}
+
+TEST(EngineE2E, EmittedDataAndCanSlaveRepliesThroughTheEngine)
+{
+    SimProcess sim;
+    Engine e(sim);
+    ASSERT_TRUE(e.connect());
+    CCuIO dd(e.cu("DET-3", "DD"));
+    ASSERT_EQ(dd.Open(), 1);
+    EXPECT_EQ(sim.command("emit DET-3 DD 300"), "ok");
+    std::vector<uint8_t> buf(4501);
+    for (long k = 0; k < 300; ++k) {
+        int len = 4501;
+        ASSERT_EQ(dd.Read(buf.data(), &len, 5000), Z_OK) << "message " << k;
+        EXPECT_EQ(static_cast<long>(buf[0] * 256 + buf[1]) - 4, 1 + k * 389 % 1024) << "message " << k;
+    }
+    EXPECT_EQ(dd.Close(), 1);
+
+    CCuIoSlave pr(e.cu("VALVE-S1", "PR"));  // behind the CS CU
+    ASSERT_EQ(pr.Open(), 1);
+    EXPECT_EQ(round_trip(pr, "INXY", 3000, 6), "01OK XY");
+    EXPECT_EQ(pr.Close(), 1);
+    CCuIO io(e.cu("TEMP-S2", "CS_IO"));     // the same kind of CU opened directly
+    ASSERT_EQ(io.Open(), 1);
+    EXPECT_EQ(round_trip(io, "INSTAT?"), "01OK STAT?");
+    EXPECT_EQ(io.Close(), 1);
+    EXPECT_EQ(status(sim)["credit_violations"], 0);
 }
 
 TEST(EngineE2E, ConsoleVariants)

@@ -51,13 +51,13 @@ TEST(SimEnumeration, DemoListsAndDescriptors)
     EXPECT_EQ(l2[1][0], 0x13);
     EXPECT_EQ(texts(l1[0], 2), (std::vector<std::string>{"MAIN-1", "000123"}));
     auto cus = walk_cus(h, l1[0]);
-    ASSERT_EQ(cus.size(), 6u);
+    ASSERT_EQ(cus.size(), 8u);
     EXPECT_EQ(cus[0][0], 4);
     EXPECT_EQ(cus[1][0], 5);
     std::string names;
     for (const auto& c : cus)
         names += texts(c, 3)[2] + " ";
-    EXPECT_EQ(names, "IN EV TR MO LD CS ");
+    EXPECT_EQ(names, "IN EV TR MO LD CS DI LI ");
     // Buffer parameters follow the key: IN has 4 x 128 both ways, EV no in-buffers.
     Bytes in = cus[0];
     EXPECT_EQ(Bytes(in.end() - 6, in.end()), kParams);
@@ -291,7 +291,9 @@ TEST(SimEvents, EventCommandsAndConfigurationChanges)
     auto f = h.next();
     ASSERT_TRUE(f.has_value());
     EXPECT_EQ(u16(&(*f)[2]), ev);
-    EXPECT_EQ(u16(&(*f)[5]), 42);
+    std::string event = str(Bytes(f->begin() + 4, f->end()));  // text on a module's event CU
+    ASSERT_EQ(event.rfind("EVENT 42,", 0), 0u) << event;
+    EXPECT_EQ(event.substr(event.rfind(',')), ",MAIN-1");
     EXPECT_EQ(sim.command("event MAIN-1 TR 1").rfind("error: ", 0), 0u);  // not open
     EXPECT_EQ(sim.command("event NOPE EV 1").rfind("error: ", 0), 0u);
 

@@ -1,11 +1,14 @@
 // Unit tests of the simulator's input splitter, its configuration loader and its behaviours.
 #include "CuBehaviour.h"
+#include "RecordingContext.h"
 #include "SimConfig.h"
 #include "Wire.h"
 
 #include <gtest/gtest.h>
 
 using namespace zsim;
+using simtest::feed;
+using simtest::RecordingContext;
 
 namespace {
 
@@ -169,45 +172,9 @@ TEST(SimConfig, DemoInstrumentHasBothListsAndTheFullMainModule)
     std::string names;
     for (const auto& cu : c.modules[0].cus)
         names += cu.name + " ";
-    EXPECT_EQ(names, "IN EV TR MO LD CS ");
+    EXPECT_EQ(names, "IN EV TR MO LD CS DI LI ");  // new CUs come behind the old ones
 }
 
-namespace {
-
-// A context that records what a behaviour does.
-class RecordingContext : public CuContext {
-public:
-    void send(const Bytes& p) override { sent.push_back(p); }
-    void grant(int n) override { granted += n; }
-    void log(const std::string& t) override { logs.push_back(t); }
-    void count_instruction() override { ++instructions; }
-    void start_stream(long c, int s, double) override { stream_count = c, stream_size = s; }
-    bool deliver_to_slave(uint16_t s, const uint8_t*, size_t n) override
-    {
-        slave = s, slave_bytes = n;
-        return s == 0x100;
-    }
-    const CuConfig& cu() const override { return cfg; }
-    const std::string& module_type() const override { return type; }
-    const std::string& module_serial() const override { return type; }
-    uint16_t socket() const override { return 20; }
-
-    CuConfig cfg;
-    std::string type = "T";
-    std::vector<Bytes> sent;
-    std::vector<std::string> logs;
-    int granted = 0, instructions = 0, stream_size = 0;
-    long stream_count = -1;
-    uint16_t slave = 0;
-    size_t slave_bytes = 0;
-};
-
-void feed(CuBehaviour& b, RecordingContext& cx, const std::string& s)
-{
-    b.on_frame(cx, reinterpret_cast<const uint8_t*>(s.data()), s.size());
-}
-
-}  // namespace
 
 TEST(Behaviours, InstructionAnswersFromTheTableOrNamesTheInstruction)
 {
@@ -253,6 +220,22 @@ TEST(Behaviours, RegistryMapsNamesAndDefaults)
     EXPECT_EQ(default_behaviour("EV"), "event");
     EXPECT_EQ(default_behaviour("Cs"), "cs");
     EXPECT_EQ(default_behaviour("LD"), "silent");
+    EXPECT_EQ(default_behaviour("INX"), "silent");
+    EXPECT_EQ(default_behaviour("tr"), "trace");
+    for (const char* n : {"MO", "DI", "LI"})
+        EXPECT_EQ(default_behaviour(n), "monitor") << n;
+    for (const char* n : {"RD", "MS"})
+        EXPECT_EQ(default_behaviour(n), "rawdata") << n;
+    for (const char* n : {"RAWD", "RDSCANMON", "rdsigmon"})
+        EXPECT_EQ(default_behaviour(n), "nucleus") << n;
+    EXPECT_EQ(default_behaviour("AR"), "analysis");
+    EXPECT_EQ(default_behaviour("DD"), "dd");
+    EXPECT_EQ(default_behaviour("PR"), "canslave");
+    EXPECT_EQ(default_behaviour("cs_io"), "canslave");
+    for (const char* n : {"event", "trace", "monitor", "rawdata", "analysis", "nucleus", "dd"})
+        EXPECT_TRUE(behaviour_produces_data(n) && behaviour_known(n)) << n;
+    for (const char* n : {"instruction", "canslave", "cs", "echo", "stream", "silent"})
+        EXPECT_FALSE(behaviour_produces_data(n)) << n;
     EXPECT_FALSE(behaviour_known("later"));
     register_behaviour("Later", [] { return make_behaviour("echo"); });
     EXPECT_TRUE(behaviour_known("later"));

@@ -1,5 +1,8 @@
-// The behaviour registry and the built-in CU behaviours: silent, instruction, event, echo, stream, cs.
+// The behaviour registry and the built-in CU behaviours that answer the host: silent, instruction,
+// echo, stream, cs and canslave (the data behaviours live in DataBehaviours.cpp).
 #include "CuBehaviour.h"
+
+#include "DataBehaviours.h"
 
 #include <algorithm>
 #include <map>
@@ -19,13 +22,8 @@ class InstructionBehaviour : public CuBehaviour {
 public:
     void on_frame(CuContext& cx, const uint8_t* data, size_t n) override
     {
-        std::string text(reinterpret_cast<const char*>(data), n);
-        text = text.substr(0, text.find('\0'));
-        while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
-            text.pop_back();
         cx.count_instruction();
-        auto it = cx.cu().replies.find(text);
-        std::string reply = it != cx.cu().replies.end() ? it->second : "OK " + text;
+        std::string reply = instruction_reply(cx.cu(), instruction_text(data, n));
         if (reply.empty())
             return;  // an empty table entry means: no reply
         if (reply.size() > Z_PAYLOAD_MAX - 2)
@@ -34,12 +32,27 @@ public:
     }
 };
 
-// Event CUs send what the "event" command asks; messages from the host are taken and ignored.
-class EventBehaviour : public CuBehaviour {
+// A CAN-slave's own CU ("PR", "CS_IO"): "IN<instruction>" is answered with the two-character source
+// "01" and the reply text; anything else gets the source and an error text.
+class CanSlaveBehaviour : public CuBehaviour {
 public:
-    void on_frame(CuContext& cx, const uint8_t*, size_t n) override
+    void on_frame(CuContext& cx, const uint8_t* data, size_t n) override
     {
-        cx.log("message of " + std::to_string(n) + " bytes on event CU ignored");
+        std::string text = instruction_text(data, n);
+        std::string reply;
+        if (text.rfind("IN", 0) == 0) {
+            cx.count_instruction();
+            reply = instruction_reply(cx.cu(), text.substr(2));
+            if (reply.empty())
+                return;
+        } else {
+            cx.log("message without the \"IN\" prefix: \"" + text + "\"");
+            reply = "ERROR not an instruction: " + text;
+        }
+        reply = "01" + reply;
+        if (reply.size() > Z_PAYLOAD_MAX - 2)
+            reply.resize(Z_PAYLOAD_MAX - 2);
+        cx.send(Bytes(reply.begin(), reply.end()));
     }
 };
 
@@ -82,10 +95,17 @@ struct Registry {
     std::map<std::string, BehaviourFactory> factories{
         {"silent", [] { return std::make_unique<SilentBehaviour>(); }},
         {"instruction", [] { return std::make_unique<InstructionBehaviour>(); }},
-        {"event", [] { return std::make_unique<EventBehaviour>(); }},
         {"echo", [] { return std::make_unique<EchoBehaviour>(); }},
         {"stream", [] { return std::make_unique<StreamBehaviour>(); }},
         {"cs", [] { return std::make_unique<CsBehaviour>(); }},
+        {"canslave", [] { return std::make_unique<CanSlaveBehaviour>(); }},
+        {"event", make_event_behaviour},
+        {"trace", make_trace_behaviour},
+        {"monitor", make_monitor_behaviour},
+        {"rawdata", make_rawdata_behaviour},
+        {"analysis", make_analysis_behaviour},
+        {"nucleus", make_nucleus_behaviour},
+        {"dd", make_dd_behaviour},
     };
 };
 
@@ -131,6 +151,34 @@ std::vector<std::string> behaviour_names()
     for (const auto& [n, f] : registry().factories)
         names.push_back(n);
     return names;
+}
+
+bool behaviour_produces_data(const std::string& name)
+{
+    static const char* const data[] = {"event", "trace", "monitor", "rawdata", "analysis", "nucleus", "dd"};
+    std::string n = lower(name);
+    return std::any_of(std::begin(data), std::end(data), [&](const char* d) { return n == d; });
+}
+
+std::string instruction_text(const uint8_t* data, size_t n)
+{
+    std::string text(reinterpret_cast<const char*>(data), n);
+    text = text.substr(0, text.find('\0'));
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
+        text.pop_back();
+    return text;
+}
+
+std::string instruction_reply(const CuConfig& cu, const std::string& instruction)
+{
+    auto it = cu.replies.find(instruction);
+    return it != cu.replies.end() ? it->second : "OK " + instruction;
+}
+
+Bytes make_event_text(unsigned code, long long seconds, const std::string& module_type)
+{
+    std::string text = "EVENT " + std::to_string(code) + "," + std::to_string(seconds) + "," + module_type;
+    return Bytes(text.begin(), text.end());
 }
 
 Bytes make_event_payload(unsigned code)

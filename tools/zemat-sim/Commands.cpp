@@ -2,10 +2,13 @@
 // "error: <text>"), the same from standard input, the control port and the schedule.
 #include "Simulator.h"
 
+#include "DataBehaviours.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <charconv>
+#include <ctime>
 #include <sstream>
 #include <termios.h>
 
@@ -57,6 +60,8 @@ std::string Simulator::execute(const std::string& line)
     if (c == "event") return cmd_event(a);
     if (c == "config-event") return cmd_config_event(a);
     if (c == "stream") return cmd_stream(a);
+    if (c == "text-stream") return cmd_text_stream(a);
+    if (c == "emit") return cmd_emit(a);
     if (c == "grant") return cmd_grant(a);
     if (c == "refuse-open") return cmd_refuse(a);
     if (c == "fault") return cmd_fault(a);
@@ -193,7 +198,7 @@ std::string Simulator::cmd_event(const std::vector<std::string>& a)
     OpenCu* cu = find_open_cu(a[1], a[2], err);
     if (!cu)
         return err;
-    cu->send(make_event_payload(static_cast<unsigned>(code)));
+    cu->send(make_event_text(static_cast<unsigned>(code), static_cast<long long>(std::time(nullptr)), cu->type));
     return "ok";
 }
 
@@ -222,6 +227,36 @@ std::string Simulator::cmd_stream(const std::vector<std::string>& a)
     if (cu->slave && size > static_cast<long>(Z_PAYLOAD_MAX) - 2)
         return error("a slave CU's messages carry 2 bytes of slave socket: SIZE at most 4494");
     session_->start_stream(*cu, count, static_cast<int>(size), rate);
+    return "ok";
+}
+
+std::string Simulator::cmd_text_stream(const std::vector<std::string>& a)
+{
+    long count = 0;
+    double rate = 0;
+    if (a.size() < 4 || a.size() > 5 || !parse_long(a[3], 0, 2000000000L, count) ||
+        (a.size() == 5 && !parse_double(a[4], rate)))
+        return error("usage: text-stream MODULE CU COUNT [RATE] (RATE >= 0)");
+    std::string err;
+    OpenCu* cu = find_open_cu(a[1], a[2], err);
+    if (!cu)
+        return err;
+    session_->start_stream(*cu, count, 0, rate, true);
+    return "ok";
+}
+
+std::string Simulator::cmd_emit(const std::vector<std::string>& a)
+{
+    long n = 1;
+    if (a.size() < 3 || a.size() > 4 || (a.size() == 4 && !parse_long(a[3], 1, DataBehaviour::kMaxOwed, n)))
+        return error("usage: emit MODULE CU [N] (N 1..1000000)");
+    std::string err;
+    OpenCu* cu = find_open_cu(a[1], a[2], err);
+    if (!cu)
+        return err;
+    if (!cu->behaviour->on_emit(*cu, n))
+        return error("CU " + cu->type + "/" + cu->cfg.name + " (behaviour " + cu->behaviour_name +
+                     ") produces no data");
     return "ok";
 }
 

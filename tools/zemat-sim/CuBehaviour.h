@@ -34,6 +34,9 @@ public:
     virtual const std::string& module_type() const = 0;
     virtual const std::string& module_serial() const = 0;
     virtual uint16_t socket() const = 0;
+    // True when a message sent now leaves at once: the host has a read credit free and nothing waits.
+    // Producers ask first, so that a host that reads slowly never makes a queue grow.
+    virtual bool can_send() const = 0;
 };
 
 class CuBehaviour {
@@ -44,6 +47,9 @@ public:
     virtual void on_frame(CuContext&, const uint8_t* data, size_t n) = 0;
     virtual void on_close(CuContext&) {}
     virtual void on_tick(CuContext&, Clock::time_point) {}
+    // The "emit" command: n messages of the CU's kind, sent as credits allow; false when this
+    // behaviour produces no data.
+    virtual bool on_emit(CuContext&, long) { return false; }
 };
 
 using BehaviourFactory = std::function<std::unique_ptr<CuBehaviour>()>;
@@ -54,9 +60,19 @@ bool behaviour_known(const std::string& name);
 // Creates the behaviour; an unknown name gives the silent behaviour.
 std::unique_ptr<CuBehaviour> make_behaviour(const std::string& name);
 std::vector<std::string> behaviour_names();
+// Whether the behaviour produces data of its own (and so takes "period_ms" and "emit").
+bool behaviour_produces_data(const std::string& name);
 
-// The payload of an event frame: type byte 1, the code (2 bytes), then "EVENT <code>" and a zero.
+// The payload of an event frame on the event control CU: type byte 1, the code (2 bytes), then
+// "EVENT <code>" and a zero.
 Bytes make_event_payload(unsigned code);
+// An event on a module's event CU, as text: "EVENT <code>,<seconds since 1970>,<module type>".
+Bytes make_event_text(unsigned code, long long seconds, const std::string& module_type);
+// Instruction text as a CU receives it: up to the first zero byte, trailing CR/LF removed.
+std::string instruction_text(const uint8_t* data, size_t n);
+// The reply to an instruction: the CU's table entry, else "OK <instruction>" (empty: no reply).
+std::string instruction_reply(const CuConfig& cu, const std::string& instruction);
+
 // Byte i of stream message k.
 inline uint8_t stream_byte(long k, size_t i) { return static_cast<uint8_t>((k + static_cast<long>(i)) & 0xFF); }
 

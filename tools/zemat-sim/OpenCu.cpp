@@ -22,6 +22,8 @@ void OpenCu::send(const Bytes& payload)
     session.queue_frame(cs_socket, std::move(framed));
 }
 
+bool OpenCu::can_send() const { return session.can_send(*this); }
+
 void OpenCu::grant(int n) { session.grant(*this, n); }
 
 void OpenCu::log(const std::string& text)

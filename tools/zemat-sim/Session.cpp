@@ -542,9 +542,28 @@ void Session::grant(OpenCu& cu, int n)
     give_back(cu.sock, n);
 }
 
-void Session::start_stream(OpenCu& cu, long count, int size, double rate)
+bool Session::can_send(const OpenCu& cu) const
 {
-    cu.stream = OpenCu::Stream{true, count, 0, size, rate, Clock::now()};
+    auto it = channels_.find(cu.slave ? cu.cs_socket : cu.sock);
+    return it != channels_.end() && it->second.read_credits > static_cast<long>(it->second.queue.size()) &&
+           out_.pending() <= kStreamPendingLimit;
+}
+
+void Session::start_stream(OpenCu& cu, long count, int size, double rate, bool text)
+{
+    cu.stream = OpenCu::Stream{true, count, 0, size, rate, Clock::now(), text};
+}
+
+static Bytes stream_message(const OpenCu::Stream& st)
+{
+    if (st.text) {
+        std::string t = "line " + std::to_string(st.sent);
+        return Bytes(t.begin(), t.end());
+    }
+    Bytes msg(static_cast<size_t>(st.size));
+    for (size_t i = 0; i < msg.size(); ++i)
+        msg[i] = stream_byte(st.sent, i);
+    return msg;
 }
 
 void Session::pump_stream(OpenCu& cu, Clock::time_point now)
@@ -563,9 +582,7 @@ void Session::pump_stream(OpenCu& cu, Clock::time_point now)
         if (st.rate > 0 && now < st.start + std::chrono::duration_cast<Clock::duration>(
                                                  std::chrono::duration<double>(st.sent / st.rate)))
             break;
-        Bytes msg(static_cast<size_t>(st.size));
-        for (size_t i = 0; i < msg.size(); ++i)
-            msg[i] = stream_byte(st.sent, i);
+        Bytes msg = stream_message(st);
         ++st.sent;
         cu.send(msg);
     }

@@ -51,6 +51,7 @@ public:
     const std::string& module_type() const override { return type; }
     const std::string& module_serial() const override { return serial; }
     uint16_t socket() const override { return sock; }
+    bool can_send() const override;
 
     struct Stream {
         bool active = false;
@@ -58,6 +59,7 @@ public:
         int size = 0;
         double rate = 0;
         Clock::time_point start;
+        bool text = false;  // message k is the text "line <k>" instead of the byte pattern
     };
 
     Session& session;
@@ -96,7 +98,9 @@ public:
     void close_module(int module_id);
     void grant(OpenCu& cu, int n);
     void split_next() { split_next_ = true; }
-    void start_stream(OpenCu& cu, long count, int size, double rate);
+    void start_stream(OpenCu& cu, long count, int size, double rate, bool text = false);
+    // Whether a message on this CU would leave at once (a read credit free, nothing queued, output not full).
+    bool can_send(const OpenCu& cu) const;
 
     // Used by OpenCu.
     void queue_frame(uint16_t socket, Bytes payload);

@@ -53,7 +53,7 @@ CuConfig parse_cu(const json& j, const std::string& where)
 {
     check_keys(j, {"name", "owner", "description", "out_count", "out_size", "in_count", "in_size",
                    "behaviour", "replies", "refuse_open", "grant_after_ms", "stream_count",
-                   "stream_size", "stream_rate"},
+                   "stream_size", "stream_rate", "period_ms"},
                where);
     CuConfig c;
     c.name = get<std::string>(j, "name", "", where);
@@ -76,6 +76,11 @@ CuConfig parse_cu(const json& j, const std::string& where)
     c.stream_rate = get<double>(j, "stream_rate", 0.0, where);
     if (c.stream_rate < 0)
         throw ConfigError("key \"stream_rate\" in " + where + " must not be negative");
+    c.period_ms = get_int(j, "period_ms", 0, 0, 86400000, where);
+    std::string behaviour = c.behaviour.empty() ? default_behaviour(c.name) : c.behaviour;
+    if (c.period_ms > 0 && !behaviour_produces_data(behaviour))
+        throw ConfigError("key \"period_ms\" in " + where + ": behaviour \"" + behaviour +
+                          "\" produces no data");
     return c;
 }
 
@@ -165,15 +170,15 @@ void parse_modules(const json& root, SimConfig& cfg)
 
 std::string default_behaviour(const std::string& cu_name)
 {
+    static const std::map<std::string, std::string> by_name{
+        {"IN", "instruction"}, {"EV", "event"},          {"CS", "cs"},           {"TR", "trace"},
+        {"MO", "monitor"},     {"DI", "monitor"},        {"LI", "monitor"},      {"RD", "rawdata"},
+        {"MS", "rawdata"},     {"AR", "analysis"},       {"RAWD", "nucleus"},    {"RDSCANMON", "nucleus"},
+        {"RDSIGMON", "nucleus"}, {"DD", "dd"},           {"PR", "canslave"},     {"CS_IO", "canslave"}};
     std::string n = cu_name;
     std::transform(n.begin(), n.end(), n.begin(), ::toupper);
-    if (n == "IN")
-        return "instruction";
-    if (n == "EV")
-        return "event";
-    if (n == "CS")
-        return "cs";
-    return "silent";
+    auto it = by_name.find(n);
+    return it != by_name.end() ? it->second : "silent";
 }
 
 void validate_module(const ModuleConfig& m)
@@ -237,24 +242,49 @@ CuConfig make_cu(const std::string& name, const std::string& owner, const std::s
     return c;
 }
 
+// A data CU of the demo instrument: out_count buffers of out_size bytes, a message every period_ms.
+static CuConfig data_cu(const std::string& name, const std::string& owner, const std::string& description,
+                        int out_size, int period_ms)
+{
+    CuConfig c = make_cu(name, owner, description, 0);
+    c.out_count = 8;
+    c.out_size = out_size;
+    c.period_ms = period_ms;
+    return c;
+}
+
 SimConfig demo_config()
 {
     SimConfig cfg;
     ModuleConfig main{"MAIN-1", "000123", 1, {}, 1};
     main.cus = {make_cu("IN", "MAIN", "INSTRUCT", 4), make_cu("EV", "MAIN", "EVENTS", 0),
                 make_cu("TR", "MAIN", "TRACE", 0),    make_cu("MO", "MAIN", "MONITOR", 2),
-                make_cu("LD", "MAIN", "LOADER", 4),   make_cu("CS", "MAIN", "CANSLAVE", 8)};
+                make_cu("LD", "MAIN", "LOADER", 4),   make_cu("CS", "MAIN", "CANSLAVE", 8),
+                data_cu("DI", "MAIN", "DIAGNOSE", 128, 0), data_cu("LI", "MAIN", "LIST", 128, 0)};
     main.cus[0].replies = {{"*IDN?", "MAIN-1,000123"}};
+    main.cus[1].period_ms = 5000;
+    main.cus[2].period_ms = 1000;
+    main.cus[2].in_count = 2;  // the trace window sends instructions too
+    main.cus[2].in_size = 128;
+    main.cus[3].period_ms = 1000;
     ModuleConfig pump{"PUMP-2", "000456", 1, {make_cu("IN", "PUMP", "INSTRUCT", 4),
                                                make_cu("EV", "PUMP", "EVENTS", 0)}, 2};
     ModuleConfig det{"DET-3", "000789", 1, {make_cu("IN", "DET", "INSTRUCT", 4),
                                              make_cu("EV", "DET", "EVENTS", 0),
-                                             make_cu("RD", "DET", "RAWDATA", 1)}, 3};
+                                             make_cu("RD", "DET", "RAWDATA", 1),
+                                             data_cu("MS", "DET", "SPECTRA", 128, 1000),
+                                             data_cu("AR", "DET", "ANALYSIS", 1024, 1000),
+                                             data_cu("DD", "DET", "DSPSPECIAL", 1024, 1000),
+                                             data_cu("RAWD", "DET", "NUCLEUS", 256, 1000),
+                                             data_cu("RDSCANMON", "DET", "SCANMON", 256, 0),
+                                             data_cu("RDSIGMON", "DET", "SIGMON", 256, 0)}, 3};
     det.cus[2].out_count = 16;
     det.cus[2].out_size = 4496;
     ModuleConfig valve{"VALVE-S1", "200001", 2, {make_cu("IN", "VALVE", "INSTRUCT", 2),
-                                                  make_cu("EV", "VALVE", "EVENTS", 0)}, 4};
-    ModuleConfig temp{"TEMP-S2", "200002", 2, {make_cu("IN", "TEMP", "INSTRUCT", 2)}, 5};
+                                                  make_cu("EV", "VALVE", "EVENTS", 0),
+                                                  make_cu("PR", "VALVE", "SLAVEIO", 2)}, 4};
+    ModuleConfig temp{"TEMP-S2", "200002", 2, {make_cu("IN", "TEMP", "INSTRUCT", 2),
+                                                make_cu("CS_IO", "TEMP", "SLAVEIO", 2)}, 5};
     cfg.modules = {main, pump, det, valve, temp};
     return cfg;
 }

@@ -33,6 +33,8 @@ struct CuConfig {
     int stream_count = 0;
     int stream_size = 64;
     double stream_rate = 0;
+    // Data behaviours: one message of the CU's kind every period_ms while the CU is open (0: only on "emit").
+    int period_ms = 0;
 };
 
 struct ModuleConfig {

@@ -88,6 +88,8 @@ private:
     std::string cmd_event(const std::vector<std::string>& a);
     std::string cmd_config_event(const std::vector<std::string>& a);
     std::string cmd_stream(const std::vector<std::string>& a);
+    std::string cmd_text_stream(const std::vector<std::string>& a);
+    std::string cmd_emit(const std::vector<std::string>& a);
     std::string cmd_grant(const std::vector<std::string>& a);
     std::string cmd_refuse(const std::vector<std::string>& a);
     std::string cmd_fault(const std::vector<std::string>& a);
