@@ -9,6 +9,7 @@
 #include <QFocusEvent>
 #include <QListWidget>
 #include <QMenu>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "Cu.h"
@@ -19,6 +20,8 @@
 namespace {
 
 constexpr unsigned kReadWaitMs = 200;
+constexpr int kMaxBatch = 64;     // messages handed to the GUI thread in one call at most
+constexpr qint64 kRefreshMs = 40;  // while lines stream in, the list scrolls and repaints this often
 
 TAsciiListForm::TChannelFactory& Factory()
 {
@@ -40,8 +43,10 @@ void TPendingMessages::ShowAll()
     for (const std::vector<uint8_t>& b : taken) {
         if (!window) return;  // the window let go while we were showing; drop the rest
         const int len = (b[0] << 8) | b[1];
-        if (len < Z_HEADER_LEN || len > static_cast<int>(b.size()) - 1) continue;
-        window->ShowData(reinterpret_cast<const char*>(b.data()) + Z_HEADER_LEN, len - Z_HEADER_LEN, 1);
+        // Frames that came through the CS CU still carry the slave socket in front of the slave's data.
+        const int skip = Z_HEADER_LEN + (window->ViaCs() ? 2 : 0);
+        if (len < skip || len > static_cast<int>(b.size()) - 1) continue;
+        window->ShowData(reinterpret_cast<const char*>(b.data()) + skip, len - skip, 1);
     }
 }
 
@@ -62,6 +67,14 @@ void TAsciiListCuThread::Execute()
             const int result = m_channel->Read(buffer.data(), &length, kReadWaitMs);
             if (result != Z_OK) continue;  // nothing yet, or a failure: read again (the loop sees a stop)
             {
+                std::lock_guard<std::mutex> guard(m_pending->lock);
+                m_pending->buffers.push_back(std::move(buffer));
+            }
+            // Messages already waiting join the same call: a flood costs one GUI round trip per batch.
+            for (int n = 1; n < kMaxBatch && !Terminated(); ++n) {
+                buffer.assign(Z_READ_BUFFER, 0);
+                length = Z_READ_BUFFER;
+                if (m_channel->Read(buffer.data(), &length, 0) != Z_OK) break;
                 std::lock_guard<std::mutex> guard(m_pending->lock);
                 m_pending->buffers.push_back(std::move(buffer));
             }
@@ -99,6 +112,9 @@ TAsciiListForm::TAsciiListForm(QWidget* parent) : TBaseForm(parent)
     layout->setSpacing(0);
     layout->addWidget(ListBox1);
     BuildPopup();
+    m_refresh = new QTimer(this);
+    m_refresh->setSingleShot(true);
+    connect(m_refresh, &QTimer::timeout, this, &TAsciiListForm::RefreshList);
     connect(ListBox1, &QListWidget::customContextMenuRequested, this, &TAsciiListForm::ShowPopup);
     connect(ListBox1, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
         ListBox1->setToolTip(item->text());
@@ -198,11 +214,31 @@ void TAsciiListForm::ScrollToEnd()
     if (ListBox1->count() > 0) ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
 }
 
+// Scrolling and repainting the list for every line would make the GUI thread the narrow end of a flood:
+// a line after a quiet spell shows at once, lines that follow it closely are shown together a moment later.
+void TAsciiListForm::ScheduleRefresh()
+{
+    if (m_refresh->isActive()) return;
+    if (!m_sinceRefresh.isValid() || m_sinceRefresh.elapsed() >= kRefreshMs) {
+        RefreshList();
+        return;
+    }
+    ListBox1->setUpdatesEnabled(false);
+    m_refresh->start(static_cast<int>(kRefreshMs - m_sinceRefresh.elapsed()));
+}
+
+void TAsciiListForm::RefreshList()
+{
+    ScrollToEnd();
+    ListBox1->setUpdatesEnabled(true);
+    m_sinceRefresh.start();
+}
+
 void TAsciiListForm::AddLine(const QString& text, int fromCu)
 {
     while (ListBox1->count() > kMaxLines - 1) delete ListBox1->takeItem(0);
     ListBox1->addItem(text);
-    ScrollToEnd();
+    ScheduleRefresh();
     if (fromCu == 1) {
         const CModule* module = m_cu ? m_cu->GetModule() : nullptr;
         WriteLog((module ? BytesToText(module->GetModuleType(), -1) : QString()) + ": " + text);
@@ -219,7 +255,7 @@ void TAsciiListForm::AppendToLastLine(const QString& text)
     }
     QListWidgetItem* last = ListBox1->item(ListBox1->count() - 1);
     last->setText(last->text() + text);
-    ScrollToEnd();
+    ScheduleRefresh();
     WriteLog(text);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 #include <deque>
 #include <functional>
@@ -18,6 +19,7 @@ class CMainDispatcher;
 class QAction;
 class QListWidget;
 class QMenu;
+class QTimer;
 class TAsciiListForm;
 class TMainLink;
 
@@ -88,12 +90,16 @@ private:
     void BuildPopup();
     void ShowPopup(const QPoint& pos);
     void ScrollToEnd();
+    void ScheduleRefresh();
+    void RefreshList();
     void StopReaders(bool showPending);
     void Shutdown();
 
     QListWidget* ListBox1;
     QMenu* PopupMenu1;
     QAction* m_execute;
+    QTimer* m_refresh;              // the delayed scroll and repaint while lines stream in
+    QElapsedTimer m_sinceRefresh;
     TMainLink* m_main = nullptr;
     std::unique_ptr<CCuIoBase> m_channel;
     bool m_viaCs = false;

@@ -3,6 +3,14 @@
 
 TTraceCu::TTraceCu(QWidget* parent) : TInReplyForm(parent) { setWindowTitle("TraceCu"); }
 
+// The typed instruction is a line of its own: trace text after it starts a new line instead of being
+// glued to the instruction.
+void TTraceCu::BeforeSend(QByteArray& line)
+{
+    (void)line;
+    m_lastEndedWithLineFeed = true;
+}
+
 void TTraceCu::ShowData(const char* data, int length, int fromCu)
 {
     const QString text = BytesToText(data, length);

@@ -9,6 +9,7 @@ class TTraceCu : public TInReplyForm {
 public:
     explicit TTraceCu(QWidget* parent = nullptr);
     void ShowData(const char* data, int length, int fromCu) override;
+    void BeforeSend(QByteArray& line) override;
 
 private:
     bool m_lastEndedWithLineFeed = true;

@@ -1,5 +1,6 @@
-// The CU window framework: binding to a CU, the reader thread handing messages to the GUI thread,
-// the 501-line list, popup, log lines, release and closing while the reader is busy.
+// The CU window framework: binding to a CU, the reader thread handing messages to the GUI thread (in
+// bulk, slave frames without their socket), the 501-line list and its delayed scrolling, popup, log
+// lines, release and closing while the reader is busy.
 #include <QApplication>
 #include <QClipboard>
 #include <QListWidget>
@@ -9,6 +10,7 @@
 #include <QMenu>
 #include <gtest/gtest.h>
 
+#include "Canslave.h"
 #include "Fakes.h"
 #include "Instreventlist.h"
 #include "Msgbox.h"
@@ -75,6 +77,38 @@ TEST(AsciiListReader, ShowsEveryMessageInOrderAndLogsWithModulePrefix)
     EXPECT_EQ(main.log[1], "G1: msg 0");
 }
 
+TEST(AsciiListReader, MessagesWaitingInBulkArriveWholeAndInOrder)
+{
+    TFakeModule m("MO");
+    TFakeChannels channels;
+    for (int i = 0; i < 1000; ++i) channels.Push("bulk " + std::to_string(i));  // queued before the first read
+    TFakeMain main;
+    TAsciiListForm form;
+    ASSERT_EQ(form.OpenCu(m.cu, &main, false, "Monitor"), 1);
+    ASSERT_TRUE(WaitFor([&] { return main.log.size() == 1001; }));
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(main.log[i + 1], QString("G1: bulk %1").arg(i));
+    ASSERT_EQ(form.List()->count(), 501);
+    EXPECT_EQ(form.List()->item(0)->text(), "bulk 499");
+    EXPECT_EQ(form.List()->item(500)->text(), "bulk 999");
+}
+
+TEST(AsciiListReader, SlaveFramesShowTheSlavesDataWithoutTheirSocket)
+{
+    TFakeModule m("CS_IO");
+    TFakeChannels channels;
+    TFakeMain main;
+    TCanSlaveForm viaCs, direct;
+    ASSERT_EQ(viaCs.OpenCu(m.cu, &main, true, "CanSlave"), 1);
+    channels.Push(std::string("\x01\x00" "01OK XY", 9));  // a frame through the CS CU: slave socket 0100 first
+    ASSERT_TRUE(WaitFor([&] { return viaCs.List()->count() == 1; }));
+    EXPECT_EQ(viaCs.List()->item(0)->text(), "01: OK XY");
+    viaCs.ReleaseCu();
+    ASSERT_EQ(direct.OpenCu(m.cu, &main, false, "CanSlave"), 1);
+    channels.Push("01OK XY");
+    ASSERT_TRUE(WaitFor([&] { return direct.List()->count() == 1; }));
+    EXPECT_EQ(direct.List()->item(0)->text(), "01: OK XY");
+}
+
 TEST(AsciiListReader, ReadFailuresAreRetriedAndDoNotPreventStopping)
 {
     TFakeModule m("MO");
@@ -102,6 +136,22 @@ TEST(AsciiListList, KeepsAtMost501Lines)
     EXPECT_EQ(form.List()->count(), 501);
     EXPECT_EQ(form.List()->item(0)->text(), "2");
     EXPECT_EQ(form.List()->item(500)->text(), "502");
+}
+
+TEST(AsciiListList, ALineShowsAtOnceAndAFloodEndsWithItsLastLineInView)
+{
+    TAsciiListForm form;
+    form.resize(300, 200);
+    form.show();
+    form.AddLine("alone", 0);
+    EXPECT_TRUE(form.List()->updatesEnabled());  // nothing held back after a quiet spell
+    for (int i = 0; i < 700; ++i) form.AddLine(QString("flood %1").arg(i), 0);
+    ASSERT_TRUE(WaitFor([&] { return form.List()->updatesEnabled(); }));
+    QCoreApplication::processEvents();
+    QListWidgetItem* last = form.List()->item(form.List()->count() - 1);
+    EXPECT_EQ(last->text(), "flood 699");
+    EXPECT_TRUE(form.List()->viewport()->rect().intersects(form.List()->visualItemRect(last)));
+    EXPECT_FALSE(form.List()->viewport()->rect().intersects(form.List()->visualItemRect(form.List()->item(0))));
 }
 
 TEST(AsciiListList, AppendToLastLineLogsOnlyTheAppendedPart)

@@ -1,5 +1,5 @@
 // The instruction window: sending, history of 30 with arrow keys, keys, chosen and executed lines,
-// release; and the CAN slave window's "IN" prefix.
+// release; the CAN slave window's "IN" prefix; an instruction typed into a trace that stopped mid-line.
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -10,6 +10,7 @@
 #include "Canslave.h"
 #include "Fakes.h"
 #include "Inreply.h"
+#include "Traceform.h"
 
 namespace {
 
@@ -121,6 +122,24 @@ TEST(CanSlave, WritesWithINPrefixButShowsAndKeepsTheTypedLine)
     EXPECT_EQ(channels.Written(), std::vector<std::string>{"INXY"});
     EXPECT_EQ(form.History(), QStringList{"XY"});
     EXPECT_EQ(form.List()->item(0)->text(), "XY");
+}
+
+TEST(TraceInstruction, TheTypedLineStaysWholeWhenTheTraceStoppedMidLine)
+{
+    TFakeModule m("TR");
+    TFakeChannels channels;
+    TFakeMain main;
+    TTraceCu form;
+    ASSERT_EQ(form.OpenCu(m.cu, &main, false, "Traces"), 1);
+    form.ShowData("step 1 of", 9, 1);
+    form.Input()->setText("STOP");
+    form.SendInput();
+    const char reply[] = " 3\nOK STOP\n";  // the rest of the trace line, then the answer
+    form.ShowData(reply, sizeof reply - 1, 1);
+    QStringList lines;
+    for (int i = 0; i < form.List()->count(); ++i) lines << form.List()->item(i)->text();
+    EXPECT_EQ(lines, (QStringList{"step 1 of", "STOP", " 3", "OK STOP"}));
+    EXPECT_EQ(channels.Written(), std::vector<std::string>{"STOP"});
 }
 
 }  // namespace
