@@ -1,10 +1,11 @@
 // Helpers of the application tests: a temporary program folder with its own Morvent.ini, a message
-// recorder instead of modal boxes, and event-loop waits.
+// recorder instead of modal boxes, event-loop waits and screenshots.
 #pragma once
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QList>
+#include <QListWidget>
 #include <QPair>
 #include <QString>
 #include <filesystem>
@@ -65,4 +66,17 @@ bool WaitFor(P pred, int limitMs = 15000)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     return true;
+}
+
+// Saves a picture of w into the build folder once every list in it shows its latest lines (lists that
+// are being filled repaint a moment after the data came).
+inline void Screenshot(QWidget* w, const char* name)
+{
+    WaitFor([w] {
+        for (QListWidget* list : w->findChildren<QListWidget*>())
+            if (!list->updatesEnabled()) return false;
+        return true;
+    });
+    QCoreApplication::processEvents();
+    w->grab().save(QString(MORVENT_SCREENSHOT_DIR) + "/" + name + ".png");
 }

@@ -1,5 +1,5 @@
-// The main window connected to the simulator: tree and captions, CU windows of every kind, an
-// instruction and its reply in the window and the log, layouts, modules removed and added, the
+// The main window connected to the simulator (a configured instrument): tree and captions, the window kind
+// table, an instruction and its reply in the window and the log, layouts, modules removed and added, the
 // connection lost with auto-reconnect, and closing while readers are busy. Saves screenshots.
 #include <QAction>
 #include <QLabel>
@@ -10,8 +10,6 @@
 #include <QMenu>
 #include <QTimer>
 #include <QTreeWidget>
-
-#include <cstring>
 
 #include "Analreport.h"
 #include "Appfixture.h"
@@ -35,12 +33,6 @@ const char* const kConfig = R"({"modules": [
   {"type": "PUMP", "serial": "7", "cus": [{"name": "IN"}, {"name": "EV"}]},
   {"type": "VALVE", "serial": "S1", "list": 2, "cus": [{"name": "IN"}, {"name": "CS_IO"}]}
 ]})";
-
-void Screenshot(QWidget* w, const char* name)
-{
-    QCoreApplication::processEvents();
-    w->grab().save(QString(MORVENT_SCREENSHOT_DIR) + "/" + name + ".png");
-}
 
 class Connected : public ::testing::Test {
 protected:
@@ -165,20 +157,6 @@ TEST_F(Connected, WindowKindTableDecidesClassCaptionAndViaCs)
     QWidget* ar = form->OpenCuWindow(Cu("G1", "AR"), false);
     EXPECT_NE(qobject_cast<TAnalysisReport*>(ar), nullptr);
     EXPECT_EQ(ar->windowTitle(), "G1 - 123 - Analysis Report");
-    std::string report(44, '\0');
-    std::memcpy(report.data(), "Peak", 4);
-    report[19] = 42;  // first 32-bit value
-    report[43] = 3;   // three data bytes follow
-    report += "abc";
-    std::string fraction(44 + 82, '\0');
-    std::memcpy(fraction.data(), "FractionData", 12);
-    fraction[43] = 82;
-    std::memcpy(fraction.data() + 46, "External 1", 10);
-    report += fraction;
-    static_cast<TAnalysisReport*>(ar)->ShowData(report.data(), static_cast<int>(report.size()), 1);
-    ar->parentWidget()->setGeometry(10, 10, 600, 250);
-    form->MdiArea()->setActiveSubWindow(static_cast<QMdiSubWindow*>(ar->parentWidget()));
-    Screenshot(form.get(), "analysis-report");
     QWidget* inViaCs = form->OpenCuWindow(Cu("PUMP", "IN"), true);
     ASSERT_NE(inViaCs, nullptr);
     EXPECT_EQ(inViaCs->windowTitle(), "PUMP - 7 - Instruction/Reply");  // viaCs reaches CS_IO only
@@ -287,12 +265,12 @@ TEST_F(Connected, ModulesRemovedAndAddedWhileWindowsAreOpen)
     QPointer<QWidget> pumpIn = form->OpenCuWindow(Cu("PUMP", "IN"), false);
     QPointer<QWidget> g1In = form->OpenCuWindow(Cu("G1", "IN"), false);
     ASSERT_TRUE(pumpIn && g1In);
-    EXPECT_TRUE(sim.Command("remove-module PUMP").startsWith("ok"));
+    EXPECT_TRUE(sim.Command("remove-module PUMP").starts_with("ok"));
     ASSERT_TRUE(WaitFor([&] { return form->Tree()->topLevelItem(0)->childCount() == 2; }));
     EXPECT_TRUE(WaitFor([&] { return pumpIn.isNull(); }));
     EXPECT_FALSE(g1In.isNull());
     EXPECT_EQ(ModuleNode(1)->text(0), "VALVE - S1");
-    EXPECT_TRUE(sim.Command("add-module NEW 9").startsWith("ok"));
+    EXPECT_TRUE(sim.Command("add-module NEW 9").starts_with("ok"));
     ASSERT_TRUE(WaitFor([&] { return form->Tree()->topLevelItem(0)->childCount() == 3; }));
     EXPECT_EQ(ModuleNode(2)->text(0), "NEW - 9");
     EXPECT_EQ(ModuleNode(2)->childCount(), 2);
@@ -300,7 +278,7 @@ TEST_F(Connected, ModulesRemovedAndAddedWhileWindowsAreOpen)
     for (int i = 0; i < form->EventsWindow()->List()->count(); ++i) lines << form->EventsWindow()->List()->item(i)->text();
     EXPECT_EQ(lines, (QStringList{"Configuration changed", "Module PUMP removed", "Configuration changed", "Module NEW added"}));
     form->EventsWindow()->parentWidget()->raise();
-    Screenshot(form.get(), "events-window");
+    Screenshot(form.get(), "instrument-events");
     form->OpenEventsWindow();  // already open: nothing happens
     EXPECT_EQ(form->Children().size(), 2);
 }
@@ -314,7 +292,7 @@ TEST_F(Connected, LostConnectionKeepsWindowsAndReconnects)
     in->SendInput();
     ASSERT_TRUE(WaitFor([&] { return in->List()->count() == 3; }));
     QPointer<TInReplyForm> guard(in);
-    EXPECT_TRUE(sim.Command("fault drop").startsWith("ok"));
+    EXPECT_TRUE(sim.Command("fault drop").starts_with("ok"));
     ASSERT_TRUE(WaitFor([&] { return form->GetConnection() == nullptr; }));
     EXPECT_EQ(form->windowTitle(), "Morvent v5.66  -  not connected");
     ASSERT_FALSE(guard.isNull());
@@ -333,7 +311,7 @@ TEST_F(Connected, ClosingTheMainWindowWhileAReaderIsBusy)
 {
     QWidget* mo = form->OpenCuWindow(Cu("G1", "MO"), false);
     ASSERT_NE(mo, nullptr);
-    EXPECT_TRUE(sim.Command("stream G1 MO 0 64").startsWith("ok"));
+    EXPECT_TRUE(sim.Command("stream G1 MO 0 64").starts_with("ok"));
     auto* list = mo->findChild<QListWidget*>("ListBox1");
     ASSERT_TRUE(WaitFor([&] { return list->count() > 100; }));
     form->close();
