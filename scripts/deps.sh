@@ -6,7 +6,7 @@ for profile in "$@"; do
   case "$profile" in
     build) ;;
     bench) pkgs+=(libbenchmark-dev lua5.4) ;;
-    gui)   pkgs+=(qt6-base-dev qt6-base-dev-tools libgl-dev xvfb) ;;
+    gui)   pkgs+=(qt6-base-dev qt6-base-dev-tools libgl-dev) ;;
     *) echo "deps.sh: unknown profile '$profile'" >&2; exit 2 ;;
   esac
 done

@@ -2,7 +2,7 @@
 # The whole suite under ASan+UBSan, then the threaded tests (label "threaded") under TSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh build
+scripts/deps.sh build gui
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DMORVENT_SANITIZE=address -DMORVENT_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$(nproc)" --timeout 900

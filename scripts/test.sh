@@ -2,6 +2,6 @@
 # Installs what the build needs, builds everything and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh build bench
+scripts/deps.sh build bench gui
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 600

@@ -93,6 +93,9 @@ void TMainForm::CreateWidgets()
     TreeView1 = new QTreeWidget(Splitter1);
     TreeView1->setObjectName("TreeView1");
     TreeView1->setHeaderHidden(true);
+    // Long captions scroll sideways instead of being cut off in the narrow tree.
+    TreeView1->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    TreeView1->header()->setStretchLastSection(false);
     TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     TreeView1->setContextMenuPolicy(Qt::CustomContextMenu);
     m_mdi = new QMdiArea(Splitter1);
