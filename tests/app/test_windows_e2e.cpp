@@ -53,7 +53,10 @@ protected:
         form = std::make_unique<TMainForm>(dir.Dir());
         form->resize(1000, 700);
         form->show();
-        ASSERT_EQ(form->ConnectInstrument(), 1);
+        // As a user starting from README's run command does: the stored address, the first tool button.
+        form->Action("ToolButton7")->trigger();
+        ASSERT_NE(form->GetConnection(), nullptr);
+        ASSERT_EQ(form->windowTitle(), "Morvent v5.66  -  127.0.0.1");
     }
     void TearDown() override
     {
