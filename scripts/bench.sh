@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh build bench gui
-scripts/build.sh build-bench -DCMAKE_BUILD_TYPE=Release
+scripts/build.sh build-bench -DCMAKE_BUILD_TYPE=Release -DMORVENT_GUI=ON
 for b in build-bench/bench/*/bench_*; do
   [ -x "$b" ] || continue
   echo "== $(basename "$b")"

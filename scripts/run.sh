@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh build gui
-scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVENT_GUI=ON
 sim=build/tools/zemat-sim/zemat-sim
 cli=build/tools/morvent-cli/morvent-cli
 app=build/src/app/morvent

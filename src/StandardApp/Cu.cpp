@@ -119,6 +119,10 @@ int CCuIoBase::ReadFrame(void* buffer, int* pLen, unsigned timeoutMs) {
 
 // ---- CCuIO ----
 
+CCuIO::~CCuIO() {
+  if (m_session) m_session->ForgetChannel(this);
+}
+
 void CCuIO::ResetCredits(int sendCredits) {
   std::lock_guard<std::mutex> g(m_lock);
   m_sendCredits = sendCredits;

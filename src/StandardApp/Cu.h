@@ -75,6 +75,9 @@ class CCuIoBase {
 class CCuIO : public CCuIoBase {
  public:
   explicit CCuIO(CCuDesc* desc = nullptr) : CCuIoBase(desc) {}
+  // Unregisters before the credit queue goes: a channel whose close failed is still listed, and the
+  // reader may be handing it a credit grant right now.
+  ~CCuIO() override;
   void SetSocket(long socket) override;
   int Open() override;
   int Close() override;

@@ -26,7 +26,7 @@ TSimulator::TSimulator(const std::filesystem::path& folder, const std::string& c
     const std::string output = (folder / "sim.out").string();
     const std::string config = (folder / "sim.json").string();
     std::vector<std::string> args{program, "--telnet-port", "0", "--data-port", "0", "--control-port", "0",
-                                  "--quiet", "--ports-file", ports};
+                                  "--quiet", "--quit-on-eof", "--ports-file", ports};
     if (!configJson.empty()) {
         std::ofstream(config) << configJson;
         args.insert(args.end(), {"--config", config});
@@ -46,7 +46,7 @@ TSimulator::TSimulator(const std::filesystem::path& folder, const std::string& c
     const int rc = ::posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
-    m_stdin = in[1];  // kept open: the simulator's standard input stays quiet for as long as it runs
+    m_stdin = in[1];  // kept open while we live: if this process dies, the simulator goes with it
     if (rc != 0) {
         m_pid = -1;
         return;

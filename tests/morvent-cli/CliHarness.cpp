@@ -173,7 +173,8 @@ int ConnectLoopback(int port) {
 }  // namespace
 
 Simulator::Simulator(const std::string& configJson, bool serial) {
-  std::vector<std::string> args = {"--quiet"};
+  // --quit-on-eof: a test that dies takes its simulator along instead of leaving ctest waiting on it.
+  std::vector<std::string> args = {"--quiet", "--quit-on-eof"};
   if (!configJson.empty()) args = Concat(args, {"--config", m_dir.Write("sim.json", configJson)});
   if (serial) args.push_back("--serial");
   m_child = std::make_unique<Child>(ZEMAT_SIM_PATH, args);

@@ -147,6 +147,7 @@ SimProcess::SimProcess(std::vector<std::string> args, std::string config_json)
     bool show_log = std::getenv("ZEMAT_SIM_TEST_LOG") != nullptr;
     if (!show_log)
         args.push_back("--quiet");
+    args.push_back("--quit-on-eof");  // a test that dies takes its simulator along
     pid_ = spawn(args, out_fd_, false, &in_fd_);
     std::string& pending = out_pending_;
     std::string line;

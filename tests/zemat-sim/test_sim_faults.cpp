@@ -300,6 +300,14 @@ TEST(SimControl, PortsFileHoldsTheReportedPorts)
     ::unlink(path.c_str());
 }
 
+// Harnesses rely on it: the simulator must not outlive the test process that feeds its standard input.
+TEST(SimCommandLine, QuitOnEofEndsWithTheStandardInput)
+{
+    auto [rc, err] = run_failing({"--quiet", "--quit-on-eof"}, "");  // standard input is /dev/null
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(err, "");
+}
+
 TEST(SimConfigFile, BadFilesGiveAClearMessageAndExitCode2)
 {
     auto [rc, err] = run_failing({}, "{ \"modules\": [ ");

@@ -286,6 +286,7 @@ void Simulator::read_stdin()
     ssize_t n = ::read(0, buf, sizeof buf);
     if (n <= 0) {
         stdin_open_ = false;  // standard input closed: go on serving the other channels
+        if (opt_.quit_on_eof) quit_ = true;  // ...unless we go with the process that started us
         return;
     }
     stdin_lines_.feed(

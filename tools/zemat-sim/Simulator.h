@@ -21,7 +21,7 @@ struct Options {
     std::string config_path;
     std::string address = "127.0.0.1";
     int telnet_port = 0, data_port = 0, control_port = 0;
-    bool no_telnet = false, serial = false, quiet = false;
+    bool no_telnet = false, serial = false, quiet = false, quit_on_eof = false;
     std::string ports_file;
 };
 

@@ -11,7 +11,7 @@ namespace {
 
 const char* kUsage =
     "usage: zemat-sim [--config FILE] [--address ADDR] [--telnet-port N] [--data-port N]\n"
-    "                 [--control-port N] [--no-telnet] [--serial] [--ports-file PATH] [--quiet]\n";
+    "                 [--control-port N] [--no-telnet] [--serial] [--ports-file PATH] [--quiet] [--quit-on-eof]\n";
 
 int usage(const std::string& why)
 {
@@ -35,6 +35,7 @@ int parse_args(int argc, char** argv, zsim::Options& o)
         if (a == "--no-telnet") o.no_telnet = true;
         else if (a == "--serial") o.serial = true;
         else if (a == "--quiet") o.quiet = true;
+        else if (a == "--quit-on-eof") o.quit_on_eof = true;
         else if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             return -1;
