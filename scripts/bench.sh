@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh build bench gui
 scripts/build.sh build-bench -DCMAKE_BUILD_TYPE=Release -DMORVENT_GUI=ON
 for b in build-bench/bench/*/bench_*; do
-  [ -x "$b" ] || continue
+  [ -f "$b" ] && [ -x "$b" ] || continue  # not the generated folders beside them
   echo "== $(basename "$b")"
   QT_QPA_PLATFORM=offscreen "$b"  # the desktop benchmark needs no display
 done
