@@ -1,9 +1,10 @@
 // TAboutBox: name, version and purpose of the program.
 #include "Aboutbox.h"
 
-#include <QDialogButtonBox>
 #include <QLabel>
 #include <QVBoxLayout>
+
+#include "Dialogbuttons.h"
 
 TAboutBox::TAboutBox(const QString& title, QWidget* parent) : QDialog(parent)
 {
@@ -12,7 +13,5 @@ TAboutBox::TAboutBox(const QString& title, QWidget* parent) : QDialog(parent)
     auto* name = new QLabel("<b>" + title + "</b>", this);
     layout->addWidget(name);
     layout->addWidget(new QLabel("Service and diagnostics tool for modular laboratory instruments", this));
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    layout->addWidget(DialogButtons(this, false));
 }

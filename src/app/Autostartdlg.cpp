@@ -2,13 +2,14 @@
 #include "Autostartdlg.h"
 
 #include <QCheckBox>
-#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include "Dialogbuttons.h"
 
 TAutostartDialog::TAutostartDialog(QWidget* parent) : QDialog(parent)
 {
@@ -24,15 +25,11 @@ TAutostartDialog::TAutostartDialog(QWidget* parent) : QDialog(parent)
     row->addWidget(new QLabel("Autostart Script:", this));
     row->addWidget(AutostartEdit);
     row->addWidget(BrowseButton);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(text);
     layout->addLayout(row);
     layout->addWidget(ExecuteCheck);
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(DialogButtons(this, true));
     connect(ExecuteCheck, &QCheckBox::toggled, this, &TAutostartDialog::UpdateState);
     connect(BrowseButton, &QPushButton::clicked, this, &TAutostartDialog::Browse);
 }

@@ -2,11 +2,11 @@
 #include "Connectdlg.h"
 
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QVBoxLayout>
+
+#include "Dialogbuttons.h"
 
 TEnterInstrAddressDlg::TEnterInstrAddressDlg(QWidget* parent) : QDialog(parent)
 {
@@ -19,13 +19,9 @@ TEnterInstrAddressDlg::TEnterInstrAddressDlg(QWidget* parent) : QDialog(parent)
     auto* form = new QFormLayout;
     form->addRow("Connect to:", AddrSelect);
     form->addRow("LAN-Addr:", EditLanAddr);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(DialogButtons(this, true));
     connect(AddrSelect, &QComboBox::currentIndexChanged, this, [this](int i) { EditLanAddr->setEnabled(i == 0); });
 }
 

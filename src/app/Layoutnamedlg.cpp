@@ -1,11 +1,11 @@
 // TLayoutNameDlg: three text fields preset with the current names.
 #include "Layoutnamedlg.h"
 
-#include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QVBoxLayout>
+
+#include "Dialogbuttons.h"
 
 TLayoutNameDlg::TLayoutNameDlg(QWidget* parent) : QDialog(parent)
 {
@@ -15,13 +15,9 @@ TLayoutNameDlg::TLayoutNameDlg(QWidget* parent) : QDialog(parent)
         Edits[i] = new QLineEdit(this);
         form->addRow(QString("Layout %1:").arg(i + 1), Edits[i]);
     }
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(DialogButtons(this, true));
 }
 
 void TLayoutNameDlg::Preset(const QStringList& names)

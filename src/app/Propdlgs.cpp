@@ -1,24 +1,17 @@
 // Property dialogs: they show what the tree's node holds; only the CU dialog changes anything.
 #include "Propdlgs.h"
 
-#include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "Dialogbuttons.h"
 #include "Instrtime.h"
 #include "Module.h"
 
 namespace {
-
-QDialogButtonBox* OkButton(QDialog* dialog)
-{
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    return buttons;
-}
 
 QGroupBox* BufferGroup(const QString& title, QLabel*& count, QLineEdit*& extra, const char* editName, QWidget* parent)
 {
@@ -44,7 +37,7 @@ TModulePropDlg::TModulePropDlg(QWidget* parent) : QDialog(parent)
     form->addRow("Serial #:", SerialLabel);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addWidget(OkButton(this));
+    layout->addWidget(DialogButtons(this, false));
 }
 
 void TModulePropDlg::Fill(const CModule* module)
@@ -58,7 +51,7 @@ TInstrPropDlg::TInstrPropDlg(QWidget* parent) : QDialog(parent)
     setWindowTitle("Instrument Properties");
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel("this box is intentionally left blank", this));
-    layout->addWidget(OkButton(this));
+    layout->addWidget(DialogButtons(this, false));
 }
 
 TCuPropDlg::TCuPropDlg(QWidget* parent) : QDialog(parent)
@@ -71,7 +64,7 @@ TCuPropDlg::TCuPropDlg(QWidget* parent) : QDialog(parent)
     layout->addWidget(nameGroup);
     layout->addWidget(BufferGroup("In Buffer", InCount, EditNumIn, "EditNumIn", this));
     layout->addWidget(BufferGroup("Out Buffer", OutCount, EditNumOut, "EditNumOut", this));
-    layout->addWidget(OkButton(this));
+    layout->addWidget(DialogButtons(this, false));
 }
 
 void TCuPropDlg::Fill(const CCuDesc* cu)

@@ -70,16 +70,6 @@ std::string Pad(std::string s, const TSpec& item) {
   return s;
 }
 
-std::string HexDigits(uint64_t v) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string s;
-  do {
-    s.insert(s.begin(), kHex[v & 15]);
-    v >>= 4;
-  } while (v != 0);
-  return s;
-}
-
 // Negative 32-bit values print as their two's complement, as the 32-bit platform did.
 uint64_t AsUnsigned(int64_t v) {
   if (v < 0 && v >= INT32_MIN) return static_cast<uint32_t>(static_cast<int32_t>(v));
@@ -181,4 +171,14 @@ std::string CFormatter::Run() {
 
 std::string Format(std::string_view format, const std::vector<TFormatArg>& args) {
   return CFormatter(format, args).Run();
+}
+
+std::string HexDigits(uint64_t v) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string s;
+  do {
+    s.insert(s.begin(), kHex[v & 15]);
+    v >>= 4;
+  } while (v != 0);
+  return s;
 }

@@ -22,5 +22,8 @@ struct TFormatArg {
 // Widths, precisions and digit counts above this are refused as an invalid format (bounded memory).
 constexpr int kMaxFormatField = 65536;
 
+// Upper-case hexadecimal digits of v, no leading zeros ("0" for 0).
+std::string HexDigits(uint64_t v);
+
 // Raises EConvertError "Format '%s' invalid or incompatible with argument" or "No argument for format '%s'".
 std::string Format(std::string_view format, const std::vector<TFormatArg>& args);

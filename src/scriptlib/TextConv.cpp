@@ -139,12 +139,7 @@ std::string IntToHexText(int64_t value, int64_t digits) {
   if (digits > kMaxFormatField) throw EConvertError("Format '%.*x' invalid or incompatible with argument");
   uint64_t v = value < 0 && value >= INT32_MIN ? static_cast<uint32_t>(static_cast<int32_t>(value))
                                                : static_cast<uint64_t>(value);
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string s;
-  do {
-    s.insert(s.begin(), kHex[v & 15]);
-    v >>= 4;
-  } while (v != 0);
+  std::string s = HexDigits(v);
   if (digits > static_cast<int64_t>(s.size())) s.insert(0, static_cast<size_t>(digits) - s.size(), '0');
   return s;
 }

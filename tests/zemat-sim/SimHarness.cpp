@@ -368,10 +368,10 @@ std::optional<Bytes> RawHost::next(std::chrono::milliseconds limit)
     return std::nullopt;
 }
 
-bool RawHost::wait_granted(uint16_t socket, long total, std::chrono::milliseconds limit)
+bool RawHost::wait_flow(const std::function<bool()>& done, std::chrono::milliseconds limit)
 {
     auto deadline = Clock::now() + limit;
-    while (granted[socket] < total) {
+    while (!done()) {
         auto f = next_any(std::chrono::milliseconds(ms_left(deadline)));
         if (!f)
             return false;
@@ -383,19 +383,14 @@ bool RawHost::wait_granted(uint16_t socket, long total, std::chrono::millisecond
     return true;
 }
 
+bool RawHost::wait_granted(uint16_t socket, long total, std::chrono::milliseconds limit)
+{
+    return wait_flow([&] { return granted[socket] >= total; }, limit);
+}
+
 bool RawHost::wait_keepalives(long total, std::chrono::milliseconds limit)
 {
-    auto deadline = Clock::now() + limit;
-    while (keepalives < total) {
-        auto f = next_any(std::chrono::milliseconds(ms_left(deadline)));
-        if (!f)
-            return false;
-        if (u16(&(*f)[2]) == 0xFFFF)
-            absorb_flow(*f);
-        else
-            stash_.push_back(*f);
-    }
-    return true;
+    return wait_flow([&] { return keepalives >= total; }, limit);
 }
 
 Bytes RawHost::read_raw(size_t n, std::chrono::milliseconds limit)

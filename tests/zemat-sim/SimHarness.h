@@ -5,6 +5,7 @@
 #include <chrono>
 #include <deque>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -97,6 +98,8 @@ public:
 private:
     explicit RawHost(int fd) : fd_(fd) {}
     void absorb_flow(const Bytes& f);
+    // Reads frames until done() holds, taking in flow frames and keeping the others for later.
+    bool wait_flow(const std::function<bool()>& done, std::chrono::milliseconds limit);
     bool fill(std::chrono::steady_clock::time_point deadline);
     int fd_ = -1;
     Bytes buf_;

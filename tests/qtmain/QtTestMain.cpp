@@ -1,4 +1,4 @@
-// Test entry of the CU window tests: one QApplication for all cases, offscreen unless told otherwise.
+// Test entry of the Qt test programs: one QApplication for all cases, offscreen unless told otherwise.
 #include <QApplication>
 #include <cstdlib>
 #include <gtest/gtest.h>
