@@ -20,10 +20,10 @@
 #include <thread>
 #include <vector>
 
-#include "Asciilist.h"
-#include "Cu.h"
-#include "Maininstr.h"
-#include "Mainform.h"
+#include "cuwindows/Asciilist.h"
+#include "StandardApp/Cu.h"
+#include "app/Maininstr.h"
+#include "app/Mainform.h"
 #include "Simulator.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "Cu.h"
-#include "Zematcore.h"
+#include "StandardApp/Cu.h"
+#include "StandardApp/Zematcore.h"
 
 namespace zbench {
 

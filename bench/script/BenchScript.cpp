@@ -1,7 +1,7 @@
 // bench_script: our interpreter against Lua 5.4 on the same four programs (CPU time, best of three,
 // each side timed inside its own process), and compile speed on a generated 10,000-line program.
 #include "BenchPrograms.h"
-#include "ScriptLibrary.h"
+#include "scriptlib/ScriptLibrary.h"
 
 #include "../../src/script/DynaVars.h"
 #include "../../src/script/HalComp.h"

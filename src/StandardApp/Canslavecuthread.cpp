@@ -1,15 +1,15 @@
 // Canslavecuthread.cpp: the CAN-slave loop: frames on the "CS" CU carry a slave socket in front of
 // the data and are handed, as a copy, to the slave channel holding that socket.
-#include "Canslavecuthread.h"
+#include "StandardApp/Canslavecuthread.h"
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
 #include <strings.h>
 
-#include "Cu.h"
-#include "Tracer.h"
-#include "Zematcore.h"
+#include "StandardApp/Cu.h"
+#include "StandardApp/Tracer.h"
+#include "StandardApp/Zematcore.h"
 
 TCsCuThread::TCsCuThread(CZematInstr* session) : m_session(session) {}
 

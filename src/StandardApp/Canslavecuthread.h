@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "Zthread.h"
+#include "StandardApp/Zthread.h"
 
 class CModule;
 class CZematInstr;

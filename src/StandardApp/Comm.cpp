@@ -1,6 +1,6 @@
 // Comm.cpp: CComm on termios. Reads wait at most about 10 ms (the port's read time-outs); writes
 // get 10 ms per byte plus 1 ms.
-#include "Comm.h"
+#include "StandardApp/Comm.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,14 +1,14 @@
 // Cu.cpp: CCuIoBase, CCuIO, CCuCtrlIO and CBaseCuIO: queues, credits, open, close, read, write.
-#include "Cu.h"
+#include "StandardApp/Cu.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
 
-#include "Opencuthread.h"
-#include "Zassert.h"
-#include "Zematcore.h"
+#include "StandardApp/Opencuthread.h"
+#include "StandardApp/Zassert.h"
+#include "StandardApp/Zematcore.h"
 
 namespace {
 // Open/close results travel through the in-queue as these two addresses, so that no data frame can

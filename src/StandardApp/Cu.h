@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <mutex>
 
-#include "Module.h"
-#include "Tlqueue.h"
-#include "Zematdefs.h"
+#include "StandardApp/Module.h"
+#include "StandardApp/Tlqueue.h"
+#include "StandardApp/Zematdefs.h"
 
 class CZematInstr;
 

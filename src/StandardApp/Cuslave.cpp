@@ -2,10 +2,10 @@
 // frames carry the slave socket in front of the data.
 #include <cstring>
 
-#include "Canslavecuthread.h"
-#include "Cu.h"
-#include "Opencuthread.h"
-#include "Zematcore.h"
+#include "StandardApp/Canslavecuthread.h"
+#include "StandardApp/Cu.h"
+#include "StandardApp/Opencuthread.h"
+#include "StandardApp/Zematcore.h"
 
 int CCuIoSlave::Open() {
   if (!m_desc || !SessionConnected() || !m_session->OpenCuThread()) return 0;

@@ -1,5 +1,5 @@
 // Mainthread.cpp: SyncCall and the loop dispatcher used by the command-line client and the tests.
-#include "Mainthread.h"
+#include "StandardApp/Mainthread.h"
 
 namespace {
 // Shared between the waiting worker and the main thread, so either may leave first.

@@ -1,11 +1,11 @@
 // Mevtcu.cpp: the master event loop: configuration events 5 and 7 refresh the configuration on
 // the main thread; other codes are ignored.
-#include "Mevtcu.h"
+#include "StandardApp/Mevtcu.h"
 
 #include <exception>
 
-#include "Tracer.h"
-#include "Zematcore.h"
+#include "StandardApp/Tracer.h"
+#include "StandardApp/Zematcore.h"
 
 TMasterEvtCu::TMasterEvtCu(CZematInstr* session) : m_session(session) {}
 

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "Zthread.h"
+#include "StandardApp/Zthread.h"
 
 class CZematInstr;
 class CCuIoBase;

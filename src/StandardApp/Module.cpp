@@ -1,9 +1,9 @@
 // Module.cpp: CModule and CCuDesc: records copied as received, texts located inside the copy.
-#include "Module.h"
+#include "StandardApp/Module.h"
 
 #include <cstring>
 
-#include "Zassert.h"
+#include "StandardApp/Zassert.h"
 
 namespace {
 // Offset one past the zero terminator of the text starting at ofs, or -1 when it is not inside n.

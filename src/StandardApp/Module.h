@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "Zematdefs.h"
+#include "StandardApp/Zematdefs.h"
 
 class CZematInstr;
 class CModule;

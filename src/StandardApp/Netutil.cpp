@@ -1,5 +1,5 @@
 // Netutil.cpp: name look-up, non-blocking connect with a time-out, linger-zero close.
-#include "Netutil.h"
+#include "StandardApp/Netutil.h"
 
 #include <fcntl.h>
 #include <netdb.h>

@@ -1,15 +1,15 @@
 // Opencuthread.cpp: the open-CU loop and the pending list: requests are written on the caller's
 // thread, replies are matched by descriptor key (opens) or by socket (closes).
-#include "Opencuthread.h"
+#include "StandardApp/Opencuthread.h"
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
 
-#include "Canslavecuthread.h"
-#include "Cu.h"
-#include "Tracer.h"
-#include "Zematcore.h"
+#include "StandardApp/Canslavecuthread.h"
+#include "StandardApp/Cu.h"
+#include "StandardApp/Tracer.h"
+#include "StandardApp/Zematcore.h"
 
 namespace {
 // Length of type byte plus three zero-terminated texts at p, or -1 when they do not fit in n.

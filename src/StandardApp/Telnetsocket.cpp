@@ -1,5 +1,5 @@
 // Telnetsocket.cpp: CTelnetSocket: connect with a time-out, line sending and prompt-driven reading.
-#include "Telnetsocket.h"
+#include "StandardApp/Telnetsocket.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -9,7 +9,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "Netutil.h"
+#include "StandardApp/Netutil.h"
 
 CTelnetSocket::CTelnetSocket(int port) : m_port(port), m_recvBuffer(512), m_sendBuffer(128) {}
 

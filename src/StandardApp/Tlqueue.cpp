@@ -1,5 +1,5 @@
 // Tlqueue.cpp: TLQueue; the condition variable plays the "signalled while not empty" event.
-#include "Tlqueue.h"
+#include "StandardApp/Tlqueue.h"
 
 #include <chrono>
 

@@ -1,5 +1,5 @@
 // Tracer.cpp: CTracer; formatting happens outside the lock, the file is opened per line.
-#include "Tracer.h"
+#include "StandardApp/Tracer.h"
 
 #include <sys/stat.h>
 

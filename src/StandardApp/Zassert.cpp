@@ -1,5 +1,5 @@
 // Zassert.cpp: the assertion handler behind Z_ASSERT.
-#include "Zassert.h"
+#include "StandardApp/Zassert.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,9 +2,9 @@
 // lists, each module's CU descriptors, and the refresh after a configuration event.
 #include <cstring>
 
-#include "Tracer.h"
-#include "Zassert.h"
-#include "Zematcore.h"
+#include "StandardApp/Tracer.h"
+#include "StandardApp/Zassert.h"
+#include "StandardApp/Zematcore.h"
 
 namespace {
 // Replies of an unexpected type to a "next" request are answered by repeating the request; a

@@ -1,19 +1,19 @@
 // Zematcore.cpp: CZematInstr's session life: settings, Connect, Disconnect, the thread set, the
 // open CU list and the loss report.
-#include "Zematcore.h"
+#include "StandardApp/Zematcore.h"
 
 #include <algorithm>
 #include <chrono>
 #include <thread>
 #include <unistd.h>
 
-#include "Canslavecuthread.h"
-#include "Mevtcu.h"
-#include "Opencuthread.h"
-#include "Tracer.h"
-#include "Zassert.h"
-#include "Zematread.h"
-#include "Zematwrite.h"
+#include "StandardApp/Canslavecuthread.h"
+#include "StandardApp/Mevtcu.h"
+#include "StandardApp/Opencuthread.h"
+#include "StandardApp/Tracer.h"
+#include "StandardApp/Zassert.h"
+#include "StandardApp/Zematread.h"
+#include "StandardApp/Zematwrite.h"
 
 CZematInstr::CZematInstr() { ResetSession(); }
 

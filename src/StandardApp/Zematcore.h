@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "Comm.h"
-#include "Cu.h"
-#include "Mainthread.h"
-#include "Module.h"
-#include "Zematdefs.h"
+#include "StandardApp/Comm.h"
+#include "StandardApp/Cu.h"
+#include "StandardApp/Mainthread.h"
+#include "StandardApp/Module.h"
+#include "StandardApp/Zematdefs.h"
 
 class TZematRead;
 class TZematWrite;

@@ -3,9 +3,9 @@
 // the connecting thread before the reader starts).
 #include <cstring>
 
-#include "Tracer.h"
-#include "Zassert.h"
-#include "Zematcore.h"
+#include "StandardApp/Tracer.h"
+#include "StandardApp/Zassert.h"
+#include "StandardApp/Zematcore.h"
 
 void CZematInstr::ResetInput() {
   m_ip = m_iend = m_ibuf;

@@ -11,10 +11,10 @@
 #include <chrono>
 #include <thread>
 
-#include "Netutil.h"
-#include "Telnetsocket.h"
-#include "Tracer.h"
-#include "Zematcore.h"
+#include "StandardApp/Netutil.h"
+#include "StandardApp/Telnetsocket.h"
+#include "StandardApp/Tracer.h"
+#include "StandardApp/Zematcore.h"
 
 bool CZematInstr::OpenTransport(int comPort, const char* host) {
   if (comPort != 0) {

@@ -1,13 +1,13 @@
 // Zematread.cpp: the reader loop: cut frames, dispatch, count silence, and report a lost connection
 // once (after silence, an invalid length, or a failure of the loop).
-#include "Zematread.h"
+#include "StandardApp/Zematread.h"
 
 #include <chrono>
 #include <exception>
 #include <thread>
 
-#include "Tracer.h"
-#include "Zematcore.h"
+#include "StandardApp/Tracer.h"
+#include "StandardApp/Zematcore.h"
 
 TZematRead::TZematRead(CZematInstr* session) : m_session(session) {}
 

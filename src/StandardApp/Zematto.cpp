@@ -2,10 +2,10 @@
 // red card. Runs on the writer thread once the session is up.
 #include <cstring>
 
-#include "Tracer.h"
-#include "Zassert.h"
-#include "Zematcore.h"
-#include "Zematwrite.h"
+#include "StandardApp/Tracer.h"
+#include "StandardApp/Zassert.h"
+#include "StandardApp/Zematcore.h"
+#include "StandardApp/Zematwrite.h"
 
 void CZematInstr::WriteU16(uint8_t* destination, long number) {
   Z_ASSERT(number <= (long)Z_FLOW_SOCKET_NUMBER, Z_MODULE_TO);

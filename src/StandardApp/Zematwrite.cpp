@@ -1,13 +1,13 @@
 // Zematwrite.cpp: the writer loop and its request hand-over. A request is shared between the
 // waiting caller and the writer, so a caller that gives up never leaves the writer a dangling block.
-#include "Zematwrite.h"
+#include "StandardApp/Zematwrite.h"
 
 #include <chrono>
 #include <exception>
 
-#include "Tracer.h"
-#include "Zematcore.h"
-#include "Zematdefs.h"
+#include "StandardApp/Tracer.h"
+#include "StandardApp/Zematcore.h"
+#include "StandardApp/Zematdefs.h"
 
 struct TZematWrite::Request {
   enum State { Queued, Sending, Done, Abandoned };

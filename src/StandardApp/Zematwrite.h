@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "Zthread.h"
+#include "StandardApp/Zthread.h"
 
 class CZematInstr;
 

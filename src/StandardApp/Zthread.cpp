@@ -1,7 +1,7 @@
 // Zthread.cpp: CZThread start and stop.
-#include "Zthread.h"
+#include "StandardApp/Zthread.h"
 
-#include "Zassert.h"
+#include "StandardApp/Zassert.h"
 
 CZThread::~CZThread() { Stop(); }
 

@@ -1,10 +1,10 @@
 // TAboutBox: name, version and purpose of the program.
-#include "Aboutbox.h"
+#include "app/Aboutbox.h"
 
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "Dialogbuttons.h"
+#include "app/Dialogbuttons.h"
 
 TAboutBox::TAboutBox(const QString& title, QWidget* parent) : QDialog(parent)
 {

@@ -1,5 +1,5 @@
 // TAutostartDialog: the check box decides whether the script field and "Browse..." can be used.
-#include "Autostartdlg.h"
+#include "app/Autostartdlg.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "Dialogbuttons.h"
+#include "app/Dialogbuttons.h"
 
 TAutostartDialog::TAutostartDialog(QWidget* parent) : QDialog(parent)
 {

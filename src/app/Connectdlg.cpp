@@ -1,12 +1,12 @@
 // TEnterInstrAddressDlg: the address field is usable only while "LAN" is chosen.
-#include "Connectdlg.h"
+#include "app/Connectdlg.h"
 
 #include <QComboBox>
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
-#include "Dialogbuttons.h"
+#include "app/Dialogbuttons.h"
 
 TEnterInstrAddressDlg::TEnterInstrAddressDlg(QWidget* parent) : QDialog(parent)
 {

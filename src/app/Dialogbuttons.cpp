@@ -1,5 +1,5 @@
 // DialogButtons: one place for the OK/Cancel row of the main window's dialogs.
-#include "Dialogbuttons.h"
+#include "app/Dialogbuttons.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>

@@ -1,5 +1,5 @@
 // TIniFile: a small INI store that keeps the file's own layout; every change is saved at once.
-#include "Inifile.h"
+#include "app/Inifile.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,11 +1,11 @@
 // TLayoutNameDlg: three text fields preset with the current names.
-#include "Layoutnamedlg.h"
+#include "app/Layoutnamedlg.h"
 
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
-#include "Dialogbuttons.h"
+#include "app/Dialogbuttons.h"
 
 TLayoutNameDlg::TLayoutNameDlg(QWidget* parent) : QDialog(parent)
 {

@@ -1,15 +1,15 @@
 // TMainForm: the three saved window layouts: which CU windows were open (by module type, serial number
 // and CU name), where and how large, the main window's size and whether the tree was shown.
-#include "Mainform.h"
+#include "app/Mainform.h"
 
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QTreeWidget>
 
-#include "Baseform.h"
-#include "Inifile.h"
-#include "Maininstr.h"
-#include "Tracer.h"
+#include "cuwindows/Baseform.h"
+#include "app/Inifile.h"
+#include "app/Maininstr.h"
+#include "StandardApp/Tracer.h"
 
 namespace {
 

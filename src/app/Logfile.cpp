@@ -1,5 +1,5 @@
 // TLogFile: POSIX file handling for the user log; the file is held open only while a line is written.
-#include "Logfile.h"
+#include "app/Logfile.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 // TMainForm: connecting and disconnecting, the instrument tree, opening CU windows and the
 // connection's hooks with the connection-lost and reconnect timers.
-#include "Mainform.h"
+#include "app/Mainform.h"
 
 #include <QAction>
 #include <QFile>
@@ -11,21 +11,21 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "Analreport.h"
-#include "Connectdlg.h"
-#include "Inifile.h"
-#include "Canslave.h"
-#include "Ddform.h"
-#include "Event.h"
-#include "Inreply.h"
-#include "Instreventlist.h"
-#include "Maininstr.h"
-#include "Msgbox.h"
-#include "Propdlgs.h"
-#include "Rawdata.h"
-#include "Rawdatanucleus.h"
-#include "Traceform.h"
-#include "Tracer.h"
+#include "cuwindows/Analreport.h"
+#include "app/Connectdlg.h"
+#include "app/Inifile.h"
+#include "cuwindows/Canslave.h"
+#include "cuwindows/Ddform.h"
+#include "cuwindows/Event.h"
+#include "cuwindows/Inreply.h"
+#include "cuwindows/Instreventlist.h"
+#include "app/Maininstr.h"
+#include "cuwindows/Msgbox.h"
+#include "app/Propdlgs.h"
+#include "cuwindows/Rawdata.h"
+#include "cuwindows/Rawdatanucleus.h"
+#include "cuwindows/Traceform.h"
+#include "StandardApp/Tracer.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // TMainForm: construction (widgets, menus, tool bar, popups, dialogs), settings read at start, the
 // options and view menus, the log file and closing.
-#include "Mainform.h"
+#include "app/Mainform.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,18 +21,18 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
-#include "Aboutbox.h"
-#include "Autostartdlg.h"
-#include "Baseform.h"
-#include "Connectdlg.h"
-#include "Inifile.h"
-#include "Instreventlist.h"
-#include "Layoutnamedlg.h"
-#include "Maininstr.h"
-#include "Msgbox.h"
-#include "Propdlgs.h"
-#include "Timedlg.h"
-#include "Tracer.h"
+#include "app/Aboutbox.h"
+#include "app/Autostartdlg.h"
+#include "cuwindows/Baseform.h"
+#include "app/Connectdlg.h"
+#include "app/Inifile.h"
+#include "cuwindows/Instreventlist.h"
+#include "app/Layoutnamedlg.h"
+#include "app/Maininstr.h"
+#include "cuwindows/Msgbox.h"
+#include "app/Propdlgs.h"
+#include "cuwindows/Timedlg.h"
+#include "StandardApp/Tracer.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <atomic>
 #include <memory>
 
-#include "Instreventlist.h"
-#include "Logfile.h"
-#include "Mainlink.h"
-#include "Qtdispatcher.h"
+#include "cuwindows/Instreventlist.h"
+#include "app/Logfile.h"
+#include "cuwindows/Mainlink.h"
+#include "app/Qtdispatcher.h"
 
 class CCuDesc;
 class CModule;

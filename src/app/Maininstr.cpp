@@ -1,7 +1,7 @@
 // CMyZematInstr: hook forwarding to TMainForm.
-#include "Maininstr.h"
+#include "app/Maininstr.h"
 
-#include "Mainform.h"
+#include "app/Mainform.h"
 
 void CMyZematInstr::OnConnectionLost() { m_main->ConnectionLost(); }
 void CMyZematInstr::OnConfigChanged() { m_main->ConfigChanged(); }

@@ -1,7 +1,7 @@
 // CMyZematInstr: the application's connection; its four hooks forward to the main window.
 #pragma once
 
-#include "Zematcore.h"
+#include "StandardApp/Zematcore.h"
 
 class TMainForm;
 

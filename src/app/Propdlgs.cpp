@@ -1,5 +1,5 @@
 // Property dialogs: they show what the tree's node holds; only the CU dialog changes anything.
-#include "Propdlgs.h"
+#include "app/Propdlgs.h"
 
 #include <QFormLayout>
 #include <QGroupBox>
@@ -7,9 +7,9 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
-#include "Dialogbuttons.h"
-#include "Instrtime.h"
-#include "Module.h"
+#include "app/Dialogbuttons.h"
+#include "cuwindows/Instrtime.h"
+#include "StandardApp/Module.h"
 
 namespace {
 

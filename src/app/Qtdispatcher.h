@@ -7,7 +7,7 @@
 #include <deque>
 #include <mutex>
 
-#include "Mainthread.h"
+#include "StandardApp/Mainthread.h"
 
 class TQtDispatcher : public QObject, public CMainDispatcher {
     Q_OBJECT

@@ -3,7 +3,7 @@
 #include <QMessageBox>
 #include <exception>
 
-#include "Mainform.h"
+#include "app/Mainform.h"
 
 int main(int argc, char** argv)
 {

@@ -1,10 +1,10 @@
 // TAnalysisReport: records of 44 bytes back to back; "FractionData" records carry trigger data or
 // trigger source names behind them.
-#include "Analreport.h"
+#include "cuwindows/Analreport.h"
 
 #include <cstring>
 
-#include "Bigendian.h"
+#include "cuwindows/Bigendian.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <QStringList>
 
-#include "Asciilist.h"
+#include "cuwindows/Asciilist.h"
 
 class TAnalysisReport : public TAsciiListForm {
     Q_OBJECT

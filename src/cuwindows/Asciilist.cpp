@@ -1,6 +1,6 @@
 // TAsciiListForm and TAsciiListCuThread: binding a window to its CU, the reader thread that hands
 // messages to the GUI thread, the bounded list, its popup and the log lines.
-#include "Asciilist.h"
+#include "cuwindows/Asciilist.h"
 
 #include <QAction>
 #include <QApplication>
@@ -12,10 +12,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "Cu.h"
-#include "Mainlink.h"
-#include "Mainthread.h"
-#include "Msgbox.h"
+#include "StandardApp/Cu.h"
+#include "cuwindows/Mainlink.h"
+#include "StandardApp/Mainthread.h"
+#include "cuwindows/Msgbox.h"
 
 namespace {
 

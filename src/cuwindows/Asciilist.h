@@ -11,8 +11,8 @@
 #include <mutex>
 #include <vector>
 
-#include "Baseform.h"
-#include "Zthread.h"
+#include "cuwindows/Baseform.h"
+#include "StandardApp/Zthread.h"
 
 class CCuIoBase;
 class CMainDispatcher;

@@ -1,5 +1,5 @@
 // TCanSlaveForm: "IN" in front of what is written, "xx: " in front of what is shown.
-#include "Canslave.h"
+#include "cuwindows/Canslave.h"
 
 TCanSlaveForm::TCanSlaveForm(QWidget* parent) : TInReplyForm(parent) { setWindowTitle("CanSlave"); }
 

@@ -2,7 +2,7 @@
 // prefixed with "IN", replies show their two-character source prefix.
 #pragma once
 
-#include "Inreply.h"
+#include "cuwindows/Inreply.h"
 
 class TCanSlaveForm : public TInReplyForm {
     Q_OBJECT

@@ -1,5 +1,5 @@
 // TDDCuForm: one "%d chars received" line per message.
-#include "Ddform.h"
+#include "cuwindows/Ddform.h"
 
 TDDCuForm::TDDCuForm(QWidget* parent) : TAsciiListForm(parent) { setWindowTitle("DDCuForm"); }
 

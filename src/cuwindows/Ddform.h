@@ -1,7 +1,7 @@
 // TDDCuForm: the window of a "DD" CU; reports only how many bytes each message had.
 #pragma once
 
-#include "Asciilist.h"
+#include "cuwindows/Asciilist.h"
 
 class TDDCuForm : public TAsciiListForm {
     Q_OBJECT

@@ -1,7 +1,7 @@
 // TEventForm: turns an event message into one line with the event's date and time.
-#include "Event.h"
+#include "cuwindows/Event.h"
 
-#include "Instrtime.h"
+#include "cuwindows/Instrtime.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // TEventForm: the window of an "EV" CU; each message is one event "text,seconds,text" shown with its date.
 #pragma once
 
-#include "Asciilist.h"
+#include "cuwindows/Asciilist.h"
 
 class TEventForm : public TAsciiListForm {
     Q_OBJECT

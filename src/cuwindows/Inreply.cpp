@@ -1,5 +1,5 @@
 // TInReplyForm: sending typed instructions, history recall with the arrow keys, and release.
-#include "Inreply.h"
+#include "cuwindows/Inreply.h"
 
 #include <QAction>
 #include <QHBoxLayout>
@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "Cu.h"
+#include "StandardApp/Cu.h"
 
 TInReplyForm::TInReplyForm(QWidget* parent) : TAsciiListForm(parent)
 {

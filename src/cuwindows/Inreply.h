@@ -4,7 +4,7 @@
 
 #include <QStringList>
 
-#include "Asciilist.h"
+#include "cuwindows/Asciilist.h"
 
 class QLineEdit;
 class QPushButton;

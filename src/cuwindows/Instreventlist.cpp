@@ -1,12 +1,12 @@
 // TMasterEventList: a bounded list of instrument notices, also written to the log file.
-#include "Instreventlist.h"
+#include "cuwindows/Instreventlist.h"
 
 #include <QCloseEvent>
 #include <QListWidget>
 #include <QVBoxLayout>
 
-#include "Asciilist.h"
-#include "Mainlink.h"
+#include "cuwindows/Asciilist.h"
+#include "cuwindows/Mainlink.h"
 
 TMasterEventList::TMasterEventList(QWidget* parent) : QWidget(parent)
 {

@@ -1,5 +1,5 @@
 // Instrument time formatting and the lenient integer reading used for instrument texts.
-#include "Instrtime.h"
+#include "cuwindows/Instrtime.h"
 
 #include <QByteArray>
 #include <climits>

@@ -1,5 +1,5 @@
 // Message boxes of the application: the Qt box, or the handler a test installed.
-#include "Msgbox.h"
+#include "cuwindows/Msgbox.h"
 
 #include <QApplication>
 #include <QMessageBox>

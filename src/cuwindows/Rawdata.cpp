@@ -1,5 +1,5 @@
 // TRawDataForm: one line per message, cut at the ";" that ends its first field.
-#include "Rawdata.h"
+#include "cuwindows/Rawdata.h"
 
 TRawDataForm::TRawDataForm(QWidget* parent) : TAsciiListForm(parent) { setWindowTitle("RawData"); }
 

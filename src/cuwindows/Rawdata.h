@@ -1,7 +1,7 @@
 // TRawDataForm: the window of "RD" and "MS" CUs; shows each message's first ";"-separated field.
 #pragma once
 
-#include "Asciilist.h"
+#include "cuwindows/Asciilist.h"
 
 class TRawDataForm : public TAsciiListForm {
     Q_OBJECT

@@ -1,9 +1,9 @@
 // TRawDataNucleusForm: record number, format revision 1, header ID and the ID's own fields.
 // Behind the 10-byte header, IDs 5..8 carry a 32-bit value and a 16-bit source; IDs 11..16 carry their
 // printed values in the order printed: sources 16-bit, record numbers and counts 32-bit, infos 16-bit.
-#include "Rawdatanucleus.h"
+#include "cuwindows/Rawdatanucleus.h"
 
-#include "Bigendian.h"
+#include "cuwindows/Bigendian.h"
 
 namespace {
 

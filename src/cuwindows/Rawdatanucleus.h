@@ -1,7 +1,7 @@
 // TRawDataNucleusForm: the window of "RAWD", "RDSCANMON" and "RDSIGMON" CUs; one line per raw data header.
 #pragma once
 
-#include "Asciilist.h"
+#include "cuwindows/Asciilist.h"
 
 class TRawDataNucleusForm : public TAsciiListForm {
     Q_OBJECT

@@ -1,5 +1,5 @@
 // TTimeForm: "Ticks to Date" replaces the number in the field by its date and time.
-#include "Timedlg.h"
+#include "cuwindows/Timedlg.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "Instrtime.h"
-#include "Msgbox.h"
+#include "cuwindows/Instrtime.h"
+#include "cuwindows/Msgbox.h"
 
 namespace {
 const char* const kRangeText = "Please enter an integer value between 0 and 2147483647";

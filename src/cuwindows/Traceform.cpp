@@ -1,5 +1,5 @@
 // TTraceCu: continues the last line when the previous piece did not end with a line feed.
-#include "Traceform.h"
+#include "cuwindows/Traceform.h"
 
 TTraceCu::TTraceCu(QWidget* parent) : TInReplyForm(parent) { setWindowTitle("TraceCu"); }
 

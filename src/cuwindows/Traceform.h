@@ -2,7 +2,7 @@
 // otherwise an instruction window.
 #pragma once
 
-#include "Inreply.h"
+#include "cuwindows/Inreply.h"
 
 class TTraceCu : public TInReplyForm {
     Q_OBJECT

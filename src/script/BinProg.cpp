@@ -1,13 +1,13 @@
 // TBinProg: image reader, load-time validation and decoding, and everything around the run loop.
 // The run loop itself is in BinProgRun.cpp, the load-time fusion of common sequences in BinProgFuse.cpp.
-#include "BinProg.h"
-#include "BinProgFast.h"
+#include "script/BinProg.h"
+#include "script/BinProgFast.h"
 
 #include <cstring>
 
-#include "DynaVars.h"
-#include "Registration.h"
-#include "ScriptErrors.h"
+#include "script/DynaVars.h"
+#include "script/Registration.h"
+#include "script/ScriptErrors.h"
 
 namespace {
 class TImageReader {

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ScriptObjects.h"
-#include "Value.h"
+#include "script/ScriptObjects.h"
+#include "script/Value.h"
 
 // Trace lines of debug levels 1 and 2 go here, with the tag given to Run.
 using THalDebugOutput = std::function<void(int tag, const std::string& text)>;

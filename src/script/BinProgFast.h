@@ -1,9 +1,9 @@
 // Inline fast paths of the run loop for integers, reals and booleans; everything else falls back
 // to the value type's general operators. Internal to the interpreter.
 #pragma once
-#include "ScriptErrors.h"
-#include "Value.h"
-#include "ValueOps.h"
+#include "script/ScriptErrors.h"
+#include "script/Value.h"
+#include "script/ValueOps.h"
 
 [[noreturn]] void HalCompareError();
 

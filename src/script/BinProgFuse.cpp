@@ -9,7 +9,7 @@
 // after the program's own slots, so that any operand can be a slot number.
 #include <vector>
 
-#include "BinProg.h"
+#include "script/BinProg.h"
 
 namespace {
 struct TMicro {

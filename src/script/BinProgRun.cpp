@@ -2,10 +2,10 @@
 // Integer, real and boolean operations run inline without allocating; the rest goes to ValueOps.
 #include <cmath>
 
-#include "BinProg.h"
-#include "BinProgFast.h"
-#include "ScriptErrors.h"
-#include "ValueOps.h"
+#include "script/BinProg.h"
+#include "script/BinProgFast.h"
+#include "script/ScriptErrors.h"
+#include "script/ValueOps.h"
 
 // Dispatch: computed goto where the compiler has it (one indirect jump per op body, which the
 // branch predictor handles far better than a single shared one), a switch otherwise. The op

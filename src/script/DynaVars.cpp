@@ -1,9 +1,9 @@
 // External-variable providers, the host-parameter store and the named-object table.
-#include "DynaVars.h"
+#include "script/DynaVars.h"
 
 #include <algorithm>
 
-#include "Registration.h"
+#include "script/Registration.h"
 
 TDynaVars& DynaVars() {
   static TDynaVars list;

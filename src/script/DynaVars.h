@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ScriptObjects.h"
-#include "Value.h"
+#include "script/ScriptObjects.h"
+#include "script/Value.h"
 
 using TNameToId = std::function<int(const std::string& upperName)>;  // id >= 0, or -1 when unknown
 using TGetVar = std::function<TValue(int id)>;

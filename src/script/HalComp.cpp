@@ -1,6 +1,6 @@
 // THalRuner and the GUI-free part of THalComp: compile on demand, named objects, running objects,
 // results, and the one-call macro runners.
-#include "HalComp.h"
+#include "script/HalComp.h"
 
 #include <fstream>
 #include <iostream>
@@ -8,7 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "Registration.h"
+#include "script/Registration.h"
 
 namespace {
 std::mutex g_boxMu;

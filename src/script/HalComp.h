@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "BinProg.h"
-#include "DynaVars.h"
-#include "HalCompiler.h"
-#include "ScriptObjects.h"
-#include "Value.h"
+#include "script/BinProg.h"
+#include "script/DynaVars.h"
+#include "script/HalCompiler.h"
+#include "script/ScriptObjects.h"
+#include "script/Value.h"
 
 class THalRuner {
 public:

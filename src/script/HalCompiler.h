@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "BinProg.h"
-#include "DynaVars.h"
-#include "ScriptErrors.h"
-#include "Value.h"
+#include "script/BinProg.h"
+#include "script/DynaVars.h"
+#include "script/ScriptErrors.h"
+#include "script/Value.h"
 
 // Token codes.
 enum : int32_t {

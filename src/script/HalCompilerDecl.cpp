@@ -1,8 +1,8 @@
 // The compiler's program and unit structure, declarations, name keys and the name search order.
 #include <algorithm>
 
-#include "HalCompiler.h"
-#include "Registration.h"
+#include "script/HalCompiler.h"
+#include "script/Registration.h"
 
 TDepthGuard::TDepthGuard(THalCompiler& comp) : c(comp) {
   if (++c.depth_ > 400) c.error("Nesting too deep");

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "HalCompiler.h"
-#include "Registration.h"
+#include "script/HalCompiler.h"
+#include "script/Registration.h"
 
 std::string THalCompiler::tokenText(const TToken& t) {
   if (t.code == tkEOF) return "end of text";

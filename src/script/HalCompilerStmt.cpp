@@ -1,6 +1,6 @@
 // The compiler's statements: blocks, separators, if, while, repeat, for, goto, labels, assignment.
-#include "HalCompiler.h"
-#include "Registration.h"
+#include "script/HalCompiler.h"
+#include "script/Registration.h"
 
 void THalCompiler::getoperatorblock() {
   TToken t;

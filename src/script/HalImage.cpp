@@ -1,7 +1,7 @@
 // The compiler's tables and code emission (line-marker coalescing), and the image writer.
 #include <cstring>
 
-#include "HalCompiler.h"
+#include "script/HalCompiler.h"
 
 namespace {
 void putInt(std::string& out, int32_t v) {

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <unordered_map>
 
-#include "HalCompiler.h"
-#include "Registration.h"
+#include "script/HalCompiler.h"
+#include "script/Registration.h"
 
 namespace {
 using TCharSet = std::bitset<256>;

@@ -1,13 +1,13 @@
 // Engine start-up and shut-down (the Halinit unit): reserved words, built-in constants, the
 // host-parameter provider and the base host classes.
-#include "Halinit.h"
+#include "script/Halinit.h"
 
 #include <mutex>
 
-#include "DynaVars.h"
-#include "HalCompiler.h"
-#include "Registration.h"
-#include "ScriptObjects.h"
+#include "script/DynaVars.h"
+#include "script/HalCompiler.h"
+#include "script/Registration.h"
+#include "script/ScriptObjects.h"
 
 namespace {
 std::mutex g_initMu;

@@ -1,10 +1,10 @@
 // Registration table, reserved constants and host parameters: the AddProc family and friends.
-#include "Registration.h"
+#include "script/Registration.h"
 
 #include <algorithm>
 #include <cassert>
 
-#include "DynaVars.h"
+#include "script/DynaVars.h"
 
 std::string HalUpper(std::string_view s) {
   std::string u(s);

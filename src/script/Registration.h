@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ScriptObjects.h"
-#include "Value.h"
+#include "script/ScriptObjects.h"
+#include "script/Value.h"
 
 // First style: receives the method name (the registered name after its first ".").
 using THalMethod = std::function<TValue(TObjHandle self, const std::string& method, TValue* args, int high)>;

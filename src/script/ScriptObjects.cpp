@@ -1,12 +1,12 @@
 // Live-object registry, host class registry and the object <-> value conversions.
-#include "ScriptObjects.h"
+#include "script/ScriptObjects.h"
 
 #include <cstring>
 #include <mutex>
 #include <shared_mutex>
 #include <unordered_map>
 
-#include "Registration.h"
+#include "script/Registration.h"
 
 namespace {
 struct TLiveEntry {

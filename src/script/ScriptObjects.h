@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "ScriptErrors.h"
-#include "Value.h"
+#include "script/ScriptErrors.h"
+#include "script/Value.h"
 
 // A host object crosses into a script as a handle: a non-zero number issued by the live-object
 // registry. Handles are never reused, so a stale or forged one is refused instead of crashing.

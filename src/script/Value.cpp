@@ -1,5 +1,5 @@
 // TValue: construction, buffers, conversions and the text forms of numbers.
-#include "Value.h"
+#include "script/Value.h"
 
 #include <cerrno>
 #include <cmath>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <limits>
 
-#include "ScriptErrors.h"
+#include "script/ScriptErrors.h"
 
 using valuedetail::TArrBuf;
 using valuedetail::TStrBuf;

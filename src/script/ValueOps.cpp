@@ -1,11 +1,11 @@
 // Operators of the value type: the category table and the rules per category.
-#include "ValueOps.h"
+#include "script/ValueOps.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 
-#include "ScriptErrors.h"
+#include "script/ScriptErrors.h"
 
 namespace {
 enum TCat { cNone, cNull, cInt, cReal, cCur, cStr, cBool, cDate };

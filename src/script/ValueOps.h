@@ -1,7 +1,7 @@
 // Operators of the value type: arithmetic, logic and comparison by the category table.
 // The interpreter calls these for everything its inline fast paths do not cover.
 #pragma once
-#include "Value.h"
+#include "script/Value.h"
 
 // Operator numbers, equal to the interpreter's op codes.
 enum TValueOp : int {

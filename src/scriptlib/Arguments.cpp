@@ -1,7 +1,7 @@
 // TArguments and the command-line token rule.
-#include "Arguments.h"
+#include "scriptlib/Arguments.h"
 
-#include "../script/Registration.h"
+#include "script/Registration.h"
 
 #include <cerrno>
 #include <cmath>

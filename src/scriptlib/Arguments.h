@@ -2,9 +2,9 @@
 // command-line token rule that splits a command line into a script name and its arguments.
 #pragma once
 
-#include "HostClassName.h"
+#include "scriptlib/HostClassName.h"
 
-#include "../script/ScriptObjects.h"
+#include "script/ScriptObjects.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
 // Exact digits come from printing the double with as many fraction digits as it has fraction bits,
 // which the C library does exactly; rounding then works on the digit string.
-#include "DecimalDigits.h"
+#include "scriptlib/DecimalDigits.h"
 
 #include <cmath>
 #include <charconv>

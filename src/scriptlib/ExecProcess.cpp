@@ -1,6 +1,6 @@
 // StartProcess with posix_spawn; the output file is the child's standard output through a dup2
 // file action, and a detached reaper waits for the child so that none is left as a zombie.
-#include "ExecProcess.h"
+#include "scriptlib/ExecProcess.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,9 +1,9 @@
 // Real-to-text conversions on exact decimal digits, rounded half away from zero.
-#include "FloatText.h"
+#include "scriptlib/FloatText.h"
 
-#include "DecimalDigits.h"
+#include "scriptlib/DecimalDigits.h"
 
-#include "../script/Value.h"
+#include "script/Value.h"
 
 #include <algorithm>
 #include <cmath>

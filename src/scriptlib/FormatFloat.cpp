@@ -1,8 +1,8 @@
 // FormatFloat: picks the section for the value's sign, analyses its placeholders, rounds once, then walks
 // the section again and puts digits, separators and literals in place.
-#include "FloatText.h"
+#include "scriptlib/FloatText.h"
 
-#include "DecimalDigits.h"
+#include "scriptlib/DecimalDigits.h"
 
 #include <cmath>
 #include <vector>

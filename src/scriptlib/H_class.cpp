@@ -1,10 +1,10 @@
 // H_class: TOBJECTLIST (a list of value cells), TSTRINGS and TSTRINGLIST registered with the engine.
 // Every member first checks that its object is a live list of the right class.
-#include "ScriptLibrary.h"
+#include "scriptlib/ScriptLibrary.h"
 
-#include "LibObjects.h"
+#include "scriptlib/LibObjects.h"
 
-#include "../script/Registration.h"
+#include "script/Registration.h"
 
 namespace {
 

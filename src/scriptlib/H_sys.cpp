@@ -1,12 +1,12 @@
 // H_sys: system functions (RunMacro, Assigned, pi, the string editing routines), the TOBJECT members
 // every host object shares, and TVariant, the value cell a script holds as an object.
-#include "ScriptLibrary.h"
+#include "scriptlib/ScriptLibrary.h"
 
-#include "LibObjects.h"
-#include "TextConv.h"
+#include "scriptlib/LibObjects.h"
+#include "scriptlib/TextConv.h"
 
-#include "../script/HalComp.h"
-#include "../script/Registration.h"
+#include "script/HalComp.h"
+#include "script/Registration.h"
 
 namespace {
 

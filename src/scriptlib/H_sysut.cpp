@@ -1,11 +1,11 @@
 // H_sysut: conversion and string functions (IntToHex ... Val) registered with the engine.
-#include "ScriptLibrary.h"
+#include "scriptlib/ScriptLibrary.h"
 
-#include "FloatText.h"
-#include "SysFormat.h"
-#include "TextConv.h"
+#include "scriptlib/FloatText.h"
+#include "scriptlib/SysFormat.h"
+#include "scriptlib/TextConv.h"
 
-#include "../script/Registration.h"
+#include "script/Registration.h"
 
 #include <cstdint>
 

@@ -1,5 +1,5 @@
 // CStreamSink: writes lines as they come, flushing each, so that a reader sees them at once.
-#include "HeadlessSink.h"
+#include "scriptlib/HeadlessSink.h"
 
 void CStreamSink::WriteLine(const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), m_out);

@@ -2,7 +2,7 @@
 // command-line client) and, while one is open, to the log file.
 #pragma once
 
-#include "ScriptSink.h"
+#include "scriptlib/ScriptSink.h"
 
 #include <cstdio>
 #include <memory>

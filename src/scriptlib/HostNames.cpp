@@ -1,12 +1,12 @@
 // The host-level script names (Version, Sleep, SleepMS, Exec) and the registration of everything the
 // script host adds to the engine, once per process.
-#include "Instscript.h"
+#include "scriptlib/Instscript.h"
 
-#include "Arguments.h"
-#include "ExecProcess.h"
-#include "InstrScriptOutput.h"
+#include "scriptlib/Arguments.h"
+#include "scriptlib/ExecProcess.h"
+#include "scriptlib/InstrScriptOutput.h"
 
-#include "../script/Registration.h"
+#include "script/Registration.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,10 +1,10 @@
 // TInstrScriptOutput and its engine names; host calls go through the run thread's main-thread call.
-#include "InstrScriptOutput.h"
+#include "scriptlib/InstrScriptOutput.h"
 
-#include "Instscript.h"
+#include "scriptlib/Instscript.h"
 
-#include "../script/HalComp.h"
-#include "../script/Registration.h"
+#include "script/HalComp.h"
+#include "script/Registration.h"
 
 TInstrScriptOutput::TInstrScriptOutput(TInstrScriptThread& thread, THalComp& comp)
     : TScriptObject("TInstrScriptOutput"), m_thread(thread), m_comp(comp) {}

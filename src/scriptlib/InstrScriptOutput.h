@@ -2,9 +2,9 @@
 // file functions the host's log, and Debug the component's debug level.
 #pragma once
 
-#include "HostClassName.h"
+#include "scriptlib/HostClassName.h"
 
-#include "../script/ScriptObjects.h"
+#include "script/ScriptObjects.h"
 
 #include <string>
 

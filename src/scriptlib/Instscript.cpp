@@ -1,13 +1,13 @@
 // TInstrScriptThread: one run from loading the file to the closing lines, and the registry of
 // running scripts.
-#include "Instscript.h"
+#include "scriptlib/Instscript.h"
 
-#include "Arguments.h"
-#include "InstrScriptOutput.h"
-#include "LibObjects.h"
+#include "scriptlib/Arguments.h"
+#include "scriptlib/InstrScriptOutput.h"
+#include "scriptlib/LibObjects.h"
 
-#include "../script/HalComp.h"
-#include "../script/ScriptErrors.h"
+#include "script/HalComp.h"
+#include "script/ScriptErrors.h"
 
 #include <cstdio>
 

@@ -2,11 +2,11 @@
 // script, reports how it ended), the registry of running scripts, and the host-level script names.
 #pragma once
 
-#include "ScriptSink.h"
-#include "OutputQueue.h"
+#include "scriptlib/ScriptSink.h"
+#include "scriptlib/OutputQueue.h"
 
-#include "../script/BinProg.h"
-#include "../script/ScriptObjects.h"
+#include "script/BinProg.h"
+#include "script/ScriptObjects.h"
 
 #include <functional>
 #include <initializer_list>

@@ -1,5 +1,5 @@
 // The pool of script-created library objects, keyed by handle, guarded for several script threads.
-#include "LibObjects.h"
+#include "scriptlib/LibObjects.h"
 
 #include <map>
 #include <mutex>

@@ -2,11 +2,11 @@
 // that owns them: a script's Free destroys one; leftovers go when the last running script ends.
 #pragma once
 
-#include "HostClassName.h"
-#include "StringList.h"
-#include "ValueList.h"
+#include "scriptlib/HostClassName.h"
+#include "scriptlib/StringList.h"
+#include "scriptlib/ValueList.h"
 
-#include "../script/ScriptObjects.h"
+#include "script/ScriptObjects.h"
 
 #include <cstddef>
 #include <memory>

@@ -1,5 +1,5 @@
 // RegisterGeneralLibrary: the three general library units, registered once per process.
-#include "ScriptLibrary.h"
+#include "scriptlib/ScriptLibrary.h"
 
 #include <mutex>
 

@@ -9,6 +9,6 @@ void RegisterHSysut();  // conversion and string functions
 void RegisterHSys();    // system functions, TOBJECT, TVariant
 void RegisterHClass();  // TOBJECTLIST, TSTRINGS, TSTRINGLIST
 
-#include "../script/Value.h"
+#include "script/Value.h"
 // Type code of a value as the var constants name them (varInteger, varString, ...).
 int32_t ScriptVarType(const TValue& v);

@@ -1,8 +1,8 @@
 // CStringList: line storage with value cells; a sorted list keeps its order on every insertion.
-#include "StringList.h"
+#include "scriptlib/StringList.h"
 
-#include "ListErrors.h"
-#include "TextConv.h"
+#include "scriptlib/ListErrors.h"
+#include "scriptlib/TextConv.h"
 
 #include <algorithm>
 #include <fstream>

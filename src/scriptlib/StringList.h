@@ -2,7 +2,7 @@
 // (an owned script value); sorting, duplicates, name=value lines, Text, CommaText and delimited text.
 #pragma once
 
-#include "../script/Value.h"
+#include "script/Value.h"
 
 #include <memory>
 #include <string>

@@ -1,8 +1,8 @@
 // Format: parses each "%" [index ":"] ["-"] [width] ["." precision] type directive and renders one argument.
-#include "SysFormat.h"
+#include "scriptlib/SysFormat.h"
 
-#include "ConvertError.h"
-#include "FloatText.h"
+#include "scriptlib/ConvertError.h"
+#include "scriptlib/FloatText.h"
 
 #include <cctype>
 #include <cstdio>

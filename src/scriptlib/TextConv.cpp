@@ -1,9 +1,9 @@
 // Text conversions and string editing: number scanning shared by StrToFloat and Val, locale-style case
 // mapping for ASCII and the Latin-1 letters in UTF-8, and the 1-based editing rules.
-#include "TextConv.h"
+#include "scriptlib/TextConv.h"
 
-#include "ConvertError.h"
-#include "SysFormat.h"
+#include "scriptlib/ConvertError.h"
+#include "scriptlib/SysFormat.h"
 
 #include <cctype>
 #include <cerrno>

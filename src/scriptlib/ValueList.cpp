@@ -1,7 +1,7 @@
 // CValueList: a vector of owned value cells with the list's index checks.
-#include "ValueList.h"
+#include "scriptlib/ValueList.h"
 
-#include "ListErrors.h"
+#include "scriptlib/ListErrors.h"
 
 void CValueList::Check(int index) const {
   if (index < 0 || index >= Count()) throw EListError::Index(index);

@@ -2,7 +2,7 @@
 // go in and come out as copies.
 #pragma once
 
-#include "../script/Value.h"
+#include "script/Value.h"
 
 #include <memory>
 #include <vector>

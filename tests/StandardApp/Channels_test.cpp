@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "Cu.h"
+#include "StandardApp/Cu.h"
 #include "FakeInstrument.h"
-#include "Module.h"
+#include "StandardApp/Module.h"
 
 namespace {
 Bytes DescRecord(int inCount) {

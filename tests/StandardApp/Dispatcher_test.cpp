@@ -4,8 +4,8 @@
 
 #include <atomic>
 
-#include "Mainthread.h"
-#include "Zthread.h"
+#include "StandardApp/Mainthread.h"
+#include "StandardApp/Zthread.h"
 
 namespace {
 // A worker that makes one synchronised call and records its outcome.

@@ -9,8 +9,8 @@
 #include <random>
 
 #include "FakeInstrument.h"
-#include "Tracer.h"
-#include "Zematcore.h"
+#include "StandardApp/Tracer.h"
+#include "StandardApp/Zematcore.h"
 
 namespace {
 struct Stream {

@@ -3,7 +3,7 @@
 
 #include <thread>
 
-#include "Tlqueue.h"
+#include "StandardApp/Tlqueue.h"
 
 TEST(Queue, PushPopKeepsOrderAndEmptyPopGivesNull) {
   TLQueue q;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "FakeInstrument.h"
-#include "Zematcore.h"
+#include "StandardApp/Zematcore.h"
 
 struct CuModel {
   std::string owner, desc, name;

@@ -7,10 +7,10 @@
 #include <atomic>
 #include <thread>
 
-#include "Canslavecuthread.h"
-#include "Opencuthread.h"
+#include "StandardApp/Canslavecuthread.h"
+#include "StandardApp/Opencuthread.h"
 #include "SessionModel.h"
-#include "Zematread.h"
+#include "StandardApp/Zematread.h"
 
 namespace {
 bool WaitUntil(const std::function<bool()>& pred, unsigned ms) {

@@ -7,7 +7,7 @@
 #include <regex>
 #include <sstream>
 
-#include "Tracer.h"
+#include "StandardApp/Tracer.h"
 
 namespace {
 struct TraceFile {

@@ -10,9 +10,9 @@
 #include <chrono>
 #include <thread>
 
-#include "Comm.h"
+#include "StandardApp/Comm.h"
 #include "SessionModel.h"
-#include "Telnetsocket.h"
+#include "StandardApp/Telnetsocket.h"
 
 namespace {
 int Listen(int& port) {

@@ -14,7 +14,7 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "Msgbox.h"
+#include "cuwindows/Msgbox.h"
 
 struct TMessageRecorder {
     TMessageRecorder()

@@ -11,16 +11,16 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "Analreport.h"
+#include "cuwindows/Analreport.h"
 #include "Appfixture.h"
-#include "Canslave.h"
-#include "Connectdlg.h"
-#include "Inifile.h"
-#include "Inreply.h"
-#include "Instreventlist.h"
-#include "Maininstr.h"
-#include "Mainform.h"
-#include "Propdlgs.h"
+#include "cuwindows/Canslave.h"
+#include "app/Connectdlg.h"
+#include "app/Inifile.h"
+#include "cuwindows/Inreply.h"
+#include "cuwindows/Instreventlist.h"
+#include "app/Maininstr.h"
+#include "app/Mainform.h"
+#include "app/Propdlgs.h"
 #include "Simulator.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Settings file: values round trip in the file's own format, defaults for missing and garbage values,
 // layout and order kept, and where the file lives.
-#include "Inifile.h"
+#include "app/Inifile.h"
 
 #include <filesystem>
 #include <fstream>

@@ -12,10 +12,10 @@
 #include <QTreeWidget>
 
 #include "Appfixture.h"
-#include "Autostartdlg.h"
-#include "Inifile.h"
-#include "Mainform.h"
-#include "Tracer.h"
+#include "app/Autostartdlg.h"
+#include "app/Inifile.h"
+#include "app/Mainform.h"
+#include "StandardApp/Tracer.h"
 
 namespace {
 

@@ -10,19 +10,19 @@
 #include <QRegularExpression>
 #include <QTreeWidget>
 
-#include "Analreport.h"
+#include "cuwindows/Analreport.h"
 #include "Appfixture.h"
-#include "Asciilist.h"
-#include "Canslave.h"
-#include "Ddform.h"
-#include "Event.h"
-#include "Inreply.h"
-#include "Maininstr.h"
-#include "Mainform.h"
-#include "Rawdata.h"
-#include "Rawdatanucleus.h"
+#include "cuwindows/Asciilist.h"
+#include "cuwindows/Canslave.h"
+#include "cuwindows/Ddform.h"
+#include "cuwindows/Event.h"
+#include "cuwindows/Inreply.h"
+#include "app/Maininstr.h"
+#include "app/Mainform.h"
+#include "cuwindows/Rawdata.h"
+#include "cuwindows/Rawdatanucleus.h"
 #include "Simulator.h"
-#include "Traceform.h"
+#include "cuwindows/Traceform.h"
 
 namespace {
 

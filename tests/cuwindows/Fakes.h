@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "Asciilist.h"
-#include "Cu.h"
-#include "Mainlink.h"
-#include "Module.h"
-#include "Qtdispatcher.h"
+#include "cuwindows/Asciilist.h"
+#include "StandardApp/Cu.h"
+#include "cuwindows/Mainlink.h"
+#include "StandardApp/Module.h"
+#include "app/Qtdispatcher.h"
 
 // A channel whose received frames the test pushes; writes are recorded.
 class TFakeChannel : public CCuIoBase {

@@ -10,10 +10,10 @@
 #include <QMenu>
 #include <gtest/gtest.h>
 
-#include "Canslave.h"
+#include "cuwindows/Canslave.h"
 #include "Fakes.h"
-#include "Instreventlist.h"
-#include "Msgbox.h"
+#include "cuwindows/Instreventlist.h"
+#include "cuwindows/Msgbox.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "Canslave.h"
+#include "cuwindows/Canslave.h"
 #include "Fakes.h"
-#include "Inreply.h"
-#include "Traceform.h"
+#include "cuwindows/Inreply.h"
+#include "cuwindows/Traceform.h"
 
 namespace {
 

@@ -2,15 +2,15 @@
 #include <QListWidget>
 #include <gtest/gtest.h>
 
-#include "Analreport.h"
-#include "Canslave.h"
-#include "Ddform.h"
-#include "Event.h"
+#include "cuwindows/Analreport.h"
+#include "cuwindows/Canslave.h"
+#include "cuwindows/Ddform.h"
+#include "cuwindows/Event.h"
 #include "Fakes.h"
-#include "Instrtime.h"
-#include "Rawdata.h"
-#include "Rawdatanucleus.h"
-#include "Traceform.h"
+#include "cuwindows/Instrtime.h"
+#include "cuwindows/Rawdata.h"
+#include "cuwindows/Rawdatanucleus.h"
+#include "cuwindows/Traceform.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
-#include "Msgbox.h"
-#include "Timedlg.h"
+#include "cuwindows/Msgbox.h"
+#include "cuwindows/Timedlg.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Quillet.h"
+#include "script/Quillet.h"
 
 // Lines written by the test host procedure Print(v) (and PrintRaw, which keeps the value).
 std::vector<std::string>& PrintLog();

@@ -1,6 +1,6 @@
 // The command-line token rule, TArguments' conversions and the script name rule.
-#include "Arguments.h"
-#include "Instscript.h"
+#include "scriptlib/Arguments.h"
+#include "scriptlib/Instscript.h"
 
 #include <gtest/gtest.h>
 

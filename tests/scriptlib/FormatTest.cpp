@@ -1,8 +1,8 @@
 // Format, FloatToStr, FormatFloat and the decimal rounding under them, with hand-worked results.
-#include "ConvertError.h"
-#include "DecimalDigits.h"
-#include "FloatText.h"
-#include "SysFormat.h"
+#include "scriptlib/ConvertError.h"
+#include "scriptlib/DecimalDigits.h"
+#include "scriptlib/FloatText.h"
+#include "scriptlib/SysFormat.h"
 
 #include "../../src/script/Value.h"
 

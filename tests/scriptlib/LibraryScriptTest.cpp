@@ -1,6 +1,6 @@
 // The general library as scripts use it: small programs whose output is worked out by hand,
 // grouped by feature, run on a run thread.
-#include "LibObjects.h"
+#include "scriptlib/LibObjects.h"
 #include "ScriptTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The run thread: the closing lines of every outcome, aborts through the run-state byte from another
 // thread, Output and Arguments, the debug trace, the log file, Exec, and output through a main thread.
-#include "HeadlessSink.h"
-#include "HostClassName.h"
+#include "scriptlib/HeadlessSink.h"
+#include "scriptlib/HostClassName.h"
 #include "ScriptTestSupport.h"
 
 #include "../../src/script/Registration.h"

@@ -2,7 +2,7 @@
 // runs a script text on a run thread and returns its lines.
 #pragma once
 
-#include "Instscript.h"
+#include "scriptlib/Instscript.h"
 
 #include <condition_variable>
 #include <mutex>

@@ -1,7 +1,7 @@
 // CStringList and CValueList: sorting, duplicates, names and values, comma text, value cells.
-#include "ListErrors.h"
-#include "StringList.h"
-#include "ValueList.h"
+#include "scriptlib/ListErrors.h"
+#include "scriptlib/StringList.h"
+#include "scriptlib/ValueList.h"
 #include "ScriptTestSupport.h"
 
 #include <gtest/gtest.h>

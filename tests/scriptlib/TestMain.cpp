@@ -1,6 +1,6 @@
 // test_scriptlib's main: starts the engine and registers the libraries once, as the program does.
-#include "Instscript.h"
-#include "ScriptLibrary.h"
+#include "scriptlib/Instscript.h"
+#include "scriptlib/ScriptLibrary.h"
 
 #include "../../src/script/Halinit.h"
 

@@ -1,6 +1,6 @@
 // Conversion and string editing functions of the library, edge cases worked out by hand.
-#include "ConvertError.h"
-#include "TextConv.h"
+#include "scriptlib/ConvertError.h"
+#include "scriptlib/TextConv.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // hands out read credits as the test allows.
 #pragma once
 
-#include "CuBehaviour.h"
+#include "zemat-sim/CuBehaviour.h"
 
 #include <string>
 #include <vector>

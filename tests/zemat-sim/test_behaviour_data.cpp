@@ -1,10 +1,10 @@
 // Unit tests of the data behaviours and the records they build, read back the way the CU windows read
 // them: nucleus headers, analysis reports, events, trace pieces, monitor and raw data texts, DSP data,
 // the period and "emit" bookkeeping under read credits, and the CAN-slave replies.
-#include "DataBehaviours.h"
+#include "zemat-sim/DataBehaviours.h"
 #include "RecordingContext.h"
-#include "Records.h"
-#include "SimConfig.h"
+#include "zemat-sim/Records.h"
+#include "zemat-sim/SimConfig.h"
 #include "WindowDecode.h"
 
 #include <gtest/gtest.h>

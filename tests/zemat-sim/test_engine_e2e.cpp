@@ -2,11 +2,11 @@
 // over TCP with the console and over a pty; configuration changes, refusals, losses and faults.
 #include "SimHarness.h"
 
-#include "Cu.h"
-#include "Mainthread.h"
-#include "Module.h"
-#include "Tracer.h"
-#include "Zematcore.h"
+#include "StandardApp/Cu.h"
+#include "StandardApp/Mainthread.h"
+#include "StandardApp/Module.h"
+#include "StandardApp/Tracer.h"
+#include "StandardApp/Zematcore.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,8 +1,8 @@
 // Unit tests of the simulator's input splitter, its configuration loader and its behaviours.
-#include "CuBehaviour.h"
+#include "zemat-sim/CuBehaviour.h"
 #include "RecordingContext.h"
-#include "SimConfig.h"
-#include "Wire.h"
+#include "zemat-sim/SimConfig.h"
+#include "zemat-sim/Wire.h"
 
 #include <gtest/gtest.h>
 

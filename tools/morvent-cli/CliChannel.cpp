@@ -1,5 +1,5 @@
 // CliChannel.cpp: opening, writing, reading and closing the client's CU channel.
-#include "CliChannel.h"
+#include "morvent-cli/CliChannel.h"
 
 
 CCliChannel::CCliChannel(CCliSession& session, CCuDesc* desc, bool viaCs)

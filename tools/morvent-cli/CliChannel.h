@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "CliSession.h"
-#include "Cu.h"
+#include "morvent-cli/CliSession.h"
+#include "StandardApp/Cu.h"
 
 class CCliChannel {
  public:

@@ -1,13 +1,13 @@
 // CliCommands.cpp: the tree, io, listen and watch commands.
-#include "CliCommands.h"
+#include "morvent-cli/CliCommands.h"
 
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "CliChannel.h"
-#include "CliSession.h"
+#include "morvent-cli/CliChannel.h"
+#include "morvent-cli/CliSession.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // the command name, and returns the process exit code.
 #pragma once
 
-#include "CliOptions.h"
+#include "morvent-cli/CliOptions.h"
 
 int CmdTree(const CCliOptions& options, int argc, char** argv);
 int CmdIo(const CCliOptions& options, int argc, char** argv);

@@ -1,5 +1,5 @@
 // CliOptions.cpp: global option parsing and the usage text of morvent-cli.
-#include "CliOptions.h"
+#include "morvent-cli/CliOptions.h"
 
 #include <cctype>
 #include <charconv>

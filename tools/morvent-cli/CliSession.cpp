@@ -1,5 +1,5 @@
 // CliSession.cpp: connecting, serving the main loop, the hooks' output and the module/CU lookup.
-#include "CliSession.h"
+#include "morvent-cli/CliSession.h"
 
 #include <unistd.h>
 
@@ -7,7 +7,7 @@
 #include <csignal>
 #include <climits>
 
-#include "Tracer.h"
+#include "StandardApp/Tracer.h"
 
 std::atomic<bool> g_cliInterrupted{false};
 

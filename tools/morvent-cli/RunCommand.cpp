@@ -1,12 +1,12 @@
 // The run command: parses its arguments, starts the engine and the libraries, runs the script on a
 // run thread, turns Ctrl-C into an abort through the run-state byte and maps the outcome to an exit code.
-#include "RunCommand.h"
+#include "morvent-cli/RunCommand.h"
 
-#include "HeadlessSink.h"
-#include "Instscript.h"
-#include "ScriptLibrary.h"
+#include "scriptlib/HeadlessSink.h"
+#include "scriptlib/Instscript.h"
+#include "scriptlib/ScriptLibrary.h"
 
-#include "../../src/script/Halinit.h"
+#include "script/Halinit.h"
 
 #include <atomic>
 #include <csignal>

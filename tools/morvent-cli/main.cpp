@@ -6,9 +6,9 @@
 #include <exception>
 #include <string>
 
-#include "CliCommands.h"
-#include "CliOptions.h"
-#include "RunCommand.h"
+#include "morvent-cli/CliCommands.h"
+#include "morvent-cli/CliOptions.h"
+#include "morvent-cli/RunCommand.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The behaviour registry and the built-in CU behaviours that answer the host: silent, instruction,
 // echo, stream, cs and canslave (the data behaviours live in DataBehaviours.cpp).
-#include "CuBehaviour.h"
+#include "zemat-sim/CuBehaviour.h"
 
-#include "DataBehaviours.h"
+#include "zemat-sim/DataBehaviours.h"
 
 #include <algorithm>
 #include <map>

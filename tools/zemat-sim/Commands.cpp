@@ -1,8 +1,8 @@
 // The simulator's control commands: one text line in, one reply line out ("ok", "ok <data>" or
 // "error: <text>"), the same from standard input, the control port and the schedule.
-#include "Simulator.h"
+#include "zemat-sim/Simulator.h"
 
-#include "DataBehaviours.h"
+#include "zemat-sim/DataBehaviours.h"
 
 #include <nlohmann/json.hpp>
 

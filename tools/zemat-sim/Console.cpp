@@ -1,6 +1,6 @@
 // The network card's console: every batch of lines that arrives together gets one prompt "> ",
 // because the host sends an empty line as two line feeds in one write and expects exactly "> ".
-#include "Console.h"
+#include "zemat-sim/Console.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 // One connection to the simulated network card's telnet console: greeting, settings, "quit".
 #pragma once
 
-#include "Net.h"
+#include "zemat-sim/Net.h"
 
 #include <functional>
 #include <string>

@@ -2,8 +2,8 @@
 // name through a registry, and the CuContext through which a behaviour talks to the session.
 #pragma once
 
-#include "SimConfig.h"
-#include "Wire.h"
+#include "zemat-sim/SimConfig.h"
+#include "zemat-sim/Wire.h"
 
 #include <chrono>
 #include <functional>

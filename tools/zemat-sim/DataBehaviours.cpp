@@ -1,7 +1,7 @@
 // The data behaviours: the shared period and "emit" bookkeeping, and one small class per kind of data.
-#include "DataBehaviours.h"
+#include "zemat-sim/DataBehaviours.h"
 
-#include "Records.h"
+#include "zemat-sim/Records.h"
 
 #include <algorithm>
 #include <cmath>

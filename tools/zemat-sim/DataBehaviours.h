@@ -2,7 +2,7 @@
 // (events, trace text, monitor lines, raw data texts, analysis reports, nucleus headers, DSP data).
 #pragma once
 
-#include "CuBehaviour.h"
+#include "zemat-sim/CuBehaviour.h"
 
 namespace zsim {
 

@@ -1,5 +1,5 @@
 // Sockets and the pseudo-terminal for the simulator (POSIX).
-#include "Net.h"
+#include "zemat-sim/Net.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

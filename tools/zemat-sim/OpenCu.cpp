@@ -1,5 +1,5 @@
 // One open CU as its behaviour sees it: sending, credits, streams and slave routing go to the session.
-#include "Session.h"
+#include "zemat-sim/Session.h"
 
 namespace zsim {
 

@@ -1,5 +1,5 @@
 // Analysis report records and nucleus raw data headers with deterministic contents.
-#include "Records.h"
+#include "zemat-sim/Records.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,7 +2,7 @@
 // nucleus raw data headers (all numbers big-endian).
 #pragma once
 
-#include "Wire.h"
+#include "zemat-sim/Wire.h"
 
 #include <string>
 

@@ -1,5 +1,5 @@
 // The instrument's side of one Zemat session: frames in, replies, credits and streams out.
-#include "Session.h"
+#include "zemat-sim/Session.h"
 
 #include <algorithm>
 #include <cstring>

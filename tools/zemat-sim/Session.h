@@ -2,9 +2,9 @@
 // configuration events, goodbye), the open CUs with their behaviours, and the credit rules both ways.
 #pragma once
 
-#include "CuBehaviour.h"
-#include "SimConfig.h"
-#include "Wire.h"
+#include "zemat-sim/CuBehaviour.h"
+#include "zemat-sim/SimConfig.h"
+#include "zemat-sim/Wire.h"
 
 #include <deque>
 #include <functional>

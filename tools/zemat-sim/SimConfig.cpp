@@ -1,7 +1,7 @@
 // Loading, checking and defaults of the simulator's configuration (JSON through nlohmann-json).
-#include "SimConfig.h"
+#include "zemat-sim/SimConfig.h"
 
-#include "CuBehaviour.h"
+#include "zemat-sim/CuBehaviour.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,5 +1,5 @@
 // The simulator's single-threaded event loop: one poll over every descriptor, then timers.
-#include "Simulator.h"
+#include "zemat-sim/Simulator.h"
 
 #include <cerrno>
 #include <cstdio>

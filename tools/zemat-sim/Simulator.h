@@ -2,10 +2,10 @@
 // with its output queue and injected faults, the schedule, and the control commands.
 #pragma once
 
-#include "Console.h"
-#include "Net.h"
-#include "Session.h"
-#include "SimConfig.h"
+#include "zemat-sim/Console.h"
+#include "zemat-sim/Net.h"
+#include "zemat-sim/Session.h"
+#include "zemat-sim/SimConfig.h"
 
 #include <deque>
 #include <functional>

@@ -1,5 +1,5 @@
 // Frame building and the resynchronising input splitter of the simulator.
-#include "Wire.h"
+#include "zemat-sim/Wire.h"
 
 #include <algorithm>
 #include <cstdio>

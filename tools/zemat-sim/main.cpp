@@ -1,5 +1,5 @@
 // zemat-sim: plays a whole Zemat instrument on loopback or a pseudo-terminal (see README.md).
-#include "Simulator.h"
+#include "zemat-sim/Simulator.h"
 
 #include <charconv>
 #include <csignal>

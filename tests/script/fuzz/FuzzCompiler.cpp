@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Quillet.h"
+#include "script/Quillet.h"
 
 namespace {
 bool mayLoop(std::string s) {
