@@ -2,10 +2,10 @@
 // the data and are handed, as a copy, to the slave channel holding that socket.
 #include "StandardApp/Canslavecuthread.h"
 
+#include <strings.h>
 #include <algorithm>
 #include <cstring>
 #include <exception>
-#include <strings.h>
 
 #include "StandardApp/Cu.h"
 #include "StandardApp/Tracer.h"

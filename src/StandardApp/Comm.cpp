@@ -24,15 +24,24 @@ uint32_t ElapsedMs(std::chrono::steady_clock::time_point start) {
 
 speed_t BaudOf(int baud) {
   switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return 0;
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    default:
+      return 0;
   }
 }
 
@@ -46,7 +55,8 @@ bool ApplyMode(const std::string& mode, termios& tio) {
   int bits = std::atoi(parts[2].c_str());
   int stop = std::atoi(parts[3].c_str());
   char parity = static_cast<char>(std::tolower(parts[1][0]));
-  if (speed == 0 || bits < 5 || bits > 8 || (stop != 1 && stop != 2) || std::string("neo").find(parity) == std::string::npos)
+  if (speed == 0 || bits < 5 || bits > 8 || (stop != 1 && stop != 2) ||
+      std::string("neo").find(parity) == std::string::npos)
     return false;
   cfsetispeed(&tio, speed);
   cfsetospeed(&tio, speed);
@@ -80,7 +90,7 @@ void CComm::Adopt(int fd) {
 }
 
 bool CComm::Configure(const std::string& mode) {
-  termios tio {};
+  termios tio{};
   if (m_fd < 0 || tcgetattr(m_fd, &tio) != 0) return false;
   cfmakeraw(&tio);
   if (!ApplyMode(mode, tio)) return false;
@@ -100,7 +110,7 @@ bool CComm::Configure(const std::string& mode) {
 int CComm::Read(void* buffer, int count) {
   if (m_fd < 0) return -1;
   auto start = std::chrono::steady_clock::now();
-  pollfd p {m_fd, POLLIN, 0};
+  pollfd p{m_fd, POLLIN, 0};
   int r = poll(&p, 1, 10);
   int result = 0;
   if (r < 0 && errno != EINTR) {
@@ -129,7 +139,7 @@ int CComm::Write(const void* buffer, int count) {
     if (n < 0 && errno != EAGAIN && errno != EINTR) return -1;
     uint32_t spent = ElapsedMs(start);
     if (spent >= limit) return -1;
-    pollfd p {m_fd, POLLOUT, 0};
+    pollfd p{m_fd, POLLOUT, 0};
     poll(&p, 1, static_cast<int>(limit - spent));
   }
   m_maxWrite = std::max(m_maxWrite, ElapsedMs(start));

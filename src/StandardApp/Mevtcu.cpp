@@ -20,7 +20,8 @@ void TMasterEvtCu::Execute() {
       unsigned code = CZematInstr::ReadU16(buffer + 5);
       if (code != 5 && code != 7) continue;
       CZematInstr* session = m_session;
-      SyncCall(session->Dispatcher(), [session] { session->RefreshConfiguration(); }, TerminateFlag());
+      SyncCall(
+          session->Dispatcher(), [session] { session->RefreshConfiguration(); }, TerminateFlag());
     }
   } catch (const std::exception& e) {
     Tracer().Trace(1, "TMasterEvtCu::Execute", "event thread stopped: %s", e.what());

@@ -20,8 +20,7 @@ class CCuDesc {
   // missing text terminators or missing buffer parameters.
   bool Parse(const uint8_t* payload, int length);
   // Fills a built-in descriptor ("ZEMAT " owner, 10-character description, 2-letter name).
-  void FillBuiltin(const char* description, const char* name, int outCount, int outSize, int inCount,
-                   int inSize);
+  void FillBuiltin(const char* description, const char* name, int outCount, int outSize, int inCount, int inSize);
 
   const char* GetOwnerText() const { return Text(m_ownerOfs); }
   const char* GetDescription() const { return Text(m_descOfs); }

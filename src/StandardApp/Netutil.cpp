@@ -12,7 +12,7 @@
 
 namespace znet {
 bool Resolve(const std::string& host, int port, sockaddr_in& address) {
-  addrinfo hints {};
+  addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* result = nullptr;
@@ -36,7 +36,7 @@ int ConnectWithin(int fd, const sockaddr_in& address, int timeoutMs) {
   if (!SetNonBlocking(fd, true)) return 4;
   if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return 0;
   if (errno != EINPROGRESS) return 4;
-  pollfd p {fd, POLLOUT, 0};
+  pollfd p{fd, POLLOUT, 0};
   int r;
   do r = poll(&p, 1, timeoutMs);
   while (r < 0 && errno == EINTR);
@@ -49,7 +49,7 @@ int ConnectWithin(int fd, const sockaddr_in& address, int timeoutMs) {
 
 void AbortClose(int& fd) {
   if (fd < 0) return;
-  linger l {1, 0};
+  linger l{1, 0};
   setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
   close(fd);
   fd = -1;

@@ -75,9 +75,9 @@ int COpenCuThread::RequestCloseSlave(CCuIoBase* channel) {
 
 void COpenCuThread::Forget(CCuIoBase* channel) {
   std::lock_guard<std::mutex> g(m_lock);
-  m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(),
-                                 [channel](const Pending& p) { return p.channel == channel; }),
-                  m_pending.end());
+  m_pending.erase(
+      std::remove_if(m_pending.begin(), m_pending.end(), [channel](const Pending& p) { return p.channel == channel; }),
+      m_pending.end());
 }
 
 std::vector<CCuIoBase*> COpenCuThread::PendingOf(const CModule* module) const {
@@ -190,11 +190,16 @@ void COpenCuThread::HandleReply(const uint8_t* frame, int length) {
   int n = length - Z_HEADER_LEN;
   if (n < 1) return;
   switch (p[0]) {
-    case Z_OPEN_CU: return CompleteOpen(p, n);
-    case Z_CLOSE_CU: return CompleteClose(p, n);
-    case Z_OPEN_SLAVE_CU: return CompleteSlaveOpen(p, n);
-    case Z_CLOSE_SLAVE_CU: return CompleteSlaveClose(p, n);
-    default: return CompleteRefusal(p, n);
+    case Z_OPEN_CU:
+      return CompleteOpen(p, n);
+    case Z_CLOSE_CU:
+      return CompleteClose(p, n);
+    case Z_OPEN_SLAVE_CU:
+      return CompleteSlaveOpen(p, n);
+    case Z_CLOSE_SLAVE_CU:
+      return CompleteSlaveClose(p, n);
+    default:
+      return CompleteRefusal(p, n);
   }
 }
 

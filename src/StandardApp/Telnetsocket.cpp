@@ -18,7 +18,7 @@ CTelnetSocket::~CTelnetSocket() {
 }
 
 int CTelnetSocket::ConnectTo(const std::string& host, int timeoutSeconds) {
-  sockaddr_in address {};
+  sockaddr_in address{};
   if (!znet::Resolve(host, m_port, address)) return HOST_NOT_FOUND;
   m_socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (m_socket < 0) return NO_SOCKET;
@@ -41,7 +41,7 @@ int CTelnetSocket::SendLine(const std::string& text) {
   while (sent < length + 1) {
     ssize_t n = send(m_socket, m_sendBuffer.data() + sent, length + 1 - sent, MSG_NOSIGNAL);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-      pollfd p {m_socket, POLLOUT, 0};
+      pollfd p{m_socket, POLLOUT, 0};
       if (poll(&p, 1, 1000) <= 0) break;
       continue;
     }
@@ -60,7 +60,7 @@ int CTelnetSocket::ReadUntilPrompt(std::string& out, unsigned timeoutMs) {
     auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     long left = static_cast<long>(timeoutMs) - static_cast<long>(elapsed.count());
     if (left <= 0) return total;
-    pollfd p {m_socket, POLLIN, 0};
+    pollfd p{m_socket, POLLIN, 0};
     if (poll(&p, 1, left < 50 ? static_cast<int>(left) : 50) <= 0) continue;
     // At most 511 characters of a chunk reach the text (the buffer keeps its terminator).
     ssize_t n = recv(m_socket, m_recvBuffer.data(), m_recvBuffer.size() - 1, 0);

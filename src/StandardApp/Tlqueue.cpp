@@ -25,8 +25,7 @@ bool TLQueue::Pop(void*& item) {
 int TLQueue::WaitPop(void*& item, unsigned timeoutMs) {
   std::unique_lock<std::mutex> g(m_lock);
   item = nullptr;
-  if (!m_event.wait_for(g, std::chrono::milliseconds(timeoutMs), [this] { return !m_items.empty(); }))
-    return 1;
+  if (!m_event.wait_for(g, std::chrono::milliseconds(timeoutMs), [this] { return !m_items.empty(); })) return 1;
   item = m_items.front();
   m_items.pop_front();
   return 0;

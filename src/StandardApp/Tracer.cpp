@@ -12,11 +12,16 @@
 namespace {
 const char* LevelName(int level) {
   switch (level) {
-    case 1: return "Error, ";
-    case 2: return "Warning, ";
-    case 3: return "Info, ";
-    case 4: return "Dump, ";
-    default: return "Undefined, ";
+    case 1:
+      return "Error, ";
+    case 2:
+      return "Warning, ";
+    case 3:
+      return "Info, ";
+    case 4:
+      return "Dump, ";
+    default:
+      return "Undefined, ";
   }
 }
 
@@ -39,8 +44,7 @@ CTracer::~CTracer() = default;
 
 void CTracer::SetFileName(const std::string& path) {
   struct stat st {};
-  bool readOnly = !path.empty() && ::stat(path.c_str(), &st) == 0 &&
-                  (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  bool readOnly = !path.empty() && ::stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
   std::lock_guard<std::mutex> g(m_nameLock);
   m_fileName = readOnly ? std::string() : path;
 }
@@ -63,7 +67,7 @@ bool CTracer::Enabled(int level) const {
 
 std::string CTracer::Prefix(int level, const char* source) const {
   std::time_t now = std::time(nullptr);
-  std::tm local {};
+  std::tm local{};
   localtime_r(&now, &local);
   char stamp[64];
   std::strftime(stamp, sizeof stamp, "%d.%m.%Y, %H:%M:%S", &local);

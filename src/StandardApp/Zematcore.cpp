@@ -2,10 +2,10 @@
 // open CU list and the loss report.
 #include "StandardApp/Zematcore.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <chrono>
 #include <thread>
-#include <unistd.h>
 
 #include "StandardApp/Canslavecuthread.h"
 #include "StandardApp/Mevtcu.h"
@@ -17,9 +17,7 @@
 
 CZematInstr::CZematInstr() { ResetSession(); }
 
-CZematInstr::~CZematInstr() {
-  Disconnect();
-}
+CZematInstr::~CZematInstr() { Disconnect(); }
 
 void CZematInstr::SetDispatcher(CMainDispatcher* dispatcher) { m_dispatcher = dispatcher; }
 
@@ -98,8 +96,8 @@ bool CZematInstr::StartSession() {
     for (size_t i = 0; ok && i < m_modules.size(); ++i) ok = ReadCuDescs(m_modules[i].get());
   }
   if (ok) return true;
-  Tracer().Trace(1, "CZematInstr::Connect", "%s", m_status.load() == IN_SYNC ? "configuration could not be read"
-                                                                             : "no red-card answer");
+  Tracer().Trace(1, "CZematInstr::Connect", "%s",
+                 m_status.load() == IN_SYNC ? "configuration could not be read" : "no red-card answer");
   // Stop everything that was started and release the transport: the caller discards the object.
   StopThreads(false);
   CloseTransport();
@@ -190,8 +188,7 @@ int CZematInstr::WriteRaw(const void* bytes, int count) {
   return m_writer ? m_writer->SendRaw(bytes, count) : -1;
 }
 
-int CZematInstr::WriteRawPair(const void* first, int firstCount, const void* second,
-                              int secondCount) {
+int CZematInstr::WriteRawPair(const void* first, int firstCount, const void* second, int secondCount) {
   std::shared_lock<std::shared_mutex> g(m_writerLock);
   return m_writer ? m_writer->SendRawPair(first, firstCount, second, secondCount) : -1;
 }

@@ -26,9 +26,9 @@ class TCsCuThread;
 
 // Waits that tests and tools may shorten; the defaults are the protocol's values.
 struct CZematTimings {
-  unsigned channelWaitMs = 45000;     // open/close replies and send credits
-  unsigned writerWaitMs = 1000000;    // a caller waiting for the writer
-  unsigned keepAliveIdlePeriods = 25; // keep-alive once more than this many 200 ms periods were idle
+  unsigned channelWaitMs = 45000;       // open/close replies and send credits
+  unsigned writerWaitMs = 1000000;      // a caller waiting for the writer
+  unsigned keepAliveIdlePeriods = 25;   // keep-alive once more than this many 200 ms periods were idle
   unsigned goodbyeCreditWaitMs = 2000;  // longest wait for a credit to send the goodbye
 };
 

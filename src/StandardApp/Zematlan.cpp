@@ -53,7 +53,7 @@ bool CZematInstr::SetupNetworkCard(const char* host) {
 }
 
 bool CZematInstr::OpenLan(const char* host) {
-  sockaddr_in remote {};
+  sockaddr_in remote{};
   if (!znet::Resolve(host, m_dataPort, remote)) return false;
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) return false;
@@ -116,7 +116,7 @@ int CZematInstr::TransportSend(const uint8_t* bytes, int count, int& sent) {
 int CZematInstr::TransportReceive(uint8_t* into, int count, unsigned waitMs) {
   if (m_lan == 0) return m_comm.Read(into, count);
   if (m_socket < 0) return -1;
-  pollfd p {m_socket, POLLIN, 0};
+  pollfd p{m_socket, POLLIN, 0};
   int r = poll(&p, 1, static_cast<int>(waitMs));
   if (r <= 0) return r < 0 && errno != EINTR ? -1 : 0;
   ssize_t n = recv(m_socket, into, count, 0);

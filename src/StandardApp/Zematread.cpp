@@ -78,5 +78,6 @@ void TZematRead::ReportLoss() {
   // Not connected from now on: opens, closes and writes waiting on other threads (the main thread
   // among them) give up at once, so the report below never waits for their time-outs.
   session->SetConnected(false);
-  SyncCall(session->Dispatcher(), [session] { session->ReportConnectionLost(); }, TerminateFlag());
+  SyncCall(
+      session->Dispatcher(), [session] { session->ReportConnectionLost(); }, TerminateFlag());
 }

@@ -39,11 +39,11 @@ int CZematInstr::FormatMessage(const void* payload, int length, long socket_numb
   WriteU16(lengthField, length + Z_HEADER_LEN);
   WriteU16(socketField, socket_number);
   long byte_count = PutOutput(lengthField, Z_LEN_LEN);
-  Z_ASSERT(( byte_count == (long)Z_LEN_LEN ), Z_MODULE_TO);
+  Z_ASSERT((byte_count == (long)Z_LEN_LEN), Z_MODULE_TO);
   byte_count = PutOutput(socketField, Z_SOCKET_LEN);
-  Z_ASSERT(( byte_count == (long)Z_SOCKET_LEN ), Z_MODULE_TO);
+  Z_ASSERT((byte_count == (long)Z_SOCKET_LEN), Z_MODULE_TO);
   byte_count = PutOutput(payload, length);
-  Z_ASSERT(( byte_count == length ), Z_MODULE_TO);
+  Z_ASSERT((byte_count == length), Z_MODULE_TO);
   return length + Z_HEADER_LEN;
 }
 
