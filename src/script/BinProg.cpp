@@ -11,7 +11,7 @@
 
 namespace {
 class TImageReader {
-public:
+ public:
   explicit TImageReader(std::string_view d) : d_(d) {}
   int32_t Int() {
     need(4);
@@ -44,7 +44,7 @@ public:
     return static_cast<size_t>(n);
   }
 
-private:
+ private:
   void need(size_t n) {
     if (d_.size() - p_ < n) TBinProg::Error("Damaged program image");
   }
@@ -68,11 +68,13 @@ int HalOperandWords(const TProgItem& it) {
   switch (it.op) {
     case ocLoadExt:
     case ocStoreExt:
-    case ocStoreElem: return 1;
+    case ocStoreElem:
+      return 1;
     case ocCallHost:
       if (it.b < 0 || it.b >= Funs().Count()) return 0;
       return (Funs().Item(it.b).ParamCount + 2) / 3;
-    default: return 0;
+    default:
+      return 0;
   }
 }
 
@@ -99,17 +101,26 @@ void TBinProg::readImage(std::string_view image) {
   consts_.reserve(nc);
   for (size_t i = 0; i < nc; ++i) {
     switch (r.Byte()) {
-      case 1: consts_.emplace_back(r.Int()); break;
-      case 2: consts_.emplace_back(r.Double()); break;
-      case 3: consts_.emplace_back(r.Text(r.Byte())); break;
-      case 4: consts_.emplace_back(r.Byte() != 0); break;
+      case 1:
+        consts_.emplace_back(r.Int());
+        break;
+      case 2:
+        consts_.emplace_back(r.Double());
+        break;
+      case 3:
+        consts_.emplace_back(r.Text(r.Byte()));
+        break;
+      case 4:
+        consts_.emplace_back(r.Byte() != 0);
+        break;
       case 5: {
         const int32_t n = r.Int();
         if (n < 0) Error("Damaged program image");
         consts_.emplace_back(r.Text(static_cast<size_t>(n)));
         break;
       }
-      default: Error("Unknown reader type");
+      default:
+        Error("Unknown reader type");
     }
   }
   const size_t nl = r.Count(4);
@@ -253,7 +264,9 @@ void TBinProg::callHost(int resultSlot, int entry, int pc) {
 
 [[noreturn]] void HalCompareError() { throw ERunTimeError("Comparison of incompatible or invalid types"); }
 
-void TBinProg::storeElement(int arraySlot, int index, const TValue& v) { slots_[static_cast<size_t>(arraySlot)].SetItem(index, v); }
+void TBinProg::storeElement(int arraySlot, int index, const TValue& v) {
+  slots_[static_cast<size_t>(arraySlot)].SetItem(index, v);
+}
 
 void TBinProg::newArray(TValue& dest, int high) { dest = TValue::NewArray(0, high); }
 

@@ -24,13 +24,45 @@ constexpr int HAL_ARGS = 101;
 
 // Op codes.
 enum THalOp : int32_t {
-  ocAdd = 0, ocSub = 1, ocMul = 2, ocIntDiv = 3, ocMod = 4, ocDiv = 5, ocShl = 6, ocShr = 7,
-  ocNot = 8, ocOr = 9, ocXor = 10, ocAnd = 11,
-  ocGe = 12, ocEq = 13, ocLe = 14, ocNe = 15, ocGt = 16, ocLt = 17,
-  ocNeg = 18, ocJump = 19, ocJumpFalse = 20, ocLoadConst = 23, ocStop = 26, ocInc = 29, ocDec = 30,
+  ocAdd = 0,
+  ocSub = 1,
+  ocMul = 2,
+  ocIntDiv = 3,
+  ocMod = 4,
+  ocDiv = 5,
+  ocShl = 6,
+  ocShr = 7,
+  ocNot = 8,
+  ocOr = 9,
+  ocXor = 10,
+  ocAnd = 11,
+  ocGe = 12,
+  ocEq = 13,
+  ocLe = 14,
+  ocNe = 15,
+  ocGt = 16,
+  ocLt = 17,
+  ocNeg = 18,
+  ocJump = 19,
+  ocJumpFalse = 20,
+  ocLoadConst = 23,
+  ocStop = 26,
+  ocInc = 29,
+  ocDec = 30,
   ocOperand = 34,  // filler op of operand words
-  ocCallHost = 42, ocSetSelf = 44, ocLoadExt = 45, ocStoreExt = 46, ocSelfFromVar = 47, ocCopy = 48,
-  ocCall = 49, ocReturn = 50, ocNewArray = 51, ocStoreElem = 52, ocLine = 53, ocEntry = 54, ocExit = 55,
+  ocCallHost = 42,
+  ocSetSelf = 44,
+  ocLoadExt = 45,
+  ocStoreExt = 46,
+  ocSelfFromVar = 47,
+  ocCopy = 48,
+  ocCall = 49,
+  ocReturn = 50,
+  ocNewArray = 51,
+  ocStoreElem = 52,
+  ocLine = 53,
+  ocEntry = 54,
+  ocExit = 55,
   // Fused instructions (never in an image; made at load time, see BinProgFuse.cpp).
   ocFBin = 100,      // 100 + op (0..17): s[a] := s[b] <op> s[c]
   ocFJCmp = 120,     // 120 + (op - 12): if not (s[b] <op> s[c]) then pc := labels[d]
@@ -52,7 +84,7 @@ struct TProgItem {
 int HalOperandWords(const TProgItem& it);
 
 class TBinProg {
-public:
+ public:
   // Reads an image; raises ECompilerError ("Unknown reader type", or a damaged-image message).
   // variableSlots: the slots of declared variables, parameters and results (from the compiler);
   // when given, copies through temporaries can be fused as well.
@@ -100,7 +132,7 @@ public:
     int32_t op, a, b, c, d, e, ln;
   };
 
-private:
+ private:
   void readImage(std::string_view image);
   void decode();
   void fuse();
@@ -118,7 +150,7 @@ private:
   std::vector<TExec> exec_;
   std::vector<TExec> plain_;  // the same code without fusion
   std::vector<bool> variableSlots_;
-  int constBase_ = 0;  // constants are mirrored in read-only slots from here on
+  int constBase_ = 0;         // constants are mirrored in read-only slots from here on
   std::vector<bool> starts_;  // which indices begin an instruction (labels must point at one)
   std::vector<TValue> slots_;
   TValue args_[HAL_ARGS];

@@ -99,10 +99,14 @@ inline bool fastCompare(const TValue& x, const TValue& y) {
 // Truth of a condition: non-zero integers and reals, true booleans; other kinds are an error.
 inline bool isTrue(const TValue& v) {
   switch (v.Kind()) {
-    case TVarKind::Integer: return v.IntVal() != 0;
-    case TVarKind::Real: return v.RealVal() != 0.0;
-    case TVarKind::Boolean: return v.BoolVal();
-    default: HalCompareError();
+    case TVarKind::Integer:
+      return v.IntVal() != 0;
+    case TVarKind::Real:
+      return v.RealVal() != 0.0;
+    case TVarKind::Boolean:
+      return v.BoolVal();
+    default:
+      HalCompareError();
   }
 }
 

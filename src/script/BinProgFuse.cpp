@@ -26,7 +26,7 @@ bool isFBin(int op) { return op >= ocFBin && op < ocFBin + 18; }
 constexpr int kTempDest = 1;
 
 class TFuser {
-public:
+ public:
   TFuser(const std::vector<bool>& target, const std::vector<bool>& variable, int constBase)
       : target_(target), variable_(variable), constBase_(constBase) {}
 
@@ -39,7 +39,7 @@ public:
     return true;
   }
 
-private:
+ private:
   // A line marker becomes a prefix of the fused form of the instruction after it.
   bool withLine(int line, const TBinProg::TExec& y, TBinProg::TExec& out) const {
     if (y.op >= ocFBin)
@@ -66,8 +66,7 @@ private:
       if (isBinary(y.op) && y.a == u && y.b != u) return set(out, ocFBin + y.op, u, k, y.b, kTempDest);
       if (isFBin(y.op) && (y.b == u || y.c == u))
         return set(out, y.op, y.a, y.b == u ? k : y.b, y.c == u ? k : y.c, y.d);
-      if (isJCmp(y.op) && (y.b == u || y.c == u))
-        return set(out, y.op, 0, y.b == u ? k : y.b, y.c == u ? k : y.c, y.d);
+      if (isJCmp(y.op) && (y.b == u || y.c == u)) return set(out, y.op, 0, y.b == u ? k : y.b, y.c == u ? k : y.c, y.d);
       if ((y.op == ocCopy || y.op == ocFCopy) && y.b == u && y.a != u) return set(out, ocFCopy, y.a, k);
     }
     // variable (or constant) loaded into an operand's temporary
@@ -102,7 +101,7 @@ private:
     return false;
   }
 
-public:
+ public:
   // "t := x; u := <op>; t := t <op2> u" becomes "u := <op>; t := x <op2> u" (two instructions), when
   // the middle one neither reads t nor writes x. t and u are temporaries.
   bool reorder(const TMicro& x, const TMicro& y, const TMicro& z, TMicro& a, TMicro& b) const {
@@ -139,8 +138,8 @@ public:
         continue;
       }
       TBinProg::TExec m;
-      if (j + 1 < in.size() && !target_[static_cast<size_t>(in[j + 1].start)] && fusable(in[j]) &&
-          fusable(in[j + 1]) && merge(in[j].x, in[j + 1].x, m)) {
+      if (j + 1 < in.size() && !target_[static_cast<size_t>(in[j + 1].start)] && fusable(in[j]) && fusable(in[j + 1]) &&
+          merge(in[j].x, in[j + 1].x, m)) {
         out.push_back({in[j].start, in[j].len + in[j + 1].len, m, true});
         ++j;
         changed = true;
@@ -151,7 +150,7 @@ public:
     return out;
   }
 
-private:
+ private:
   static bool isJCmp(int op) { return op >= ocFJCmp && op < ocFJCmp + 6; }
   bool isTemp(int slot) const {
     return !variable_.empty() && slot < static_cast<int>(variable_.size()) && !variable_[static_cast<size_t>(slot)];
@@ -165,10 +164,11 @@ private:
     out = TBinProg::TExec{op, a, b, c, d, 0, 0};
     return true;
   }
-public:
+
+ public:
   bool copyPairs_ = false;  // last round only: pairs of copies would hide the better fusions above
 
-private:
+ private:
   const std::vector<bool>& target_;
   const std::vector<bool>& variable_;
   int constBase_;

@@ -25,7 +25,7 @@ struct TDynaVarItem {
 
 // Providers in the order added. Numbers compiled into code are positions in this list.
 class TDynaVars {
-public:
+ public:
   // Resolves a variable name for a compile whose owner is `owner`: last added first, local providers
   // only for their own owner. Returns false when no provider knows the name.
   bool GetDynaObject(const std::string& upperName, const void* owner, int& provider, int& id) const;
@@ -35,7 +35,7 @@ public:
   void Delete(std::string_view name);
   void Clear() { items_.clear(); }
 
-private:
+ private:
   std::vector<TDynaVarItem> items_;
 };
 TDynaVars& DynaVars();
@@ -47,7 +47,7 @@ void deldynavar(std::string_view name);
 // Host parameters, sorted by upper-cased name, plus the spare value (id 0). The spare value is
 // per thread: it is what a script's main program assigns as Result and what getresult returns.
 class TInternalVar {
-public:
+ public:
   int DynaVarNameTOId(const std::string& upperName) const;
   TValue DynaGetVar(int id) const;
   void DynaSetVar(int id, const TValue& value);
@@ -56,7 +56,7 @@ public:
   void Clear() { items_.clear(); }
   static TValue& Spare();
 
-private:
+ private:
   std::vector<std::pair<std::string, TValue>> items_;
 };
 TInternalVar& InternalVariables();
@@ -67,12 +67,12 @@ struct tobjitem {
   TObjHandle Object = 0;
 };
 class tobjcollect {
-public:
+ public:
   void Add(std::string_view name, std::string_view className, TObjHandle obj);
   const tobjitem* Find(std::string_view name) const;
   void Clear() { items_.clear(); }
   int Count() const { return static_cast<int>(items_.size()); }
 
-private:
+ private:
   std::map<std::string, tobjitem, std::less<>> items_;
 };

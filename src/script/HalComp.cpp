@@ -54,9 +54,7 @@ void THalRuner::AddObject(std::string_view name, std::string_view className, TOb
   objects_.Add(name, className, obj);
 }
 
-void THalRuner::AddObjectbyRef(std::string_view name, TObjHandle obj) {
-  objects_.Add(name, LiveObjectClass(obj), obj);
-}
+void THalRuner::AddObjectbyRef(std::string_view name, TObjHandle obj) { objects_.Add(name, LiveObjectClass(obj), obj); }
 
 void THalRuner::SetDebugLevel(int level) {
   debugLevel_ = level;

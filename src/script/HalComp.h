@@ -13,7 +13,7 @@
 #include "script/Value.h"
 
 class THalRuner {
-public:
+ public:
   THalRuner(std::string source, const void* owner);
   ~THalRuner();
   void AddObject(std::string_view name, std::string_view className, TObjHandle obj);
@@ -32,7 +32,7 @@ public:
   const std::string& ClassParentName() const { return classParent_; }
   const std::string& Image() const { return image_; }
 
-private:
+ private:
   std::string source_;
   std::string image_;
   std::unique_ptr<TBinProg> prog_;
@@ -51,7 +51,7 @@ struct TRunObj {
 };
 
 class THalComp {
-public:
+ public:
   THalComp();
   virtual ~THalComp();
   THalComp(const THalComp&) = delete;
@@ -84,11 +84,11 @@ public:
   const std::string& ClassParentName() const { return classParent_; }
   bool Dispatcher = false;
 
-protected:
+ protected:
   // Named objects a GUI host contributes (form components, "Self", "Screen", "Application").
   virtual void CollectNamedObjects(THalRuner& runner) { (void)runner; }
 
-private:
+ private:
   TUnitLoader effectiveLoader() const;
 
   std::vector<std::string> script_;

@@ -23,13 +23,63 @@ enum : int32_t {
   tkNumber = 258,
   tkResConst = 261,
   tkHex = 262,
-  rwProgram = 1000, rwLabel, rwGoto, rwVar, rwBegin, rwEnd, rwAnd, rwOr, rwXor, rwNot, rwShl, rwShr,
-  rwDiv, rwMod, rwTrue, rwFalse, rwIf, rwThen, rwElse, rwWhile, rwRepeat, rwUntil, rwFor, rwTo,
-  rwDownTo, rwDo, rwHalt, rwNil,
-  rwInitialization = 1031, rwFinalization, rwClass, rwType, rwConstructor, rwDestructor, rwUses,
-  rwUnit, rwInterface, rwImplementation, rwProcedure, rwPrivate, rwPublic, rwProtected, rwPublished,
-  rwFunction, rwConst, rwProperty, rwVirtual, rwOverride, rwDynamic, rwRecord, rwForward, rwIndex,
-  rwStored = 1057, rwDefault, rwAbstract, rwIncludes = 1060, rwStdcall = 1069
+  rwProgram = 1000,
+  rwLabel,
+  rwGoto,
+  rwVar,
+  rwBegin,
+  rwEnd,
+  rwAnd,
+  rwOr,
+  rwXor,
+  rwNot,
+  rwShl,
+  rwShr,
+  rwDiv,
+  rwMod,
+  rwTrue,
+  rwFalse,
+  rwIf,
+  rwThen,
+  rwElse,
+  rwWhile,
+  rwRepeat,
+  rwUntil,
+  rwFor,
+  rwTo,
+  rwDownTo,
+  rwDo,
+  rwHalt,
+  rwNil,
+  rwInitialization = 1031,
+  rwFinalization,
+  rwClass,
+  rwType,
+  rwConstructor,
+  rwDestructor,
+  rwUses,
+  rwUnit,
+  rwInterface,
+  rwImplementation,
+  rwProcedure,
+  rwPrivate,
+  rwPublic,
+  rwProtected,
+  rwPublished,
+  rwFunction,
+  rwConst,
+  rwProperty,
+  rwVirtual,
+  rwOverride,
+  rwDynamic,
+  rwRecord,
+  rwForward,
+  rwIndex,
+  rwStored = 1057,
+  rwDefault,
+  rwAbstract,
+  rwIncludes = 1060,
+  rwStdcall = 1069
 };
 
 struct TToken {
@@ -65,7 +115,7 @@ struct TPosList {
 int32_t Hex2Dec(std::string_view text);
 
 class THalCompiler {
-public:
+ public:
   THalCompiler(std::string_view source, std::string& output);
   void SetOwner(const void* owner) { owner_ = owner; }
   void SetNamedObjects(const tobjcollect* objects) { objects_ = objects; }
@@ -88,7 +138,7 @@ public:
   void ConvertCurPos(int& line, int& column) const;
   [[noreturn]] void error(const std::string& message);
 
-private:
+ private:
   struct TLabelItem {
     bool referenced = false, placed = false;
     int place = 0;
@@ -192,7 +242,7 @@ private:
   int nextSlot_ = 0, highSlot_ = 0;
   const void* owner_ = nullptr;
   const tobjcollect* objects_ = nullptr;
-  TBinding bind_;  // binding of the last dotted name read
+  TBinding bind_;         // binding of the last dotted name read
   std::string lastWord_;  // text of the last word read (for real constants)
   bool lastWasLabel_ = false;
   std::string classParent_;

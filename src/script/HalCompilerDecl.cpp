@@ -123,15 +123,27 @@ void THalCompiler::getdeclarations() {
     TToken t;
     NextToken(t);
     switch (t.code) {
-      case rwLabel: ReadToken(t); getlabels(); break;
-      case rwVar: ReadToken(t); getmyvariables(); break;
+      case rwLabel:
+        ReadToken(t);
+        getlabels();
+        break;
+      case rwVar:
+        ReadToken(t);
+        getmyvariables();
+        break;
       case rwType:
         ReadToken(t);
         for (NextToken(t); t.code == tkIdent; NextToken(t)) gettypeidentifier();
         break;
-      case rwUses: ReadToken(t); GetUses(); break;
+      case rwUses:
+        ReadToken(t);
+        GetUses();
+        break;
       case rwInterface:
-      case rwImplementation: ReadToken(t); getglobalnames(); break;
+      case rwImplementation:
+        ReadToken(t);
+        getglobalnames();
+        break;
       case rwProcedure:
       case rwFunction: {
         ReadToken(t);
@@ -139,12 +151,16 @@ void THalCompiler::getdeclarations() {
         getprocbody(routine, routine->PlainName);
         break;
       }
-      case rwConst: ReadToken(t); GetConst(); break;
+      case rwConst:
+        ReadToken(t);
+        GetConst();
+        break;
       case rwInitialization:
       case rwFinalization:
         if (isUnit_) return;
         error("'Initialization' not allowed for programs");
-      default: return;
+      default:
+        return;
     }
   }
 }
@@ -256,7 +272,9 @@ void THalCompiler::getclassdef() {
   for (;;) {
     NextToken(t);
     switch (t.code) {
-      case ';': ReadToken(t); return;
+      case ';':
+        ReadToken(t);
+        return;
       case rwEnd:
         ReadToken(t);
         expect(';', "';' expected");
@@ -264,15 +282,21 @@ void THalCompiler::getclassdef() {
       case rwPrivate:
       case rwPublic:
       case rwProtected:
-      case rwPublished: ReadToken(t); break;
-      case tkIdent: getmyvariables(); break;
+      case rwPublished:
+        ReadToken(t);
+        break;
+      case tkIdent:
+        getmyvariables();
+        break;
       case rwProcedure:
       case rwFunction:
         ReadToken(t);
         getprocdef(true);
         break;
-      case rwProperty: error("Properties not implemented");
-      default: error("Class member declaration expected but " + tokenText(t) + " found");
+      case rwProperty:
+        error("Properties not implemented");
+      default:
+        error("Class member declaration expected but " + tokenText(t) + " found");
     }
   }
 }

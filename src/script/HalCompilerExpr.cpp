@@ -63,11 +63,20 @@ int THalCompiler::isimpleexpression() {
     NextToken(t);
     int op;
     switch (t.code) {
-      case '+': op = ocAdd; break;
-      case '-': op = ocSub; break;
-      case rwOr: op = ocOr; break;
-      case rwXor: op = ocXor; break;
-      default: return l;
+      case '+':
+        op = ocAdd;
+        break;
+      case '-':
+        op = ocSub;
+        break;
+      case rwOr:
+        op = ocOr;
+        break;
+      case rwXor:
+        op = ocXor;
+        break;
+      default:
+        return l;
     }
     ReadToken(t);
     putcode(op, l, iterm());
@@ -81,14 +90,29 @@ int THalCompiler::iterm() {
     NextToken(t);
     int op;
     switch (t.code) {
-      case '*': op = ocMul; break;
-      case '/': op = ocDiv; break;
-      case rwAnd: op = ocAnd; break;
-      case rwShl: op = ocShl; break;
-      case rwShr: op = ocShr; break;
-      case rwDiv: op = ocIntDiv; break;
-      case rwMod: op = ocMod; break;
-      default: return l;
+      case '*':
+        op = ocMul;
+        break;
+      case '/':
+        op = ocDiv;
+        break;
+      case rwAnd:
+        op = ocAnd;
+        break;
+      case rwShl:
+        op = ocShl;
+        break;
+      case rwShr:
+        op = ocShr;
+        break;
+      case rwDiv:
+        op = ocIntDiv;
+        break;
+      case rwMod:
+        op = ocMod;
+        break;
+      default:
+        return l;
     }
     ReadToken(t);
     putcode(op, l, ifactor());
@@ -106,7 +130,8 @@ int THalCompiler::ifactor() {
       if (t.code != ')' && t.code != ']') error(") expected but " + tokenText(t) + " found");
       return r;
     }
-    case '+': return ifactor();
+    case '+':
+      return ifactor();
     case '-': {
       const int r = ifactor();
       putcode(ocNeg, r, 0);
@@ -117,27 +142,36 @@ int THalCompiler::ifactor() {
       putcode(ocNot, r, 0);
       return r;
     }
-    case tkNumber: return numberfactor(t);
+    case tkNumber:
+      return numberfactor(t);
     case '$': {
       ReadToken(t);
       if (t.code != tkNumber) error("Hex constant declaration error");
       return loadConst(TValue(Hex2Dec(t.value.IsString() ? t.value.StrVal() : lastWord_)));
     }
-    case tkHex: return loadConst(TValue(Hex2Dec(t.value.StrVal())));
+    case tkHex:
+      return loadConst(TValue(Hex2Dec(t.value.StrVal())));
     case '#':
-    case tkString: return stringfactor(t);
-    case tkResConst: return loadConst(ResConsts().Value(t.value.IntVal()));
-    case rwTrue: return loadConst(TValue(true));
-    case rwFalse: return loadConst(TValue(false));
-    case rwNil: return loadConst(TValue(int32_t(0)));
+    case tkString:
+      return stringfactor(t);
+    case tkResConst:
+      return loadConst(ResConsts().Value(t.value.IntVal()));
+    case rwTrue:
+      return loadConst(TValue(true));
+    case rwFalse:
+      return loadConst(TValue(false));
+    case rwNil:
+      return loadConst(TValue(int32_t(0)));
     case '[': {
       const int r = GetOpenArray(false);
       ReadToken(t);
       if (t.code != ']') error("] expected but " + tokenText(t) + " found");
       return r;
     }
-    case tkIdent: return identfactor(t.value.StrVal());
-    default: error("Expression expected but " + tokenText(t) + " found");
+    case tkIdent:
+      return identfactor(t.value.StrVal());
+    default:
+      error("Expression expected but " + tokenText(t) + " found");
   }
 }
 
@@ -199,10 +233,17 @@ int THalCompiler::identfactor(const std::string& first) {
       const TIdentListItem& e = idents_.find(key)->second;
       const int tmp = newTemp();
       switch (e.Kind) {
-        case 0: putcode(ocCopy, tmp, e.Number); return tmp;
-        case 1: putcode(ocCopy, tmp, getinternalfun(key, e)); return tmp;  // a copy of Result
-        case 3: putcode(ocLoadConst, tmp, e.Number); return tmp;
-        default: error("Invalid procedure usage");
+        case 0:
+          putcode(ocCopy, tmp, e.Number);
+          return tmp;
+        case 1:
+          putcode(ocCopy, tmp, getinternalfun(key, e));
+          return tmp;  // a copy of Result
+        case 3:
+          putcode(ocLoadConst, tmp, e.Number);
+          return tmp;
+        default:
+          error("Invalid procedure usage");
       }
     }
   }
@@ -266,9 +307,15 @@ int THalCompiler::getuserfunction(const std::string& name, bool statement, const
     const int kind = item.Kinds[i];
     if (i > 0 && kind != pkAssigned) expect(',', "Comma expected");
     switch (kind) {
-      case pkValue: args.push_back(iexpression()); break;
-      case pkVar: args.push_back(getvar()); break;
-      case pkOpenArray: args.push_back(GetOpenArray(n != 1)); break;
+      case pkValue:
+        args.push_back(iexpression());
+        break;
+      case pkVar:
+        args.push_back(getvar());
+        break;
+      case pkOpenArray:
+        args.push_back(GetOpenArray(n != 1));
+        break;
       case pkAssigned:
         ReadToken(t);
         if (t.code != ')' && t.code != ']') error(") expected");
@@ -276,7 +323,8 @@ int THalCompiler::getuserfunction(const std::string& name, bool statement, const
         expect('=', "= expected");
         args.push_back(iexpression());
         break;
-      default: error("Unsupported parameter type");
+      default:
+        error("Unsupported parameter type");
     }
   }
   emitBinding(binding);

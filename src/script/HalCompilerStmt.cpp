@@ -78,17 +78,32 @@ void THalCompiler::getoperator() {
       }
       return;
     }
-    case rwGoto: ReadToken(t); gotodispatch(); return;
-    case rwBegin: getoperatorblock(); return;
-    case rwIf: getifoperator(); return;
-    case rwWhile: getwhileoperator(); return;
-    case rwRepeat: getrepeatoperator(); return;
-    case rwFor: getforoperator(); return;
+    case rwGoto:
+      ReadToken(t);
+      gotodispatch();
+      return;
+    case rwBegin:
+      getoperatorblock();
+      return;
+    case rwIf:
+      getifoperator();
+      return;
+    case rwWhile:
+      getwhileoperator();
+      return;
+    case rwRepeat:
+      getrepeatoperator();
+      return;
+    case rwFor:
+      getforoperator();
+      return;
     case rwHalt:
       ReadToken(t);
       putcode(ocStop, 0, 0);
       return;
-    default: ReadToken(t); error("Unknown identifier: " + tokenText(t));
+    default:
+      ReadToken(t);
+      error("Unknown identifier: " + tokenText(t));
   }
 }
 

@@ -98,7 +98,8 @@ void THalCompiler::writeprogram() {
         }
         out += v.StrVal();
         break;
-      default: error("Unknown variable type during writing program");
+      default:
+        error("Unknown variable type during writing program");
     }
   }
   putInt(out, static_cast<int32_t>(labels_.size()));

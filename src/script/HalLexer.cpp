@@ -26,19 +26,63 @@ const TCharSet HexDigit = makeSet("0123456789ABCDEF");
 bool in(const TCharSet& s, int c) { return c >= 0 && c < 256 && s.test(static_cast<size_t>(c)); }
 
 const std::unordered_map<std::string, int32_t>& resWords() {
-  static const std::unordered_map<std::string, int32_t> words = {
-      {"PROGRAM", 1000}, {"LABEL", 1001}, {"GOTO", 1002}, {"VAR", 1003}, {"BEGIN", 1004}, {"END", 1005},
-      {"AND", 1006}, {"OR", 1007}, {"XOR", 1008}, {"NOT", 1009}, {"SHL", 1010}, {"SHR", 1011},
-      {"DIV", 1012}, {"MOD", 1013}, {"TRUE", 1014}, {"FALSE", 1015}, {"IF", 1016}, {"THEN", 1017},
-      {"ELSE", 1018}, {"WHILE", 1019}, {"REPEAT", 1020}, {"UNTIL", 1021}, {"FOR", 1022}, {"TO", 1023},
-      {"DOWNTO", 1024}, {"DO", 1025}, {"HALT", 1026}, {"NIL", 1027}, {"INITIALIZATION", 1031},
-      {"FINALIZATION", 1032}, {"CLASS", 1033}, {"TYPE", 1034}, {"CONSTRUCTOR", 1035},
-      {"DESTRUCTOR", 1036}, {"USES", 1037}, {"UNIT", 1038}, {"INTERFACE", 1039},
-      {"IMPLEMENTATION", 1040}, {"PROCEDURE", 1041}, {"PRIVATE", 1042}, {"PUBLIC", 1043},
-      {"PROTECTED", 1044}, {"PUBLISHED", 1045}, {"FUNCTION", 1046}, {"CONST", 1047}, {"PROPERTY", 1048},
-      {"VIRTUAL", 1049}, {"OVERRIDE", 1050}, {"DYNAMIC", 1051}, {"RECORD", 1052}, {"FORWARD", 1053},
-      {"INDEX", 1054}, {"STORED", 1057}, {"DEFAULT", 1058}, {"ABSTRACT", 1059}, {"INCLUDES", 1060},
-      {"STDCALL", 1069}};
+  static const std::unordered_map<std::string, int32_t> words = {{"PROGRAM", 1000},
+                                                                 {"LABEL", 1001},
+                                                                 {"GOTO", 1002},
+                                                                 {"VAR", 1003},
+                                                                 {"BEGIN", 1004},
+                                                                 {"END", 1005},
+                                                                 {"AND", 1006},
+                                                                 {"OR", 1007},
+                                                                 {"XOR", 1008},
+                                                                 {"NOT", 1009},
+                                                                 {"SHL", 1010},
+                                                                 {"SHR", 1011},
+                                                                 {"DIV", 1012},
+                                                                 {"MOD", 1013},
+                                                                 {"TRUE", 1014},
+                                                                 {"FALSE", 1015},
+                                                                 {"IF", 1016},
+                                                                 {"THEN", 1017},
+                                                                 {"ELSE", 1018},
+                                                                 {"WHILE", 1019},
+                                                                 {"REPEAT", 1020},
+                                                                 {"UNTIL", 1021},
+                                                                 {"FOR", 1022},
+                                                                 {"TO", 1023},
+                                                                 {"DOWNTO", 1024},
+                                                                 {"DO", 1025},
+                                                                 {"HALT", 1026},
+                                                                 {"NIL", 1027},
+                                                                 {"INITIALIZATION", 1031},
+                                                                 {"FINALIZATION", 1032},
+                                                                 {"CLASS", 1033},
+                                                                 {"TYPE", 1034},
+                                                                 {"CONSTRUCTOR", 1035},
+                                                                 {"DESTRUCTOR", 1036},
+                                                                 {"USES", 1037},
+                                                                 {"UNIT", 1038},
+                                                                 {"INTERFACE", 1039},
+                                                                 {"IMPLEMENTATION", 1040},
+                                                                 {"PROCEDURE", 1041},
+                                                                 {"PRIVATE", 1042},
+                                                                 {"PUBLIC", 1043},
+                                                                 {"PROTECTED", 1044},
+                                                                 {"PUBLISHED", 1045},
+                                                                 {"FUNCTION", 1046},
+                                                                 {"CONST", 1047},
+                                                                 {"PROPERTY", 1048},
+                                                                 {"VIRTUAL", 1049},
+                                                                 {"OVERRIDE", 1050},
+                                                                 {"DYNAMIC", 1051},
+                                                                 {"RECORD", 1052},
+                                                                 {"FORWARD", 1053},
+                                                                 {"INDEX", 1054},
+                                                                 {"STORED", 1057},
+                                                                 {"DEFAULT", 1058},
+                                                                 {"ABSTRACT", 1059},
+                                                                 {"INCLUDES", 1060},
+                                                                 {"STDCALL", 1069}};
   return words;
 }
 }  // namespace
@@ -107,7 +151,7 @@ void THalCompiler::skipLineComment() {
 
 void THalCompiler::skipBlockComment(int opener) {
   const int closer = opener == '(' ? ')' : '/';  // "(*" closes at "*)", "/*" at "*/"
-  ReadByte();                                     // the "*" of the opener
+  ReadByte();                                    // the "*" of the opener
   for (;;) {
     const int c = ReadByte();
     if (c == 0) error("Unexpected EOF in comment block");

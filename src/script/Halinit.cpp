@@ -17,9 +17,18 @@ void addBuiltinConsts() {
   const struct {
     const char* name;
     int value;
-  } kConsts[] = {{"qrMasterDataAdvance", 0}, {"qrBandPrinted", 1}, {"qrBandSizeChange", 2}, {"mbLeft", 0},
-                 {"mbRight", 1},           {"mbMiddle", 2},      {"ssShift", 0},          {"ssAlt", 1},
-                 {"ssCtrl", 2},            {"ssLeft", 3},        {"ssRight", 4},          {"ssMiddle", 5},
+  } kConsts[] = {{"qrMasterDataAdvance", 0},
+                 {"qrBandPrinted", 1},
+                 {"qrBandSizeChange", 2},
+                 {"mbLeft", 0},
+                 {"mbRight", 1},
+                 {"mbMiddle", 2},
+                 {"ssShift", 0},
+                 {"ssAlt", 1},
+                 {"ssCtrl", 2},
+                 {"ssLeft", 3},
+                 {"ssRight", 4},
+                 {"ssMiddle", 5},
                  {"ssDouble", 6}};
   for (const auto& c : kConsts) AddConst(c.name, TValue(int32_t(c.value)));
 }
@@ -28,7 +37,8 @@ void addParamProvider() {
   TInternalVar& store = InternalVariables();
   AddDynaVar(
       "__InternalVar", [&store](const std::string& n) { return store.DynaVarNameTOId(n); },
-      [&store](int id, const TValue& v) { store.DynaSetVar(id, v); }, [&store](int id) { return store.DynaGetVar(id); });
+      [&store](int id, const TValue& v) { store.DynaSetVar(id, v); },
+      [&store](int id) { return store.DynaGetVar(id); });
 }
 }  // namespace
 

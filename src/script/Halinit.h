@@ -7,7 +7,7 @@ void HalinitStop();
 
 // RAII guard: starts the engine for its lifetime.
 class THalinit {
-public:
+ public:
   THalinit() { HalinitStart(); }
   ~THalinit() { HalinitStop(); }
   THalinit(const THalinit&) = delete;

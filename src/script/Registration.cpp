@@ -75,14 +75,30 @@ bool TFunList::Delete(std::string_view name) {
   return true;
 }
 
-void AddProc(std::string_view n, THalMethod h, const uint8_t* k, int high) { addRoutine(n, std::move(h), nullptr, false, true, k, high); }
-void AddFun(std::string_view n, THalMethod h, const uint8_t* k, int high) { addRoutine(n, std::move(h), nullptr, false, false, k, high); }
-void AddProc2(std::string_view n, THalMethod2 h, const uint8_t* k, int high) { addRoutine(n, nullptr, std::move(h), true, true, k, high); }
-void AddFun2(std::string_view n, THalMethod2 h, const uint8_t* k, int high) { addRoutine(n, nullptr, std::move(h), true, false, k, high); }
-void AddProc(std::string_view n, THalMethod h, std::initializer_list<uint8_t> k) { AddProc(n, std::move(h), data(k), highOf(k)); }
-void AddFun(std::string_view n, THalMethod h, std::initializer_list<uint8_t> k) { AddFun(n, std::move(h), data(k), highOf(k)); }
-void AddProc2(std::string_view n, THalMethod2 h, std::initializer_list<uint8_t> k) { AddProc2(n, std::move(h), data(k), highOf(k)); }
-void AddFun2(std::string_view n, THalMethod2 h, std::initializer_list<uint8_t> k) { AddFun2(n, std::move(h), data(k), highOf(k)); }
+void AddProc(std::string_view n, THalMethod h, const uint8_t* k, int high) {
+  addRoutine(n, std::move(h), nullptr, false, true, k, high);
+}
+void AddFun(std::string_view n, THalMethod h, const uint8_t* k, int high) {
+  addRoutine(n, std::move(h), nullptr, false, false, k, high);
+}
+void AddProc2(std::string_view n, THalMethod2 h, const uint8_t* k, int high) {
+  addRoutine(n, nullptr, std::move(h), true, true, k, high);
+}
+void AddFun2(std::string_view n, THalMethod2 h, const uint8_t* k, int high) {
+  addRoutine(n, nullptr, std::move(h), true, false, k, high);
+}
+void AddProc(std::string_view n, THalMethod h, std::initializer_list<uint8_t> k) {
+  AddProc(n, std::move(h), data(k), highOf(k));
+}
+void AddFun(std::string_view n, THalMethod h, std::initializer_list<uint8_t> k) {
+  AddFun(n, std::move(h), data(k), highOf(k));
+}
+void AddProc2(std::string_view n, THalMethod2 h, std::initializer_list<uint8_t> k) {
+  AddProc2(n, std::move(h), data(k), highOf(k));
+}
+void AddFun2(std::string_view n, THalMethod2 h, std::initializer_list<uint8_t> k) {
+  AddFun2(n, std::move(h), data(k), highOf(k));
+}
 
 namespace {
 void markProperty(std::string_view name, bool setter) {

@@ -43,7 +43,7 @@ struct TFunListItem {
 
 // Sorted by key; positions are the numbers compiled code uses.
 class TFunList {
-public:
+ public:
   int IndexOf(std::string_view key) const;  // -1 when absent; key compared case-insensitively
   int Count() const { return static_cast<int>(items_.size()); }
   const TFunListItem& Item(int index) const { return *items_[index].second; }
@@ -52,7 +52,7 @@ public:
   bool Delete(std::string_view name);
   void Clear() { items_.clear(); }
 
-private:
+ private:
   std::vector<std::pair<std::string, std::unique_ptr<TFunListItem>>> items_;
 };
 TFunList& Funs();
@@ -83,14 +83,14 @@ inline void Register() {}
 
 // Reserved constants, sorted by upper-cased name; the lexer's token 261 carries the position.
 class TResConstList {
-public:
+ public:
   int IndexOf(std::string_view name) const;
   const TValue& Value(int index) const { return items_[index].second; }
   int Count() const { return static_cast<int>(items_.size()); }
   void Put(std::string_view name, const TValue& v);
   void Clear() { items_.clear(); }
 
-private:
+ private:
   std::vector<std::pair<std::string, TValue>> items_;
 };
 TResConstList& ResConsts();

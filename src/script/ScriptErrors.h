@@ -6,24 +6,24 @@
 
 // Base of every error the engine raises on bad script input.
 class EScriptError : public std::runtime_error {
-public:
+ public:
   using std::runtime_error::runtime_error;
 };
 
 // Raised by the compiler ("Syntax error line %s: %s") and by the image reader.
 class ECompilerError : public EScriptError {
-public:
+ public:
   using EScriptError::EScriptError;
 };
 
 // Raised by the interpreter and by host routines for script-level errors.
 class ERunTimeError : public EScriptError {
-public:
+ public:
   using EScriptError::EScriptError;
 };
 
 // The value type's own errors (invalid operation, failed conversion, overflow).
 class EVariantError : public EScriptError {
-public:
+ public:
   using EScriptError::EScriptError;
 };

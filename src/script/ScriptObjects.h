@@ -39,7 +39,7 @@ std::string LiveObjectClass(TObjHandle h);
 
 // Base class for host objects that register themselves for their whole lifetime (RAII).
 class TScriptObject {
-public:
+ public:
   explicit TScriptObject(std::string_view className);
   virtual ~TScriptObject();
   TScriptObject(const TScriptObject&) = delete;
@@ -47,7 +47,7 @@ public:
   TObjHandle Handle() const { return handle_; }
   TValue ToVar() const;
 
-private:
+ private:
   TObjHandle handle_;
 };
 

@@ -15,8 +15,8 @@ using valuedetail::TStrBuf;
 
 namespace {
 [[noreturn]] void convError(TVarKind from, const char* to) {
-  throw EVariantError(std::string("Could not convert variant of type (") + TValue::KindName(from) +
-                      ") into type (" + to + ")");
+  throw EVariantError(std::string("Could not convert variant of type (") + TValue::KindName(from) + ") into type (" +
+                      to + ")");
 }
 [[noreturn]] void notArray() { throw EVariantError("Variant is not an array"); }
 
@@ -72,15 +72,24 @@ TValue TValue::OpenArray(const std::vector<TValue>& items) {
 
 const char* TValue::KindName(TVarKind k) {
   switch (k) {
-    case TVarKind::Empty: return "Empty";
-    case TVarKind::Null: return "Null";
-    case TVarKind::Integer: return "Integer";
-    case TVarKind::Real: return "Double";
-    case TVarKind::Currency: return "Currency";
-    case TVarKind::Date: return "Date";
-    case TVarKind::Boolean: return "Boolean";
-    case TVarKind::String: return "String";
-    case TVarKind::Array: return "Array";
+    case TVarKind::Empty:
+      return "Empty";
+    case TVarKind::Null:
+      return "Null";
+    case TVarKind::Integer:
+      return "Integer";
+    case TVarKind::Real:
+      return "Double";
+    case TVarKind::Currency:
+      return "Currency";
+    case TVarKind::Date:
+      return "Date";
+    case TVarKind::Boolean:
+      return "Boolean";
+    case TVarKind::String:
+      return "String";
+    case TVarKind::Array:
+      return "Array";
   }
   return "Unknown";
 }
@@ -127,10 +136,14 @@ bool TextToInt(std::string_view text, int32_t& out) {
   int64_t v = 0;
   for (char c : text) {
     int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return false;
     v = v * base + d;
     if (v > 0xFFFFFFFFLL) return false;
   }
@@ -195,12 +208,17 @@ std::string FloatToStrValue(double d) {
 
 int32_t TValue::AsInteger() const {
   switch (kind_) {
-    case TVarKind::Integer: return u_.i;
-    case TVarKind::Boolean: return u_.b ? -1 : 0;
+    case TVarKind::Integer:
+      return u_.i;
+    case TVarKind::Boolean:
+      return u_.b ? -1 : 0;
     case TVarKind::Real:
-    case TVarKind::Date: return RoundToInt32(u_.d);
-    case TVarKind::Currency: return RoundToInt32(static_cast<double>(u_.c) / 10000.0);
-    case TVarKind::Empty: return 0;
+    case TVarKind::Date:
+      return RoundToInt32(u_.d);
+    case TVarKind::Currency:
+      return RoundToInt32(static_cast<double>(u_.c) / 10000.0);
+    case TVarKind::Empty:
+      return 0;
     case TVarKind::String: {
       int32_t i;
       if (TextToInt(u_.s->s, i)) return i;
@@ -208,7 +226,8 @@ int32_t TValue::AsInteger() const {
       if (TextToReal(u_.s->s, d)) return RoundToInt32(d);
       convError(kind_, "Integer");
     }
-    default: convError(kind_, "Integer");
+    default:
+      convError(kind_, "Integer");
   }
 }
 
@@ -222,12 +241,17 @@ int64_t TValue::AsInt64() const {
 
 double TValue::AsReal() const {
   switch (kind_) {
-    case TVarKind::Integer: return u_.i;
-    case TVarKind::Boolean: return u_.b ? -1.0 : 0.0;
+    case TVarKind::Integer:
+      return u_.i;
+    case TVarKind::Boolean:
+      return u_.b ? -1.0 : 0.0;
     case TVarKind::Real:
-    case TVarKind::Date: return u_.d;
-    case TVarKind::Currency: return static_cast<double>(u_.c) / 10000.0;
-    case TVarKind::Empty: return 0.0;
+    case TVarKind::Date:
+      return u_.d;
+    case TVarKind::Currency:
+      return static_cast<double>(u_.c) / 10000.0;
+    case TVarKind::Empty:
+      return 0.0;
     case TVarKind::String: {
       double d;
       if (TextToReal(u_.s->s, d)) return d;
@@ -235,18 +259,24 @@ double TValue::AsReal() const {
       if (TextToInt(u_.s->s, i)) return i;
       convError(kind_, "Double");
     }
-    default: convError(kind_, "Double");
+    default:
+      convError(kind_, "Double");
   }
 }
 
 bool TValue::AsBoolean() const {
   switch (kind_) {
-    case TVarKind::Boolean: return u_.b;
-    case TVarKind::Integer: return u_.i != 0;
+    case TVarKind::Boolean:
+      return u_.b;
+    case TVarKind::Integer:
+      return u_.i != 0;
     case TVarKind::Real:
-    case TVarKind::Date: return u_.d != 0.0;
-    case TVarKind::Currency: return u_.c != 0;
-    case TVarKind::Empty: return false;
+    case TVarKind::Date:
+      return u_.d != 0.0;
+    case TVarKind::Currency:
+      return u_.c != 0;
+    case TVarKind::Empty:
+      return false;
     case TVarKind::String: {
       std::string_view t = trimBlanks(u_.s->s);
       if (t.size() == 4 && strncasecmp(t.data(), "TRUE", 4) == 0) return true;
@@ -255,21 +285,29 @@ bool TValue::AsBoolean() const {
       if (TextToReal(t, d)) return d != 0.0;
       convError(kind_, "Boolean");
     }
-    default: convError(kind_, "Boolean");
+    default:
+      convError(kind_, "Boolean");
   }
 }
 
 std::string TValue::AsString() const {
   switch (kind_) {
-    case TVarKind::String: return u_.s->s;
-    case TVarKind::Integer: return std::to_string(u_.i);
+    case TVarKind::String:
+      return u_.s->s;
+    case TVarKind::Integer:
+      return std::to_string(u_.i);
     case TVarKind::Real:
-    case TVarKind::Date: return FloatToStrValue(u_.d);
-    case TVarKind::Currency: return FloatToStrValue(static_cast<double>(u_.c) / 10000.0);
-    case TVarKind::Boolean: return u_.b ? "True" : "False";
+    case TVarKind::Date:
+      return FloatToStrValue(u_.d);
+    case TVarKind::Currency:
+      return FloatToStrValue(static_cast<double>(u_.c) / 10000.0);
+    case TVarKind::Boolean:
+      return u_.b ? "True" : "False";
     case TVarKind::Empty:
-    case TVarKind::Null: return "";
-    default: convError(kind_, "String");
+    case TVarKind::Null:
+      return "";
+    default:
+      convError(kind_, "String");
   }
 }
 

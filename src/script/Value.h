@@ -15,8 +15,8 @@ enum class TVarKind : uint8_t {
   Currency,  // 64-bit fixed point, four decimals
   Date,      // days since 30.12.1899 as a double
   Boolean,
-  String,    // byte string
-  Array      // one-dimensional array of values with an index range
+  String,  // byte string
+  Array    // one-dimensional array of values with an index range
 };
 
 class TValue;
@@ -34,17 +34,30 @@ struct TArrBuf : TRefBuf {
 }  // namespace valuedetail
 
 class TValue {
-public:
+ public:
   TValue() noexcept : kind_(TVarKind::Empty) { u_.bits = 0; }
-  TValue(int32_t i) noexcept : kind_(TVarKind::Integer) { u_.bits = 0; u_.i = i; }
+  TValue(int32_t i) noexcept : kind_(TVarKind::Integer) {
+    u_.bits = 0;
+    u_.i = i;
+  }
   TValue(double d) noexcept : kind_(TVarKind::Real) { u_.d = d; }
-  TValue(bool b) noexcept : kind_(TVarKind::Boolean) { u_.bits = 0; u_.b = b; }
+  TValue(bool b) noexcept : kind_(TVarKind::Boolean) {
+    u_.bits = 0;
+    u_.b = b;
+  }
   TValue(const char* s);
   TValue(std::string s);
   TValue(std::string_view s) : TValue(std::string(s)) {}
-  TValue(const TValue& o) noexcept : kind_(o.kind_), u_(o.u_) { if (kind_ >= TVarKind::String) retain(); }
-  TValue(TValue&& o) noexcept : kind_(o.kind_), u_(o.u_) { o.kind_ = TVarKind::Empty; o.u_.bits = 0; }
-  ~TValue() { if (kind_ >= TVarKind::String) release(); }
+  TValue(const TValue& o) noexcept : kind_(o.kind_), u_(o.u_) {
+    if (kind_ >= TVarKind::String) retain();
+  }
+  TValue(TValue&& o) noexcept : kind_(o.kind_), u_(o.u_) {
+    o.kind_ = TVarKind::Empty;
+    o.u_.bits = 0;
+  }
+  ~TValue() {
+    if (kind_ >= TVarKind::String) release();
+  }
   TValue& operator=(const TValue& o) noexcept {
     if (o.kind_ >= TVarKind::String) o.retain();
     if (kind_ >= TVarKind::String) release();
@@ -63,11 +76,29 @@ public:
     return *this;
   }
 
-  static TValue Null() { TValue v; v.kind_ = TVarKind::Null; return v; }
+  static TValue Null() {
+    TValue v;
+    v.kind_ = TVarKind::Null;
+    return v;
+  }
   static TValue Currency(double d);
-  static TValue CurrencyScaled(int64_t c) { TValue v; v.kind_ = TVarKind::Currency; v.u_.c = c; return v; }
-  static TValue Date(double d) { TValue v(d); v.kind_ = TVarKind::Date; return v; }
-  static TValue FromBits(TVarKind k, uint64_t bits) { TValue v; v.kind_ = k; v.u_.bits = bits; return v; }
+  static TValue CurrencyScaled(int64_t c) {
+    TValue v;
+    v.kind_ = TVarKind::Currency;
+    v.u_.c = c;
+    return v;
+  }
+  static TValue Date(double d) {
+    TValue v(d);
+    v.kind_ = TVarKind::Date;
+    return v;
+  }
+  static TValue FromBits(TVarKind k, uint64_t bits) {
+    TValue v;
+    v.kind_ = k;
+    v.u_.bits = bits;
+    return v;
+  }
   // A new array with index range low..high, every element empty.
   static TValue NewArray(int low, int high);
   // An open array: element 0 holds the count, elements 1..n the values.
@@ -108,24 +139,57 @@ public:
   void SetItem(int index, const TValue& v);  // copies the array first when it is shared
 
   // Fast in-place setters for the interpreter (no allocation when the old value is inline).
-  void SetInt(int32_t i) noexcept { clear(); kind_ = TVarKind::Integer; u_.bits = 0; u_.i = i; }
-  void SetReal(double d) noexcept { clear(); kind_ = TVarKind::Real; u_.d = d; }
-  void SetBool(bool b) noexcept { clear(); kind_ = TVarKind::Boolean; u_.bits = 0; u_.b = b; }
+  void SetInt(int32_t i) noexcept {
+    clear();
+    kind_ = TVarKind::Integer;
+    u_.bits = 0;
+    u_.i = i;
+  }
+  void SetReal(double d) noexcept {
+    clear();
+    kind_ = TVarKind::Real;
+    u_.d = d;
+  }
+  void SetBool(bool b) noexcept {
+    clear();
+    kind_ = TVarKind::Boolean;
+    u_.bits = 0;
+    u_.b = b;
+  }
 
   // Same, for a value known to be inline (not a string or array): no release check.
-  void SetIntRaw(int32_t i) noexcept { kind_ = TVarKind::Integer; u_.bits = 0; u_.i = i; }
-  void SetRealRaw(double d) noexcept { kind_ = TVarKind::Real; u_.d = d; }
-  void SetBoolRaw(bool b) noexcept { kind_ = TVarKind::Boolean; u_.bits = 0; u_.b = b; }
+  void SetIntRaw(int32_t i) noexcept {
+    kind_ = TVarKind::Integer;
+    u_.bits = 0;
+    u_.i = i;
+  }
+  void SetRealRaw(double d) noexcept {
+    kind_ = TVarKind::Real;
+    u_.d = d;
+  }
+  void SetBoolRaw(bool b) noexcept {
+    kind_ = TVarKind::Boolean;
+    u_.bits = 0;
+    u_.b = b;
+  }
   bool IsInline() const noexcept { return kind_ < TVarKind::String; }
   // Copies an inline value into an inline value (both must be inline).
-  void SetRawFrom(const TValue& o) noexcept { kind_ = o.kind_; u_ = o.u_; }
+  void SetRawFrom(const TValue& o) noexcept {
+    kind_ = o.kind_;
+    u_ = o.u_;
+  }
 
   static const char* KindName(TVarKind k);
 
-private:
+ private:
   void retain() const noexcept { u_.r->refs.fetch_add(1, std::memory_order_relaxed); }
   void release() noexcept;
-  void clear() noexcept { if (kind_ >= TVarKind::String) { release(); kind_ = TVarKind::Empty; } }
+  void clear() noexcept {
+    if (kind_ >= TVarKind::String) {
+      release();
+      kind_ = TVarKind::Empty;
+    }
+  }
 
   TVarKind kind_;
   union {

@@ -12,27 +12,31 @@ enum TCat { cNone, cNull, cInt, cReal, cCur, cStr, cBool, cDate };
 
 TCat category(TVarKind k) {
   switch (k) {
-    case TVarKind::Null: return cNull;
-    case TVarKind::Integer: return cInt;
-    case TVarKind::Real: return cReal;
-    case TVarKind::Currency: return cCur;
-    case TVarKind::String: return cStr;
-    case TVarKind::Boolean: return cBool;
-    case TVarKind::Date: return cDate;
-    default: return cNone;
+    case TVarKind::Null:
+      return cNull;
+    case TVarKind::Integer:
+      return cInt;
+    case TVarKind::Real:
+      return cReal;
+    case TVarKind::Currency:
+      return cCur;
+    case TVarKind::String:
+      return cStr;
+    case TVarKind::Boolean:
+      return cBool;
+    case TVarKind::Date:
+      return cDate;
+    default:
+      return cNone;
   }
 }
 
 // R[left][right], in the order none, null, integer, real, currency, string, boolean, date.
 constexpr TCat kRule[8][8] = {
-    {cNone, cNone, cNone, cNone, cNone, cNone, cNone, cNone},
-    {cNone, cNull, cNull, cNull, cNull, cNull, cNull, cNull},
-    {cNone, cNull, cInt, cReal, cCur, cReal, cInt, cDate},
-    {cNone, cNull, cReal, cReal, cCur, cReal, cReal, cDate},
-    {cNone, cNull, cCur, cCur, cCur, cCur, cCur, cDate},
-    {cNone, cNull, cReal, cReal, cCur, cStr, cBool, cDate},
-    {cNone, cNull, cInt, cReal, cCur, cBool, cBool, cDate},
-    {cNone, cNull, cDate, cDate, cDate, cDate, cDate, cDate},
+    {cNone, cNone, cNone, cNone, cNone, cNone, cNone, cNone}, {cNone, cNull, cNull, cNull, cNull, cNull, cNull, cNull},
+    {cNone, cNull, cInt, cReal, cCur, cReal, cInt, cDate},    {cNone, cNull, cReal, cReal, cCur, cReal, cReal, cDate},
+    {cNone, cNull, cCur, cCur, cCur, cCur, cCur, cDate},      {cNone, cNull, cReal, cReal, cCur, cStr, cBool, cDate},
+    {cNone, cNull, cInt, cReal, cCur, cBool, cBool, cDate},   {cNone, cNull, cDate, cDate, cDate, cDate, cDate, cDate},
 };
 
 constexpr size_t kMaxText = size_t(1) << 28;
@@ -51,11 +55,16 @@ int32_t intOp(int op, int32_t x, int32_t y) {
       if (y == 0) divZero();
       if (y == -1) return 0;
       return x % y;
-    case voShl: return static_cast<int32_t>(static_cast<uint32_t>(x) << (y & 31));
-    case voShr: return static_cast<int32_t>(static_cast<uint32_t>(x) >> (y & 31));
-    case voAnd: return x & y;
-    case voOr: return x | y;
-    case voXor: return x ^ y;
+    case voShl:
+      return static_cast<int32_t>(static_cast<uint32_t>(x) << (y & 31));
+    case voShr:
+      return static_cast<int32_t>(static_cast<uint32_t>(x) >> (y & 31));
+    case voAnd:
+      return x & y;
+    case voOr:
+      return x | y;
+    case voXor:
+      return x ^ y;
   }
   invalidOp();
 }
@@ -68,14 +77,22 @@ void integerRule(int op, TValue& l, const TValue& r) {
   const int32_t x = l.AsInteger(), y = r.AsInteger();
   int64_t w;
   switch (op) {
-    case voAdd: w = int64_t(x) + y; break;
-    case voSub: w = int64_t(x) - y; break;
-    case voMul: w = int64_t(x) * y; break;
+    case voAdd:
+      w = int64_t(x) + y;
+      break;
+    case voSub:
+      w = int64_t(x) - y;
+      break;
+    case voMul:
+      w = int64_t(x) * y;
+      break;
     case voDiv:
       if (y == 0) divZero();
       l.SetReal(double(x) / double(y));
       return;
-    default: l.SetInt(intOp(op, x, y)); return;
+    default:
+      l.SetInt(intOp(op, x, y));
+      return;
   }
   if (w < INT32_MIN || w > INT32_MAX)
     l.SetReal(double(w));
@@ -85,9 +102,12 @@ void integerRule(int op, TValue& l, const TValue& r) {
 
 double realArith(int op, double x, double y) {
   switch (op) {
-    case voAdd: return x + y;
-    case voSub: return x - y;
-    case voMul: return x * y;
+    case voAdd:
+      return x + y;
+    case voSub:
+      return x - y;
+    case voMul:
+      return x * y;
     case voDiv:
       if (y == 0.0) divZero();
       return x / y;
@@ -152,12 +172,18 @@ int cmp3(T x, T y) {
 
 bool fromOrder(int op, int c) {
   switch (op) {
-    case voGe: return c >= 0;
-    case voEq: return c == 0;
-    case voLe: return c <= 0;
-    case voNe: return c != 0;
-    case voGt: return c > 0;
-    case voLt: return c < 0;
+    case voGe:
+      return c >= 0;
+    case voEq:
+      return c == 0;
+    case voLe:
+      return c <= 0;
+    case voNe:
+      return c != 0;
+    case voGt:
+      return c > 0;
+    case voLt:
+      return c < 0;
   }
   invalidOp();
 }
@@ -171,11 +197,20 @@ bool realCompare(int op, double x, double y) {
 
 void ValueBinary(int op, TValue& left, const TValue& right) {
   switch (kRule[category(left.Kind())][category(right.Kind())]) {
-    case cNone: invalidOp();
-    case cNull: left = TValue::Null(); return;
-    case cInt: integerRule(op, left, right); return;
-    case cReal: realRule(op, left, right); return;
-    case cCur: currencyRule(op, left, right); return;
+    case cNone:
+      invalidOp();
+    case cNull:
+      left = TValue::Null();
+      return;
+    case cInt:
+      integerRule(op, left, right);
+      return;
+    case cReal:
+      realRule(op, left, right);
+      return;
+    case cCur:
+      currencyRule(op, left, right);
+      return;
     case cStr:
       if (op == voAdd) {
         // a script that keeps doubling a text gets an error instead of exhausting memory
@@ -185,8 +220,12 @@ void ValueBinary(int op, TValue& left, const TValue& right) {
       }
       realRule(op, left, right);
       return;
-    case cBool: booleanRule(op, left, right); return;
-    case cDate: dateRule(op, left, right); return;
+    case cBool:
+      booleanRule(op, left, right);
+      return;
+    case cDate:
+      dateRule(op, left, right);
+      return;
   }
 }
 
@@ -198,23 +237,41 @@ void ValueNegate(TValue& v) {
       else
         v.SetInt(-v.IntVal());
       return;
-    case TVarKind::Real: v.SetReal(-v.RealVal()); return;
-    case TVarKind::Date: v = TValue::Date(-v.RealVal()); return;
-    case TVarKind::Currency: v = TValue::CurrencyScaled(-v.CurrencyScaledVal()); return;
-    case TVarKind::Boolean: v.SetInt(v.BoolVal() ? 1 : 0); return;
-    case TVarKind::String: v.SetReal(-v.AsReal()); return;
-    case TVarKind::Null: return;
-    default: invalidOp();
+    case TVarKind::Real:
+      v.SetReal(-v.RealVal());
+      return;
+    case TVarKind::Date:
+      v = TValue::Date(-v.RealVal());
+      return;
+    case TVarKind::Currency:
+      v = TValue::CurrencyScaled(-v.CurrencyScaledVal());
+      return;
+    case TVarKind::Boolean:
+      v.SetInt(v.BoolVal() ? 1 : 0);
+      return;
+    case TVarKind::String:
+      v.SetReal(-v.AsReal());
+      return;
+    case TVarKind::Null:
+      return;
+    default:
+      invalidOp();
   }
 }
 
 void ValueNot(TValue& v) {
   switch (v.Kind()) {
-    case TVarKind::Boolean: v.SetBool(!v.BoolVal()); return;
-    case TVarKind::Integer: v.SetInt(~v.IntVal()); return;
+    case TVarKind::Boolean:
+      v.SetBool(!v.BoolVal());
+      return;
+    case TVarKind::Integer:
+      v.SetInt(~v.IntVal());
+      return;
     case TVarKind::Real:
     case TVarKind::Date:
-    case TVarKind::Currency: v.SetInt(~v.AsInteger()); return;
+    case TVarKind::Currency:
+      v.SetInt(~v.AsInteger());
+      return;
     case TVarKind::String: {
       int32_t i;
       if (TextToInt(v.StrVal(), i)) {
@@ -229,25 +286,33 @@ void ValueNot(TValue& v) {
       v.SetBool(!v.AsBoolean());
       return;
     }
-    case TVarKind::Null: return;
-    default: invalidOp();
+    case TVarKind::Null:
+      return;
+    default:
+      invalidOp();
   }
 }
 
 bool ValueCompare(int op, const TValue& left, const TValue& right) {
   const TCat rule = kRule[category(left.Kind())][category(right.Kind())];
   switch (rule) {
-    case cNone: invalidOp();
+    case cNone:
+      invalidOp();
     case cNull:
       // Null equals only Null; every ordering with Null is false
       if (op == voEq) return left.IsNull() && right.IsNull();
       if (op == voNe) return !(left.IsNull() && right.IsNull());
       return false;
-    case cInt: return fromOrder(op, cmp3(left.AsInteger(), right.AsInteger()));
-    case cBool: return fromOrder(op, cmp3(left.AsBoolean() ? -1 : 0, right.AsBoolean() ? -1 : 0));
-    case cStr: return fromOrder(op, compareStrings(left.StrVal(), right.StrVal()));
-    case cCur: return fromOrder(op, cmp3(left.AsReal(), right.AsReal()));
-    default: return realCompare(op, left.AsReal(), right.AsReal());
+    case cInt:
+      return fromOrder(op, cmp3(left.AsInteger(), right.AsInteger()));
+    case cBool:
+      return fromOrder(op, cmp3(left.AsBoolean() ? -1 : 0, right.AsBoolean() ? -1 : 0));
+    case cStr:
+      return fromOrder(op, compareStrings(left.StrVal(), right.StrVal()));
+    case cCur:
+      return fromOrder(op, cmp3(left.AsReal(), right.AsReal()));
+    default:
+      return realCompare(op, left.AsReal(), right.AsReal());
   }
 }
 

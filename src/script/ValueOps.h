@@ -5,9 +5,24 @@
 
 // Operator numbers, equal to the interpreter's op codes.
 enum TValueOp : int {
-  voAdd = 0, voSub = 1, voMul = 2, voIntDiv = 3, voMod = 4, voDiv = 5, voShl = 6, voShr = 7,
-  voNot = 8, voOr = 9, voXor = 10, voAnd = 11,
-  voGe = 12, voEq = 13, voLe = 14, voNe = 15, voGt = 16, voLt = 17
+  voAdd = 0,
+  voSub = 1,
+  voMul = 2,
+  voIntDiv = 3,
+  voMod = 4,
+  voDiv = 5,
+  voShl = 6,
+  voShr = 7,
+  voNot = 8,
+  voOr = 9,
+  voXor = 10,
+  voAnd = 11,
+  voGe = 12,
+  voEq = 13,
+  voLe = 14,
+  voNe = 15,
+  voGt = 16,
+  voLt = 17
 };
 
 // left := left <op> right for the binary operators 0..7 and 9..11.
