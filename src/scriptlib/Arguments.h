@@ -19,7 +19,7 @@ bool ReadCommandToken(std::string_view text, size_t& pos, std::string& token);
 std::vector<std::string> SplitCommandLine(std::string_view text);
 
 class TArguments : public TScriptObject, public IHostClassName {
-public:
+ public:
   std::string HostClassName() const override { return "TArguments"; }
   static constexpr int kMaxArguments = 10;
   // From the argument text (the command line without the script name).
@@ -32,7 +32,7 @@ public:
   int32_t Double(int index) const;
   std::string String(int index) const;
 
-private:
+ private:
   std::vector<std::string> m_args;
 };
 

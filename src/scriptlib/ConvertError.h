@@ -6,6 +6,6 @@
 #include <string>
 
 class EConvertError : public std::runtime_error {
-public:
+ public:
   explicit EConvertError(const std::string& message) : std::runtime_error(message) {}
 };

@@ -2,8 +2,8 @@
 // which the C library does exactly; rounding then works on the digit string.
 #include "scriptlib/DecimalDigits.h"
 
-#include <cmath>
 #include <charconv>
+#include <cmath>
 
 namespace {
 

@@ -2,11 +2,11 @@
 // file action, and a detached reaper waits for the child so that none is left as a zombie.
 #include "scriptlib/ExecProcess.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <thread>
 #include <vector>
@@ -16,26 +16,28 @@ extern char** environ;
 namespace {
 
 class CFd {
-public:
+ public:
   explicit CFd(int fd) : m_fd(fd) {}
-  ~CFd() { if (m_fd >= 0) ::close(m_fd); }
+  ~CFd() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
   CFd(const CFd&) = delete;
   CFd& operator=(const CFd&) = delete;
   int Get() const { return m_fd; }
 
-private:
+ private:
   int m_fd;
 };
 
 class CFileActions {
-public:
+ public:
   CFileActions() { posix_spawn_file_actions_init(&m_actions); }
   ~CFileActions() { posix_spawn_file_actions_destroy(&m_actions); }
   CFileActions(const CFileActions&) = delete;
   CFileActions& operator=(const CFileActions&) = delete;
   posix_spawn_file_actions_t* Get() { return &m_actions; }
 
-private:
+ private:
   posix_spawn_file_actions_t m_actions;
 };
 
@@ -59,9 +61,8 @@ bool CommandLineNeedsShell(const std::string& commandLine) {
 }
 
 bool StartProcess(const std::string& commandLine, const std::string& outputFile) {
-  std::vector<std::string> words = CommandLineNeedsShell(commandLine)
-                                       ? std::vector<std::string>{"/bin/sh", "-c", commandLine}
-                                       : Words(commandLine);
+  std::vector<std::string> words =
+      CommandLineNeedsShell(commandLine) ? std::vector<std::string>{"/bin/sh", "-c", commandLine} : Words(commandLine);
   if (words.empty()) return false;
   CFd out(outputFile.empty() ? -1 : ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (!outputFile.empty() && out.Get() < 0) return false;

@@ -99,12 +99,12 @@ TNumber Round(double a, const TLayout& l) {
 }
 
 class CFloatWriter {
-public:
+ public:
   CFloatWriter(const std::string& section, const TLayout& l, const TNumber& n, bool negative)
       : m_s(section), m_l(l), m_n(n), m_negative(negative) {}
   std::string Run();
 
-private:
+ private:
   void Digit(size_t fromRight) {
     size_t len = m_n.intDigits.size();
     m_out += m_n.intDigits[len - 1 - fromRight];
@@ -191,7 +191,7 @@ std::string FormatFloat(std::string_view format, double value) {
   if (section.empty()) return FloatToStr(value);
   TLayout layout = Analyse(section);
   TNumber n = Round(std::fabs(value), layout);
-  bool allZero = n.intDigits.find_first_not_of('0') == std::string::npos &&
-                 n.frac.find_first_not_of('0') == std::string::npos;
+  bool allZero =
+      n.intDigits.find_first_not_of('0') == std::string::npos && n.frac.find_first_not_of('0') == std::string::npos;
   return CFloatWriter(section, layout, n, value < 0 && pick == 0 && !allZero).Run();
 }

@@ -23,35 +23,47 @@ TValue AssignedHandler(TObjHandle, const std::string&, TValue* a, int) {
 }
 
 void RegisterStringEditing() {
-  AddProc("SetLength", [](TObjHandle, const std::string&, TValue* a, int) {
-    int64_t n = a[1].AsInt64();
-    if (n > kMaxSetLength) throw ERunTimeError("SetLength: length " + std::to_string(n) + " too large");
-    std::string s = a[0].AsString();
-    SetLengthText(s, n);
-    a[0] = TValue(std::move(s));
-    return TValue();
-  }, {pkVar, pkValue});
-  AddFun("Length", [](TObjHandle, const std::string&, TValue* a, int) {
-    return TValue(static_cast<int32_t>(a[0].AsString().size()));
-  }, {pkValue});
-  AddProc("Insert", [](TObjHandle, const std::string&, TValue* a, int) {
-    std::string s = a[1].AsString();
-    InsertText(a[0].AsString(), s, a[2].AsInt64());
-    a[1] = TValue(std::move(s));
-    return TValue();
-  }, {pkValue, pkVar, pkValue});
-  AddFun("Pos", [](TObjHandle, const std::string&, TValue* a, int) {
-    return TValue(static_cast<int32_t>(PosText(a[0].AsString(), a[1].AsString())));
-  }, {pkValue, pkValue});
-  AddFun("Copy", [](TObjHandle, const std::string&, TValue* a, int) {
-    return TValue(CopyText(a[0].AsString(), a[1].AsInt64(), a[2].AsInt64()));
-  }, {pkValue, pkValue, pkValue});
-  AddProc("Delete", [](TObjHandle, const std::string&, TValue* a, int) {
-    std::string s = a[0].AsString();
-    DeleteText(s, a[1].AsInt64(), a[2].AsInt64());
-    a[0] = TValue(std::move(s));
-    return TValue();
-  }, {pkVar, pkValue, pkValue});
+  AddProc("SetLength",
+          [](TObjHandle, const std::string&, TValue* a, int) {
+            int64_t n = a[1].AsInt64();
+            if (n > kMaxSetLength) throw ERunTimeError("SetLength: length " + std::to_string(n) + " too large");
+            std::string s = a[0].AsString();
+            SetLengthText(s, n);
+            a[0] = TValue(std::move(s));
+            return TValue();
+          },
+          {pkVar, pkValue});
+  AddFun("Length",
+         [](TObjHandle, const std::string&, TValue* a, int) {
+           return TValue(static_cast<int32_t>(a[0].AsString().size()));
+         },
+         {pkValue});
+  AddProc("Insert",
+          [](TObjHandle, const std::string&, TValue* a, int) {
+            std::string s = a[1].AsString();
+            InsertText(a[0].AsString(), s, a[2].AsInt64());
+            a[1] = TValue(std::move(s));
+            return TValue();
+          },
+          {pkValue, pkVar, pkValue});
+  AddFun("Pos",
+         [](TObjHandle, const std::string&, TValue* a, int) {
+           return TValue(static_cast<int32_t>(PosText(a[0].AsString(), a[1].AsString())));
+         },
+         {pkValue, pkValue});
+  AddFun("Copy",
+         [](TObjHandle, const std::string&, TValue* a, int) {
+           return TValue(CopyText(a[0].AsString(), a[1].AsInt64(), a[2].AsInt64()));
+         },
+         {pkValue, pkValue, pkValue});
+  AddProc("Delete",
+          [](TObjHandle, const std::string&, TValue* a, int) {
+            std::string s = a[0].AsString();
+            DeleteText(s, a[1].AsInt64(), a[2].AsInt64());
+            a[0] = TValue(std::move(s));
+            return TValue();
+          },
+          {pkVar, pkValue, pkValue});
 }
 
 // The members every object has. Only objects a script created can be freed by it; the host's own
@@ -68,30 +80,41 @@ std::string ClassNameOf(TObjHandle self) {
 }
 
 void RegisterTObject() {
-  AddProc("TOBJECT.FREE", [](TObjHandle self, const std::string&, TValue*, int) {
-    if (self != 0 && !FreeLibObject(LiveSelf(self))) throw ERunTimeError("Object cannot be freed by a script");
-    return TValue();
-  }, {pkNone});
-  AddProc("TOBJECT.CLEANUPINSTANCE", [](TObjHandle self, const std::string&, TValue*, int) {
-    if (TLibObject* o = FindLibObject(LiveSelf(self))) o->CleanupInstance();
-    return TValue();
-  }, {pkNone});
-  AddFun("TOBJECT.CLASSNAME", [](TObjHandle self, const std::string&, TValue*, int) {
-    return TValue(ClassNameOf(self));
-  }, {pkNone});
-  AddFun("TOBJECT.CLASSNAMEIS", [](TObjHandle self, const std::string&, TValue* a, int) {
-    return TValue(AnsiCompareTextText(ClassNameOf(self), a[0].AsString()) == 0);
-  }, {pkValue});
-  AddFun("TOBJECT.INSTANCESIZE", [](TObjHandle self, const std::string&, TValue*, int) {
-    TLibObject* o = FindLibObject(LiveSelf(self));
-    return TValue(static_cast<int32_t>(o ? o->InstanceSize() : sizeof(TScriptObject)));
-  }, {pkNone});
-  AddProc("TOBJECT.DISPATCH", [](TObjHandle, const std::string&, TValue*, int) -> TValue {
-    throw ERunTimeError("TObject.Dispatch is not supported");
-  }, {pkVar});
-  AddProc("TOBJECT.DEFAULTHANDLER", [](TObjHandle, const std::string&, TValue*, int) -> TValue {
-    throw ERunTimeError("TObject.DefaultHandler is not supported");
-  }, {pkVar});
+  AddProc("TOBJECT.FREE",
+          [](TObjHandle self, const std::string&, TValue*, int) {
+            if (self != 0 && !FreeLibObject(LiveSelf(self))) throw ERunTimeError("Object cannot be freed by a script");
+            return TValue();
+          },
+          {pkNone});
+  AddProc("TOBJECT.CLEANUPINSTANCE",
+          [](TObjHandle self, const std::string&, TValue*, int) {
+            if (TLibObject* o = FindLibObject(LiveSelf(self))) o->CleanupInstance();
+            return TValue();
+          },
+          {pkNone});
+  AddFun("TOBJECT.CLASSNAME",
+         [](TObjHandle self, const std::string&, TValue*, int) { return TValue(ClassNameOf(self)); }, {pkNone});
+  AddFun("TOBJECT.CLASSNAMEIS",
+         [](TObjHandle self, const std::string&, TValue* a, int) {
+           return TValue(AnsiCompareTextText(ClassNameOf(self), a[0].AsString()) == 0);
+         },
+         {pkValue});
+  AddFun("TOBJECT.INSTANCESIZE",
+         [](TObjHandle self, const std::string&, TValue*, int) {
+           TLibObject* o = FindLibObject(LiveSelf(self));
+           return TValue(static_cast<int32_t>(o ? o->InstanceSize() : sizeof(TScriptObject)));
+         },
+         {pkNone});
+  AddProc("TOBJECT.DISPATCH",
+          [](TObjHandle, const std::string&, TValue*, int) -> TValue {
+            throw ERunTimeError("TObject.Dispatch is not supported");
+          },
+          {pkVar});
+  AddProc("TOBJECT.DEFAULTHANDLER",
+          [](TObjHandle, const std::string&, TValue*, int) -> TValue {
+            throw ERunTimeError("TObject.DefaultHandler is not supported");
+          },
+          {pkVar});
 }
 
 TVariantObj& Cell(TObjHandle self) { return *ScriptObjectAs<TVariantObj>(self, "TVariant"); }
@@ -99,43 +122,56 @@ TVariantObj& Cell(TObjHandle self) { return *ScriptObjectAs<TVariantObj>(self, "
 // Type code of a value as the var constants name them.
 int32_t VarTypeOf(const TValue& v) {
   switch (v.Kind()) {
-    case TVarKind::Empty: return 0;
-    case TVarKind::Null: return 1;
-    case TVarKind::Integer: return 3;
-    case TVarKind::Real: return 5;
-    case TVarKind::Currency: return 6;
-    case TVarKind::Date: return 7;
-    case TVarKind::Boolean: return 11;
-    case TVarKind::String: return 256;
-    case TVarKind::Array: return 0x2000 | 12;
+    case TVarKind::Empty:
+      return 0;
+    case TVarKind::Null:
+      return 1;
+    case TVarKind::Integer:
+      return 3;
+    case TVarKind::Real:
+      return 5;
+    case TVarKind::Currency:
+      return 6;
+    case TVarKind::Date:
+      return 7;
+    case TVarKind::Boolean:
+      return 11;
+    case TVarKind::String:
+      return 256;
+    case TVarKind::Array:
+      return 0x2000 | 12;
   }
   return 0;
 }
 
 void RegisterTVariant() {
-  AddFun("TVariant.Create", [](TObjHandle, const std::string&, TValue*, int) {
-    return ObjToVar(CreateLibObject<TVariantObj>());
-  }, {pkNone});
-  AddProc("TVariant.Free", [](TObjHandle self, const std::string&, TValue*, int) {
-    FreeLibObject(Cell(self).Handle());
-    return TValue();
-  }, {pkNone});
-  AddProc("TVariant.Clear", [](TObjHandle self, const std::string&, TValue*, int) {
-    Cell(self).value = TValue();
-    return TValue();
-  }, {pkNone});
-  AddProp("TVariant.Item", [](TObjHandle self, const std::string&, TValue*, int) { return Cell(self).value; },
-          [](TObjHandle self, const std::string&, TValue* a, int) {
-            Cell(self).value = a[0];
+  AddFun("TVariant.Create",
+         [](TObjHandle, const std::string&, TValue*, int) { return ObjToVar(CreateLibObject<TVariantObj>()); },
+         {pkNone});
+  AddProc("TVariant.Free",
+          [](TObjHandle self, const std::string&, TValue*, int) {
+            FreeLibObject(Cell(self).Handle());
             return TValue();
-          });
-  AddProp("TVariant.VarType", [](TObjHandle self, const std::string&, TValue*, int) {
-    return TValue(VarTypeOf(Cell(self).value));
-  });
-  const std::pair<const char*, int32_t> kVarConsts[] = {
-      {"varEmpty", 0},    {"varNull", 1},     {"varSmallint", 2}, {"varInteger", 3},
-      {"varSingle", 4},   {"varDouble", 5},   {"varBoolean", 11}, {"varVariant", 12},
-      {"varByte", 17},    {"varString", 256}, {"varByRef", 16384}};
+          },
+          {pkNone});
+  AddProc("TVariant.Clear",
+          [](TObjHandle self, const std::string&, TValue*, int) {
+            Cell(self).value = TValue();
+            return TValue();
+          },
+          {pkNone});
+  AddProp(
+      "TVariant.Item", [](TObjHandle self, const std::string&, TValue*, int) { return Cell(self).value; },
+      [](TObjHandle self, const std::string&, TValue* a, int) {
+        Cell(self).value = a[0];
+        return TValue();
+      });
+  AddProp("TVariant.VarType",
+          [](TObjHandle self, const std::string&, TValue*, int) { return TValue(VarTypeOf(Cell(self).value)); });
+  const std::pair<const char*, int32_t> kVarConsts[] = {{"varEmpty", 0},    {"varNull", 1},     {"varSmallint", 2},
+                                                        {"varInteger", 3},  {"varSingle", 4},   {"varDouble", 5},
+                                                        {"varBoolean", 11}, {"varVariant", 12}, {"varByte", 17},
+                                                        {"varString", 256}, {"varByRef", 16384}};
   for (const auto& [name, value] : kVarConsts) AddConst(name, TValue(value));
 }
 

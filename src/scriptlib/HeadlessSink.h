@@ -10,7 +10,7 @@
 #include <string>
 
 class CStreamSink : public IScriptSink {
-public:
+ public:
   explicit CStreamSink(std::FILE* out) : m_out(out) {}
   // Line breaks (CR LF, LF or CR) split a text into lines; each is written with one line feed.
   void AddText(const std::string& text) override;
@@ -19,7 +19,7 @@ public:
   void CloseLogFile() override;
   bool LogOpen();
 
-private:
+ private:
   void WriteLine(const std::string& line);
 
   std::mutex m_lock;

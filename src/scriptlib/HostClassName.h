@@ -5,7 +5,7 @@
 #include <string>
 
 class IHostClassName {
-public:
+ public:
   virtual ~IHostClassName() = default;
   virtual std::string HostClassName() const = 0;
 };

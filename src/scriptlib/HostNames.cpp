@@ -32,17 +32,23 @@ constexpr int64_t kMaxSleepSeconds = int64_t(1) << 31;
 
 void RegisterHostFunctions() {
   AddFun("Version", [](TObjHandle, const std::string&, TValue*, int) { return TValue("5.66"); }, {pkNone});
-  AddProc("Sleep", [](TObjHandle, const std::string&, TValue* a, int) {
-    SleepAbortable(std::min(a[0].AsInt64(), kMaxSleepSeconds) * 1000);
-    return TValue();
-  }, {pkValue});
-  AddProc("SleepMS", [](TObjHandle, const std::string&, TValue* a, int) {
-    SleepAbortable(a[0].AsInt64());
-    return TValue();
-  }, {pkValue});
-  AddFun("Exec", [](TObjHandle, const std::string&, TValue* a, int) {
-    return TValue(static_cast<int32_t>(StartProcess(a[0].AsString(), a[1].AsString()) ? 1 : 0));
-  }, {pkValue, pkValue});
+  AddProc("Sleep",
+          [](TObjHandle, const std::string&, TValue* a, int) {
+            SleepAbortable(std::min(a[0].AsInt64(), kMaxSleepSeconds) * 1000);
+            return TValue();
+          },
+          {pkValue});
+  AddProc("SleepMS",
+          [](TObjHandle, const std::string&, TValue* a, int) {
+            SleepAbortable(a[0].AsInt64());
+            return TValue();
+          },
+          {pkValue});
+  AddFun("Exec",
+         [](TObjHandle, const std::string&, TValue* a, int) {
+           return TValue(static_cast<int32_t>(StartProcess(a[0].AsString(), a[1].AsString()) ? 1 : 0));
+         },
+         {pkValue, pkValue});
 }
 
 }  // namespace

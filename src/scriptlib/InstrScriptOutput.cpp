@@ -34,19 +34,40 @@ namespace {
 
 TInstrScriptOutput& Self(TObjHandle self) { return *ScriptObjectAs<TInstrScriptOutput>(self, "TInstrScriptOutput"); }
 
-#define OUTPUT_HANDLER [] (TObjHandle self, const std::string&, [[maybe_unused]] TValue* a, int) -> TValue
+#define OUTPUT_HANDLER [](TObjHandle self, const std::string&, [[maybe_unused]] TValue* a, int) -> TValue
 
 }  // namespace
 
 void RegisterTInstrScriptOutput() {
   RegisterHostClass("TInstrScriptOutput", "TObject");
-  AddFun("TInstrScriptOutput.writeln", OUTPUT_HANDLER { Self(self).writeln(a[0].AsString()); return TValue(); }, {pkValue});
-  AddFun("TInstrScriptOutput.clear", OUTPUT_HANDLER { Self(self).clear(); return TValue(); }, {pkNone});
-  AddFun("TInstrScriptOutput.OpenLogFile", OUTPUT_HANDLER {
-    bool ok = Self(self).OpenLogFile(a[0].AsString(), a[1].AsInt64() != 0);
-    return TValue(static_cast<int32_t>(ok ? 1 : 0));
-  }, {pkValue, pkValue});
-  AddFun("TInstrScriptOutput.closeLogFile", OUTPUT_HANDLER { Self(self).closeLogFile(); return TValue(); }, {pkNone});
-  AddProp("TInstrScriptOutput.Debug", OUTPUT_HANDLER { return TValue(static_cast<int32_t>(Self(self).Debug())); },
-          OUTPUT_HANDLER { Self(self).SetDebug(a[0].AsInteger()); return TValue(); });
+  AddFun("TInstrScriptOutput.writeln",
+         OUTPUT_HANDLER {
+           Self(self).writeln(a[0].AsString());
+           return TValue();
+         },
+         {pkValue});
+  AddFun("TInstrScriptOutput.clear",
+         OUTPUT_HANDLER {
+           Self(self).clear();
+           return TValue();
+         },
+         {pkNone});
+  AddFun("TInstrScriptOutput.OpenLogFile",
+         OUTPUT_HANDLER {
+           bool ok = Self(self).OpenLogFile(a[0].AsString(), a[1].AsInt64() != 0);
+           return TValue(static_cast<int32_t>(ok ? 1 : 0));
+         },
+         {pkValue, pkValue});
+  AddFun("TInstrScriptOutput.closeLogFile",
+         OUTPUT_HANDLER {
+           Self(self).closeLogFile();
+           return TValue();
+         },
+         {pkNone});
+  AddProp(
+      "TInstrScriptOutput.Debug", OUTPUT_HANDLER { return TValue(static_cast<int32_t>(Self(self).Debug())); },
+      OUTPUT_HANDLER {
+        Self(self).SetDebug(a[0].AsInteger());
+        return TValue();
+      });
 }

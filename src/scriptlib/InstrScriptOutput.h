@@ -12,7 +12,7 @@ class TInstrScriptThread;
 class THalComp;
 
 class TInstrScriptOutput : public TScriptObject, public IHostClassName {
-public:
+ public:
   std::string HostClassName() const override { return "TInstrScriptOutput"; }
   TInstrScriptOutput(TInstrScriptThread& thread, THalComp& comp);
   void writeln(const std::string& text);
@@ -23,7 +23,7 @@ public:
   void SetDebug(int level);
   TInstrScriptThread& Thread() { return m_thread; }
 
-private:
+ private:
   TInstrScriptThread& m_thread;
   THalComp& m_comp;
   int m_debugLevel = 0;

@@ -16,11 +16,11 @@ thread_local TInstrScriptThread* t_current = nullptr;
 
 // Marks the calling thread as running a script for the scope's lifetime.
 class CCurrentRun {
-public:
+ public:
   explicit CCurrentRun(TInstrScriptThread* t) : m_previous(t_current) { t_current = t; }
   ~CCurrentRun() { t_current = m_previous; }
 
-private:
+ private:
   TInstrScriptThread* m_previous;
 };
 }  // namespace
@@ -35,7 +35,9 @@ TInstrScriptThread::~TInstrScriptThread() {
   }
 }
 
-void TInstrScriptThread::Start() { m_worker = std::thread([this] { Execute(); }); }
+void TInstrScriptThread::Start() {
+  m_worker = std::thread([this] { Execute(); });
+}
 
 void TInstrScriptThread::Wait() {
   if (m_worker.joinable()) m_worker.join();

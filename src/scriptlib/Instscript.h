@@ -2,8 +2,8 @@
 // script, reports how it ended), the registry of running scripts, and the host-level script names.
 #pragma once
 
-#include "scriptlib/ScriptSink.h"
 #include "scriptlib/OutputQueue.h"
+#include "scriptlib/ScriptSink.h"
 
 #include "script/BinProg.h"
 #include "script/ScriptObjects.h"
@@ -34,16 +34,16 @@ struct TScriptHost {
 enum class TScriptOutcome { NotRun, Ok, Aborted, ScriptError, FatalError };
 
 class TInstrScriptThread {
-public:
+ public:
   TInstrScriptThread(TScriptHost host, std::string fileName, std::vector<std::string> arguments);
   ~TInstrScriptThread();  // requests an abort and waits for the worker
   TInstrScriptThread(const TInstrScriptThread&) = delete;
   TInstrScriptThread& operator=(const TInstrScriptThread&) = delete;
 
   void SetDebugLevel(int level) { m_debugLevel = level; }  // before the run
-  void Start();    // runs Execute on a worker thread
-  void Wait();     // waits for the worker
-  void Execute();  // the run itself, on the calling thread
+  void Start();                                            // runs Execute on a worker thread
+  void Wait();                                             // waits for the worker
+  void Execute();                                          // the run itself, on the calling thread
   void Abort() { m_runState.store(HAL_STOP); }
   TStopFlag& RunState() { return m_runState; }
   TScriptOutcome Outcome() const { return m_outcome; }
@@ -55,7 +55,7 @@ public:
   // The run thread the calling thread is running, or none.
   static TInstrScriptThread* Current();
 
-private:
+ private:
   void RunOnce(class THalComp& comp, class TInstrScriptOutput& output);
   void Finish(TScriptOutcome outcome, std::initializer_list<std::string> lines);
 
@@ -76,7 +76,7 @@ bool CanOpenScriptFile(const std::string& path);
 
 // Running scripts: the count, and the clean-up when the last one ends (log file, leftover objects).
 class TScriptObjectRegistry {
-public:
+ public:
   static TScriptObjectRegistry& Instance();
   void Enter();
   // When the count drops to 0: closes the sink's log and frees what scripts left behind.
@@ -85,7 +85,7 @@ public:
   // More clean-up for the last script's end (later libraries' objects).
   void AddCleanup(std::function<void()> cleanup);
 
-private:
+ private:
   std::mutex m_lock;
   int m_running = 0;
   std::vector<std::function<void()>> m_cleanups;

@@ -13,19 +13,19 @@
 #include <string>
 
 class TLibObject : public TScriptObject, public IHostClassName {
-public:
+ public:
   explicit TLibObject(const char* className) : TScriptObject(className), m_className(className) {}
   const std::string& ClassName() const { return m_className; }
   std::string HostClassName() const override { return m_className; }
   virtual size_t InstanceSize() const = 0;
   virtual void CleanupInstance() = 0;  // drops the contents; the object stays usable
 
-private:
+ private:
   std::string m_className;
 };
 
 class TObjectListObj : public TLibObject {
-public:
+ public:
   TObjectListObj() : TLibObject("TObjectList") {}
   size_t InstanceSize() const override { return sizeof(*this); }
   void CleanupInstance() override { list.Clear(); }
@@ -33,7 +33,7 @@ public:
 };
 
 class TStringListObj : public TLibObject {
-public:
+ public:
   TStringListObj() : TLibObject("TStringList") {}
   size_t InstanceSize() const override { return sizeof(*this); }
   void CleanupInstance() override { list.Clear(); }
@@ -41,7 +41,7 @@ public:
 };
 
 class TVariantObj : public TLibObject {
-public:
+ public:
   TVariantObj() : TLibObject("TVariant") {}
   size_t InstanceSize() const override { return sizeof(*this); }
   void CleanupInstance() override { value = TValue(); }

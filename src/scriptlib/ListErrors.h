@@ -6,13 +6,17 @@
 #include <string>
 
 class EListError : public std::runtime_error {
-public:
+ public:
   explicit EListError(const std::string& message) : std::runtime_error(message) {}
-  static EListError Index(long long index) { return EListError("List index out of bounds (" + std::to_string(index) + ")"); }
-  static EListError Count(long long count) { return EListError("List count out of bounds (" + std::to_string(count) + ")"); }
+  static EListError Index(long long index) {
+    return EListError("List index out of bounds (" + std::to_string(index) + ")");
+  }
+  static EListError Count(long long count) {
+    return EListError("List count out of bounds (" + std::to_string(count) + ")");
+  }
 };
 
 class EFileError : public std::runtime_error {
-public:
+ public:
   explicit EFileError(const std::string& message) : std::runtime_error(message) {}
 };

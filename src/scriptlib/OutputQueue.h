@@ -8,7 +8,7 @@
 #include <string>
 
 class TOutputQueue {
-public:
+ public:
   void Push(std::string text) {
     std::lock_guard<std::mutex> g(m_lock);
     m_texts.push_back(std::move(text));
@@ -19,7 +19,7 @@ public:
     m_texts.clear();
   }
 
-private:
+ private:
   std::mutex m_lock;
   std::deque<std::string> m_texts;
 };

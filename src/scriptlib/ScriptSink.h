@@ -6,7 +6,7 @@
 #include <string>
 
 class IScriptSink {
-public:
+ public:
   virtual ~IScriptSink() = default;
   // One output text; it may hold line breaks (the host splits it into lines).
   virtual void AddText(const std::string& text) = 0;
@@ -22,13 +22,13 @@ public:
 // serving these calls while it waits for a script thread to end (or skip them once it asked the
 // thread to stop), so that the script thread never deadlocks.
 class IMainThreadCall {
-public:
+ public:
   virtual ~IMainThreadCall() = default;
   virtual void Call(const std::function<void()>& f) = 0;
 };
 
 // Headless hosts: the call runs at once on the calling thread.
 class CDirectMainThreadCall : public IMainThreadCall {
-public:
+ public:
   void Call(const std::function<void()>& f) override { f(); }
 };

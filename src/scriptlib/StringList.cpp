@@ -213,8 +213,8 @@ std::string CStringList::DelimitedText(char delimiter, char quote) const {
   for (size_t i = 0; i < m_lines.size(); ++i) {
     const std::string& t = m_lines[i].text;
     bool needs = t.empty() || std::any_of(t.begin(), t.end(), [&](char c) {
-      return static_cast<unsigned char>(c) <= ' ' || c == delimiter || c == quote;
-    });
+                   return static_cast<unsigned char>(c) <= ' ' || c == delimiter || c == quote;
+                 });
     if (i > 0) out += delimiter;
     if (!needs) {
       out += t;
@@ -234,7 +234,9 @@ std::string CStringList::DelimitedText(char delimiter, char quote) const {
 void CStringList::SetDelimitedText(std::string_view text, char delimiter, char quote) {
   Clear();
   size_t p = 0;
-  auto skipBlanks = [&] { while (p < text.size() && static_cast<unsigned char>(text[p]) <= ' ') ++p; };
+  auto skipBlanks = [&] {
+    while (p < text.size() && static_cast<unsigned char>(text[p]) <= ' ') ++p;
+  };
   skipBlanks();
   while (p < text.size()) {
     std::string item;
@@ -242,7 +244,11 @@ void CStringList::SetDelimitedText(std::string_view text, char delimiter, char q
       ++p;
       while (p < text.size()) {
         if (text[p] == quote) {
-          if (p + 1 < text.size() && text[p + 1] == quote) { item += quote; p += 2; continue; }
+          if (p + 1 < text.size() && text[p + 1] == quote) {
+            item += quote;
+            p += 2;
+            continue;
+          }
           ++p;
           break;
         }

@@ -12,7 +12,7 @@
 enum TDuplicates { dupIgnore = 0, dupAccept = 1, dupError = 2 };
 
 class CStringList {
-public:
+ public:
   struct TLine {
     std::string text;
     std::unique_ptr<TValue> cell;  // the line's value cell, or none
@@ -50,17 +50,17 @@ public:
   TDuplicates Duplicates() const { return m_duplicates; }
   void SetDuplicates(TDuplicates d) { m_duplicates = d; }
 
-  std::string Text() const;  // every line followed by a line feed
+  std::string Text() const;             // every line followed by a line feed
   void SetText(std::string_view text);  // splits at CR LF, LF or CR
   std::string CommaText() const { return DelimitedText(',', '"'); }
   void SetCommaText(std::string_view text) { SetDelimitedText(text, ',', '"'); }
   std::string DelimitedText(char delimiter, char quote) const;
   void SetDelimitedText(std::string_view text, char delimiter, char quote);
 
-  void LoadFromFile(const std::string& path);  // raises EFileError when it cannot be read
+  void LoadFromFile(const std::string& path);      // raises EFileError when it cannot be read
   void SaveToFile(const std::string& path) const;  // lines ended by CR LF
 
-private:
+ private:
   void Check(int index) const;
   int InsertAt(int index, std::string text, std::unique_ptr<TValue> cell);
   int AddLine(std::string text, std::unique_ptr<TValue> cell);

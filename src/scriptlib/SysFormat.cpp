@@ -18,11 +18,11 @@ struct TSpec {
 };
 
 class CFormatter {
-public:
+ public:
   CFormatter(std::string_view format, const std::vector<TFormatArg>& args) : m_fmt(format), m_args(args) {}
   std::string Run();
 
-private:
+ private:
   [[noreturn]] void Invalid() const {
     throw EConvertError("Format '" + std::string(m_fmt) + "' invalid or incompatible with argument");
   }
@@ -85,9 +85,15 @@ std::string CFormatter::RenderInteger(const TSpec& item, const TFormatArg& arg) 
       negative = arg.integer < 0;
       digits = std::to_string(negative ? 0 - static_cast<uint64_t>(arg.integer) : static_cast<uint64_t>(arg.integer));
       break;
-    case 'U': digits = std::to_string(AsUnsigned(arg.integer)); break;
-    case 'X': digits = HexDigits(AsUnsigned(arg.integer)); break;
-    default: digits = HexDigits(AsUnsigned(arg.integer)); if (digits.size() < 8) digits.insert(0, 8 - digits.size(), '0');
+    case 'U':
+      digits = std::to_string(AsUnsigned(arg.integer));
+      break;
+    case 'X':
+      digits = HexDigits(AsUnsigned(arg.integer));
+      break;
+    default:
+      digits = HexDigits(AsUnsigned(arg.integer));
+      if (digits.size() < 8) digits.insert(0, 8 - digits.size(), '0');
   }
   if (item.precision > static_cast<int>(digits.size()))
     digits.insert(0, static_cast<size_t>(item.precision) - digits.size(), '0');
@@ -97,29 +103,43 @@ std::string CFormatter::RenderInteger(const TSpec& item, const TFormatArg& arg) 
 std::string CFormatter::RenderReal(const TSpec& item, const TFormatArg& arg) {
   if (arg.kind != TFormatArg::Kind::Real) Invalid();
   switch (item.type) {
-    case 'E': return FloatToStrExp(arg.real, item.precision < 0 ? 15 : item.precision);
-    case 'F': return FloatToStrFixed(arg.real, item.precision < 0 ? 2 : item.precision, false);
-    case 'G': return FloatToStrGeneral(arg.real, item.precision < 0 ? 15 : item.precision);
-    default: return FloatToStrFixed(arg.real, item.precision < 0 ? 2 : item.precision, true);
+    case 'E':
+      return FloatToStrExp(arg.real, item.precision < 0 ? 15 : item.precision);
+    case 'F':
+      return FloatToStrFixed(arg.real, item.precision < 0 ? 2 : item.precision, false);
+    case 'G':
+      return FloatToStrGeneral(arg.real, item.precision < 0 ? 15 : item.precision);
+    default:
+      return FloatToStrFixed(arg.real, item.precision < 0 ? 2 : item.precision, true);
   }
 }
 
 std::string CFormatter::Render(const TSpec& item, const TFormatArg& arg) {
   switch (item.type) {
-    case 'D': case 'U': case 'X': case 'P': return RenderInteger(item, arg);
-    case 'E': case 'F': case 'G': case 'N': case 'M': return RenderReal(item, arg);
+    case 'D':
+    case 'U':
+    case 'X':
+    case 'P':
+      return RenderInteger(item, arg);
+    case 'E':
+    case 'F':
+    case 'G':
+    case 'N':
+    case 'M':
+      return RenderReal(item, arg);
     case 'S':
       if (arg.kind != TFormatArg::Kind::Text) Invalid();
       if (item.precision >= 0 && static_cast<size_t>(item.precision) < arg.text.size())
         return arg.text.substr(0, static_cast<size_t>(item.precision));
       return arg.text;
-    default: Invalid();
+    default:
+      Invalid();
   }
 }
 
 bool KnownType(char t) {
-  return t == 'D' || t == 'U' || t == 'X' || t == 'P' || t == 'E' || t == 'F' || t == 'G' || t == 'N' ||
-         t == 'M' || t == 'S';
+  return t == 'D' || t == 'U' || t == 'X' || t == 'P' || t == 'E' || t == 'F' || t == 'G' || t == 'N' || t == 'M' ||
+         t == 'S';
 }
 
 void CFormatter::Directive() {

@@ -14,9 +14,24 @@ struct TFormatArg {
   double real = 0.0;
   std::string text;
 
-  static TFormatArg Int(int64_t v) { TFormatArg a; a.kind = Kind::Integer; a.integer = v; return a; }
-  static TFormatArg Real(double v) { TFormatArg a; a.kind = Kind::Real; a.real = v; return a; }
-  static TFormatArg Text(std::string v) { TFormatArg a; a.kind = Kind::Text; a.text = std::move(v); return a; }
+  static TFormatArg Int(int64_t v) {
+    TFormatArg a;
+    a.kind = Kind::Integer;
+    a.integer = v;
+    return a;
+  }
+  static TFormatArg Real(double v) {
+    TFormatArg a;
+    a.kind = Kind::Real;
+    a.real = v;
+    return a;
+  }
+  static TFormatArg Text(std::string v) {
+    TFormatArg a;
+    a.kind = Kind::Text;
+    a.text = std::move(v);
+    return a;
+  }
 };
 
 // Widths, precisions and digit counts above this are refused as an invalid format (bounded memory).

@@ -5,9 +5,9 @@
 #include "scriptlib/ConvertError.h"
 #include "scriptlib/SysFormat.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -54,8 +54,10 @@ bool ParseInt(std::string_view t, int32_t& out) {
   bool neg = false;
   if (p < t.size() && (t[p] == '+' || t[p] == '-')) neg = t[p++] == '-';
   int base = 10;
-  if (p < t.size() && t[p] == '$') base = 16, ++p;
-  else if (p + 1 < t.size() && t[p] == '0' && (t[p + 1] == 'x' || t[p + 1] == 'X')) base = 16, p += 2;
+  if (p < t.size() && t[p] == '$')
+    base = 16, ++p;
+  else if (p + 1 < t.size() && t[p] == '0' && (t[p + 1] == 'x' || t[p + 1] == 'X'))
+    base = 16, p += 2;
   if (p >= t.size()) return false;
   int64_t v = 0;
   for (; p < t.size(); ++p) {

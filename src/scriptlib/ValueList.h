@@ -11,7 +11,7 @@
 constexpr int kMaxValueListCount = 1 << 24;
 
 class CValueList {
-public:
+ public:
   int Count() const { return static_cast<int>(m_items.size()); }
   void SetCount(long long count);  // new items get empty cells
   int Add(const TValue& v);
@@ -25,7 +25,7 @@ public:
   TValue First() const { return Item(0); }
   TValue Last() const { return Item(Count() - 1); }
 
-private:
+ private:
   void Check(int index) const;
   std::vector<std::unique_ptr<TValue>> m_items;
 };
