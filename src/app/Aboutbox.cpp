@@ -6,12 +6,11 @@
 
 #include "app/Dialogbuttons.h"
 
-TAboutBox::TAboutBox(const QString& title, QWidget* parent) : QDialog(parent)
-{
-    setWindowTitle(title);
-    auto* layout = new QVBoxLayout(this);
-    auto* name = new QLabel("<b>" + title + "</b>", this);
-    layout->addWidget(name);
-    layout->addWidget(new QLabel("Service and diagnostics tool for modular laboratory instruments", this));
-    layout->addWidget(DialogButtons(this, false));
+TAboutBox::TAboutBox(const QString& title, QWidget* parent) : QDialog(parent) {
+  setWindowTitle(title);
+  auto* layout = new QVBoxLayout(this);
+  auto* name = new QLabel("<b>" + title + "</b>", this);
+  layout->addWidget(name);
+  layout->addWidget(new QLabel("Service and diagnostics tool for modular laboratory instruments", this));
+  layout->addWidget(DialogButtons(this, false));
 }

@@ -4,7 +4,7 @@
 #include <QDialog>
 
 class TAboutBox : public QDialog {
-    Q_OBJECT
-public:
-    explicit TAboutBox(const QString& title, QWidget* parent = nullptr);
+  Q_OBJECT
+ public:
+  explicit TAboutBox(const QString& title, QWidget* parent = nullptr);
 };

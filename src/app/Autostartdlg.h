@@ -9,17 +9,17 @@ class QLineEdit;
 class QPushButton;
 
 class TAutostartDialog : public QDialog {
-    Q_OBJECT
-public:
-    explicit TAutostartDialog(QWidget* parent = nullptr);
-    void Preset(const QString& script, bool execute);
-    QString Script() const;
-    bool Execute() const;
-    QLineEdit* AutostartEdit;
-    QPushButton* BrowseButton;
-    QCheckBox* ExecuteCheck;
+  Q_OBJECT
+ public:
+  explicit TAutostartDialog(QWidget* parent = nullptr);
+  void Preset(const QString& script, bool execute);
+  QString Script() const;
+  bool Execute() const;
+  QLineEdit* AutostartEdit;
+  QPushButton* BrowseButton;
+  QCheckBox* ExecuteCheck;
 
-private:
-    void UpdateState();
-    void Browse();
+ private:
+  void UpdateState();
+  void Browse();
 };

@@ -7,12 +7,12 @@ class QComboBox;
 class QLineEdit;
 
 class TEnterInstrAddressDlg : public QDialog {
-    Q_OBJECT
-public:
-    explicit TEnterInstrAddressDlg(QWidget* parent = nullptr);
-    void Preset(int link, const QString& lanAddress);
-    int Link() const;  // the selected entry's index: 0 LAN, n COMn
-    QString LanAddress() const;
-    QComboBox* AddrSelect;
-    QLineEdit* EditLanAddr;
+  Q_OBJECT
+ public:
+  explicit TEnterInstrAddressDlg(QWidget* parent = nullptr);
+  void Preset(int link, const QString& lanAddress);
+  int Link() const;  // the selected entry's index: 0 LAN, n COMn
+  QString LanAddress() const;
+  QComboBox* AddrSelect;
+  QLineEdit* EditLanAddr;
 };

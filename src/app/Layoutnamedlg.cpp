@@ -7,22 +7,20 @@
 
 #include "app/Dialogbuttons.h"
 
-TLayoutNameDlg::TLayoutNameDlg(QWidget* parent) : QDialog(parent)
-{
-    setWindowTitle("LayoutNames");
-    auto* form = new QFormLayout;
-    for (int i = 0; i < 3; ++i) {
-        Edits[i] = new QLineEdit(this);
-        form->addRow(QString("Layout %1:").arg(i + 1), Edits[i]);
-    }
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addWidget(DialogButtons(this, true));
+TLayoutNameDlg::TLayoutNameDlg(QWidget* parent) : QDialog(parent) {
+  setWindowTitle("LayoutNames");
+  auto* form = new QFormLayout;
+  for (int i = 0; i < 3; ++i) {
+    Edits[i] = new QLineEdit(this);
+    form->addRow(QString("Layout %1:").arg(i + 1), Edits[i]);
+  }
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addWidget(DialogButtons(this, true));
 }
 
-void TLayoutNameDlg::Preset(const QStringList& names)
-{
-    for (int i = 0; i < 3; ++i) Edits[i]->setText(names.value(i));
+void TLayoutNameDlg::Preset(const QStringList& names) {
+  for (int i = 0; i < 3; ++i) Edits[i]->setText(names.value(i));
 }
 
 QStringList TLayoutNameDlg::Names() const { return {Edits[0]->text(), Edits[1]->text(), Edits[2]->text()}; }

@@ -7,10 +7,10 @@
 class QLineEdit;
 
 class TLayoutNameDlg : public QDialog {
-    Q_OBJECT
-public:
-    explicit TLayoutNameDlg(QWidget* parent = nullptr);
-    void Preset(const QStringList& names);
-    QStringList Names() const;
-    QLineEdit* Edits[3];
+  Q_OBJECT
+ public:
+  explicit TLayoutNameDlg(QWidget* parent = nullptr);
+  void Preset(const QStringList& names);
+  QStringList Names() const;
+  QLineEdit* Edits[3];
 };

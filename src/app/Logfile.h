@@ -5,20 +5,20 @@
 #include <string>
 
 class TLogFile {
-public:
-    enum State { Off = 0, New = 1, Appended = 2 };
+ public:
+  enum State { Off = 0, New = 1, Appended = 2 };
 
-    // Starts logging to path (already on: success, nothing changes). False when the file cannot be made.
-    bool Open(const std::string& path, bool append);
-    void Close() { m_state = Off; }
-    // Appends one line when logging is on; false when the line could not be written.
-    bool Write(const std::string& text);
+  // Starts logging to path (already on: success, nothing changes). False when the file cannot be made.
+  bool Open(const std::string& path, bool append);
+  void Close() { m_state = Off; }
+  // Appends one line when logging is on; false when the line could not be written.
+  bool Write(const std::string& text);
 
-    State GetState() const { return m_state; }
-    bool IsOn() const { return m_state != Off; }
-    const std::string& Path() const { return m_path; }
+  State GetState() const { return m_state; }
+  bool IsOn() const { return m_state != Off; }
+  const std::string& Path() const { return m_path; }
 
-private:
-    State m_state = Off;
-    std::string m_path;
+ private:
+  State m_state = Off;
+  std::string m_path;
 };

@@ -9,10 +9,10 @@
 #include <atomic>
 #include <memory>
 
-#include "cuwindows/Instreventlist.h"
 #include "app/Logfile.h"
-#include "cuwindows/Mainlink.h"
 #include "app/Qtdispatcher.h"
+#include "cuwindows/Instreventlist.h"
+#include "cuwindows/Mainlink.h"
 
 class CCuDesc;
 class CModule;
@@ -40,175 +40,175 @@ class TModulePropDlg;
 class TTimeForm;
 
 class TMainForm : public QMainWindow, public TMainLink {
-    Q_OBJECT
-public:
-    // Tree node data: the object a node shows, and its level.
-    enum { NodeObjectRole = Qt::UserRole, NodeImageRole, NodeSelectedImageRole };
+  Q_OBJECT
+ public:
+  // Tree node data: the object a node shows, and its level.
+  enum { NodeObjectRole = Qt::UserRole, NodeImageRole, NodeSelectedImageRole };
 
-    // programDir: the folder treated as the executable's (settings and trace file live there).
-    explicit TMainForm(const QString& programDir, QWidget* parent = nullptr);
-    ~TMainForm() override;
+  // programDir: the folder treated as the executable's (settings and trace file live there).
+  explicit TMainForm(const QString& programDir, QWidget* parent = nullptr);
+  ~TMainForm() override;
 
-    // ---- operations other parts use ----
-    QWidget* OpenCuWindow(CCuDesc* cu, bool viaCs);
-    void WriteLog(const QString& text) override;
-    CMainDispatcher& Dispatcher() override { return m_dispatcher; }
-    void EventsWindowClosed() override;
-    bool OpenLog(const QString& path, bool append);
-    void CloseLog();
-    CMyZematInstr* GetConnection() const { return m_connection.get(); }
-    void GetLinkAndAddress(int& link, QString& lanAddress) const;
-    CMyZematInstr* ScriptConnect(int link, const QString& lanAddress);
-    void DisconnectInstrument(bool keepWindows);
-    void RememberMaximized();
+  // ---- operations other parts use ----
+  QWidget* OpenCuWindow(CCuDesc* cu, bool viaCs);
+  void WriteLog(const QString& text) override;
+  CMainDispatcher& Dispatcher() override { return m_dispatcher; }
+  void EventsWindowClosed() override;
+  bool OpenLog(const QString& path, bool append);
+  void CloseLog();
+  CMyZematInstr* GetConnection() const { return m_connection.get(); }
+  void GetLinkAndAddress(int& link, QString& lanAddress) const;
+  CMyZematInstr* ScriptConnect(int link, const QString& lanAddress);
+  void DisconnectInstrument(bool keepWindows);
+  void RememberMaximized();
 
-    // ---- connection management ----
-    int ConnectInstrument();
-    int ConnectAndAutostart();
-    void CloseCuWindows(bool keepWindows);
-    void ConnectClick();           // the connect dialog
-    void ConnectDialogAccepted();  // what OK in the connect dialog does
-    void ConnectLastClick();       // tool button "connect to the last instrument"
+  // ---- connection management ----
+  int ConnectInstrument();
+  int ConnectAndAutostart();
+  void CloseCuWindows(bool keepWindows);
+  void ConnectClick();           // the connect dialog
+  void ConnectDialogAccepted();  // what OK in the connect dialog does
+  void ConnectLastClick();       // tool button "connect to the last instrument"
 
-    // ---- hooks, forwarded by CMyZematInstr ----
-    void ConnectionLost();
-    void ConfigChanged();
-    void ModuleRemoved(CModule* module);
-    void ModuleAdded(CModule* module);
+  // ---- hooks, forwarded by CMyZematInstr ----
+  void ConnectionLost();
+  void ConfigChanged();
+  void ModuleRemoved(CModule* module);
+  void ModuleAdded(CModule* module);
 
-    // ---- menu actions that take what their dialog returned ----
-    void ApplyTimeoutText(const QString& text);
-    void ApplyTraceText(const QString& text);
-    void ApplyCuFont(const QFont& font);
-    void SetDetailsVisible(bool visible);
-    void ToggleDetails();
-    void ToggleToolBar();
-    void ToggleAutoReconnect();
-    void OpenEventsWindow();
-    void ApplyLayoutNames(const QStringList& names);
-    void ApplyAutostart(const QString& script, bool execute);
-    void CuPropertiesClosed(CCuDesc* cu);
+  // ---- menu actions that take what their dialog returned ----
+  void ApplyTimeoutText(const QString& text);
+  void ApplyTraceText(const QString& text);
+  void ApplyCuFont(const QFont& font);
+  void SetDetailsVisible(bool visible);
+  void ToggleDetails();
+  void ToggleToolBar();
+  void ToggleAutoReconnect();
+  void OpenEventsWindow();
+  void ApplyLayoutNames(const QStringList& names);
+  void ApplyAutostart(const QString& script, bool execute);
+  void CuPropertiesClosed(CCuDesc* cu);
 
-    // ---- layouts ----
-    void SaveLayout(int n);
-    void LoadLayout(int n);
-    static QString LayoutKey(const CCuDesc* cu);
+  // ---- layouts ----
+  void SaveLayout(int n);
+  void LoadLayout(int n);
+  static QString LayoutKey(const CCuDesc* cu);
 
-    // ---- tree ----
-    QMenu* PopupForItem(QTreeWidgetItem* item);  // the popup a right click on item opens (none: no node)
-    void TreeRightClick(const QPoint& pos);
-    void OpenSelectedCu(bool viaCs);
+  // ---- tree ----
+  QMenu* PopupForItem(QTreeWidgetItem* item);  // the popup a right click on item opens (none: no node)
+  void TreeRightClick(const QPoint& pos);
+  void OpenSelectedCu(bool viaCs);
 
-    // ---- state seen by tests and other parts ----
-    QString Title() const { return m_title; }
-    int Link() const { return m_link; }
-    QString LanAddress() const { return m_lanAddress; }
-    int TimeoutMs() const { return m_timeoutMs; }
-    bool AutoReconnect() const { return m_autoReconnect; }
-    bool OpenMaximized() const { return m_openMaximized; }
-    int LogState() const { return m_log.GetState(); }
-    QString LogPath() const { return QString::fromStdString(m_log.Path()); }
-    QStringList LayoutNames() const { return m_layoutNames; }
-    QFont CuFont() const { return m_cuFont; }
-    QString AutostartScript() const { return m_autostartScript; }
-    bool ExecuteAutostart() const { return m_executeAutostart; }
-    TMasterEventList* EventsWindow() const { return m_eventsWindow; }
-    TIniFile& Ini() const { return *m_ini; }
-    QMdiArea* MdiArea() const { return m_mdi; }
-    QTreeWidget* Tree() const { return TreeView1; }
-    QToolBar* ToolBar() const { return m_toolBar; }
-    QList<QMdiSubWindow*> Children() const;  // open MDI children in child order
-    QTimer* ConnectionLostTimer() const { return Timer1; }
-    QTimer* ReconnectTimer() const { return TimerReconnect; }
-    QAction* Action(const QString& objectName) const;
-    QMenu* Popup(int n) const;  // 1..4: instrument, CU, not connected, module
-    TEnterInstrAddressDlg* ConnectDialog() const { return m_connectDlg; }
-    TCuPropDlg* CuPropertiesDialog() const { return m_cuPropDlg; }
-    TAutostartDialog* AutostartDialog() const { return m_autostartDlg; }
-    TLayoutNameDlg* LayoutNameDialog() const { return m_layoutNameDlg; }
-    // LAN ports and serial devices from the settings, handed to each new connection.
-    int TelnetPort() const { return m_telnetPort; }
-    int DataPort() const { return m_dataPort; }
+  // ---- state seen by tests and other parts ----
+  QString Title() const { return m_title; }
+  int Link() const { return m_link; }
+  QString LanAddress() const { return m_lanAddress; }
+  int TimeoutMs() const { return m_timeoutMs; }
+  bool AutoReconnect() const { return m_autoReconnect; }
+  bool OpenMaximized() const { return m_openMaximized; }
+  int LogState() const { return m_log.GetState(); }
+  QString LogPath() const { return QString::fromStdString(m_log.Path()); }
+  QStringList LayoutNames() const { return m_layoutNames; }
+  QFont CuFont() const { return m_cuFont; }
+  QString AutostartScript() const { return m_autostartScript; }
+  bool ExecuteAutostart() const { return m_executeAutostart; }
+  TMasterEventList* EventsWindow() const { return m_eventsWindow; }
+  TIniFile& Ini() const { return *m_ini; }
+  QMdiArea* MdiArea() const { return m_mdi; }
+  QTreeWidget* Tree() const { return TreeView1; }
+  QToolBar* ToolBar() const { return m_toolBar; }
+  QList<QMdiSubWindow*> Children() const;  // open MDI children in child order
+  QTimer* ConnectionLostTimer() const { return Timer1; }
+  QTimer* ReconnectTimer() const { return TimerReconnect; }
+  QAction* Action(const QString& objectName) const;
+  QMenu* Popup(int n) const;  // 1..4: instrument, CU, not connected, module
+  TEnterInstrAddressDlg* ConnectDialog() const { return m_connectDlg; }
+  TCuPropDlg* CuPropertiesDialog() const { return m_cuPropDlg; }
+  TAutostartDialog* AutostartDialog() const { return m_autostartDlg; }
+  TLayoutNameDlg* LayoutNameDialog() const { return m_layoutNameDlg; }
+  // LAN ports and serial devices from the settings, handed to each new connection.
+  int TelnetPort() const { return m_telnetPort; }
+  int DataPort() const { return m_dataPort; }
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
+ protected:
+  void closeEvent(QCloseEvent* event) override;
 
-private:
-    void CreateWidgets();
-    void CreateActions();
-    void CreateMenus();
-    void CreateToolBar();
-    void CreatePopups();
-    void CreateDialogs();
-    void ReadSettings();
-    void ReadFontSettings();
-    void WriteFontSettings();
-    void UpdateLayoutCaptions();
-    void SetCaption(const QString& suffix);
-    void FillTree();
-    void AddModuleNode(QTreeWidgetItem* root, CModule* module);
-    QTreeWidgetItem* RootNode() const;
-    void AfterChildCreated(QMdiSubWindow* sub);
-    void Timer1Timer();
-    void TimerReconnectTimer();
-    void SetTimeoutClick();
-    void TraceClick();
-    void FontClick();
-    void OpenLogClick();
-    void TimeCalculationClick();
-    void AboutClick();
-    void LayoutNamesClick();
-    void AutostartClick();
-    void PropertiesClick(int popup);
-    void BuildWindowMenu();
-    void ArrangeIcons();
-    bool CuStillExists(const CCuDesc* cu) const;
+ private:
+  void CreateWidgets();
+  void CreateActions();
+  void CreateMenus();
+  void CreateToolBar();
+  void CreatePopups();
+  void CreateDialogs();
+  void ReadSettings();
+  void ReadFontSettings();
+  void WriteFontSettings();
+  void UpdateLayoutCaptions();
+  void SetCaption(const QString& suffix);
+  void FillTree();
+  void AddModuleNode(QTreeWidgetItem* root, CModule* module);
+  QTreeWidgetItem* RootNode() const;
+  void AfterChildCreated(QMdiSubWindow* sub);
+  void Timer1Timer();
+  void TimerReconnectTimer();
+  void SetTimeoutClick();
+  void TraceClick();
+  void FontClick();
+  void OpenLogClick();
+  void TimeCalculationClick();
+  void AboutClick();
+  void LayoutNamesClick();
+  void AutostartClick();
+  void PropertiesClick(int popup);
+  void BuildWindowMenu();
+  void ArrangeIcons();
+  bool CuStillExists(const CCuDesc* cu) const;
 
-    QString m_programDir;
-    QString m_title;
-    std::unique_ptr<TIniFile> m_ini;
-    TQtDispatcher m_dispatcher;
-    std::unique_ptr<CMyZematInstr> m_connection;
-    int m_link = 0;
-    QString m_lanAddress;
-    int m_timeoutMs = 5000;
-    QString m_autostartScript;
-    bool m_executeAutostart = true;
-    bool m_autoReconnect = false;
-    bool m_openMaximized = false;
-    int m_lastChildCount = 0;
-    std::atomic<int> m_reconnectRequest{0};
-    TLogFile m_log;
-    QStringList m_layoutNames;
-    QPointer<TMasterEventList> m_eventsWindow;
-    QFont m_cuFont;
-    int m_telnetPort = 23;
-    int m_dataPort = 9100;
-    QString m_serialDevices[4];
-    bool m_closing = false;
+  QString m_programDir;
+  QString m_title;
+  std::unique_ptr<TIniFile> m_ini;
+  TQtDispatcher m_dispatcher;
+  std::unique_ptr<CMyZematInstr> m_connection;
+  int m_link = 0;
+  QString m_lanAddress;
+  int m_timeoutMs = 5000;
+  QString m_autostartScript;
+  bool m_executeAutostart = true;
+  bool m_autoReconnect = false;
+  bool m_openMaximized = false;
+  int m_lastChildCount = 0;
+  std::atomic<int> m_reconnectRequest{0};
+  TLogFile m_log;
+  QStringList m_layoutNames;
+  QPointer<TMasterEventList> m_eventsWindow;
+  QFont m_cuFont;
+  int m_telnetPort = 23;
+  int m_dataPort = 9100;
+  QString m_serialDevices[4];
+  bool m_closing = false;
 
-    QMdiArea* m_mdi;
-    QTreeWidget* TreeView1;
-    QSplitter* Splitter1;
-    QToolBar* m_toolBar;
-    QToolButton* ViewTreeButton = nullptr;
-    QTimer* Timer1;
-    QTimer* TimerReconnect;
-    QMenu* m_windowMenu = nullptr;
-    QMenu* PopupMenu1 = nullptr;
-    QMenu* PopupMenu2 = nullptr;
-    QMenu* PopupMenu3 = nullptr;
-    QMenu* PopupMenu4 = nullptr;
-    QAction* m_openViaCs = nullptr;
-    QAction* m_loadLayout[3] = {};
-    QAction* m_saveLayout[3] = {};
+  QMdiArea* m_mdi;
+  QTreeWidget* TreeView1;
+  QSplitter* Splitter1;
+  QToolBar* m_toolBar;
+  QToolButton* ViewTreeButton = nullptr;
+  QTimer* Timer1;
+  QTimer* TimerReconnect;
+  QMenu* m_windowMenu = nullptr;
+  QMenu* PopupMenu1 = nullptr;
+  QMenu* PopupMenu2 = nullptr;
+  QMenu* PopupMenu3 = nullptr;
+  QMenu* PopupMenu4 = nullptr;
+  QAction* m_openViaCs = nullptr;
+  QAction* m_loadLayout[3] = {};
+  QAction* m_saveLayout[3] = {};
 
-    TEnterInstrAddressDlg* m_connectDlg = nullptr;
-    TAboutBox* m_aboutBox = nullptr;
-    TModulePropDlg* m_modulePropDlg = nullptr;
-    TInstrPropDlg* m_instrPropDlg = nullptr;
-    TCuPropDlg* m_cuPropDlg = nullptr;
-    TAutostartDialog* m_autostartDlg = nullptr;
-    TLayoutNameDlg* m_layoutNameDlg = nullptr;
-    TTimeForm* m_timeForm = nullptr;
+  TEnterInstrAddressDlg* m_connectDlg = nullptr;
+  TAboutBox* m_aboutBox = nullptr;
+  TModulePropDlg* m_modulePropDlg = nullptr;
+  TInstrPropDlg* m_instrPropDlg = nullptr;
+  TCuPropDlg* m_cuPropDlg = nullptr;
+  TAutostartDialog* m_autostartDlg = nullptr;
+  TLayoutNameDlg* m_layoutNameDlg = nullptr;
+  TTimeForm* m_timeForm = nullptr;
 };

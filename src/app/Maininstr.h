@@ -6,13 +6,13 @@
 class TMainForm;
 
 class CMyZematInstr : public CZematInstr {
-public:
-    explicit CMyZematInstr(TMainForm* mainWindow) : m_main(mainWindow) {}
-    void OnConnectionLost() override;
-    void OnConfigChanged() override;
-    void OnModuleRemoved(CModule* module) override;
-    void OnModuleAdded(CModule* module) override;
+ public:
+  explicit CMyZematInstr(TMainForm* mainWindow) : m_main(mainWindow) {}
+  void OnConnectionLost() override;
+  void OnConfigChanged() override;
+  void OnModuleRemoved(CModule* module) override;
+  void OnModuleAdded(CModule* module) override;
 
-private:
-    TMainForm* m_main;
+ private:
+  TMainForm* m_main;
 };

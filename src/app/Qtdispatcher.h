@@ -10,18 +10,18 @@
 #include "StandardApp/Mainthread.h"
 
 class TQtDispatcher : public QObject, public CMainDispatcher {
-    Q_OBJECT
-public:
-    explicit TQtDispatcher(QObject* parent = nullptr) : QObject(parent) {}
-    void Post(std::function<void()> fn) override;
-    bool IsMainThread() const override;
-    // Runs every call queued so far (GUI thread).
-    void ProcessPending();
+  Q_OBJECT
+ public:
+  explicit TQtDispatcher(QObject* parent = nullptr) : QObject(parent) {}
+  void Post(std::function<void()> fn) override;
+  bool IsMainThread() const override;
+  // Runs every call queued so far (GUI thread).
+  void ProcessPending();
 
-protected:
-    void customEvent(QEvent* event) override;
+ protected:
+  void customEvent(QEvent* event) override;
 
-private:
-    std::mutex m_lock;
-    std::deque<std::function<void()>> m_calls;
+ private:
+  std::mutex m_lock;
+  std::deque<std::function<void()>> m_calls;
 };
