@@ -13,290 +13,275 @@
 #include <QVBoxLayout>
 
 #include "StandardApp/Cu.h"
-#include "cuwindows/Mainlink.h"
 #include "StandardApp/Mainthread.h"
+#include "cuwindows/Mainlink.h"
 #include "cuwindows/Msgbox.h"
 
 namespace {
 
 constexpr unsigned kReadWaitMs = 200;
-constexpr int kMaxBatch = 64;     // messages handed to the GUI thread in one call at most
+constexpr int kMaxBatch = 64;      // messages handed to the GUI thread in one call at most
 constexpr qint64 kRefreshMs = 40;  // while lines stream in, the list scrolls and repaints this often
 
-TAsciiListForm::TChannelFactory& Factory()
-{
-    static TAsciiListForm::TChannelFactory factory;
-    return factory;
+TAsciiListForm::TChannelFactory& Factory() {
+  static TAsciiListForm::TChannelFactory factory;
+  return factory;
 }
 
 }  // namespace
 
 // ---- pending messages and the reader thread ----
 
-void TPendingMessages::ShowAll()
-{
-    std::deque<std::vector<uint8_t>> taken;
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        taken.swap(buffers);
-    }
-    for (const std::vector<uint8_t>& b : taken) {
-        if (!window) return;  // the window let go while we were showing; drop the rest
-        const int len = (b[0] << 8) | b[1];
-        // Frames that came through the CS CU still carry the slave socket in front of the slave's data.
-        const int skip = Z_HEADER_LEN + (window->ViaCs() ? 2 : 0);
-        if (len < skip || len > static_cast<int>(b.size()) - 1) continue;
-        window->ShowData(reinterpret_cast<const char*>(b.data()) + skip, len - skip, 1);
-    }
+void TPendingMessages::ShowAll() {
+  std::deque<std::vector<uint8_t>> taken;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    taken.swap(buffers);
+  }
+  for (const std::vector<uint8_t>& b : taken) {
+    if (!window) return;  // the window let go while we were showing; drop the rest
+    const int len = (b[0] << 8) | b[1];
+    // Frames that came through the CS CU still carry the slave socket in front of the slave's data.
+    const int skip = Z_HEADER_LEN + (window->ViaCs() ? 2 : 0);
+    if (len < skip || len > static_cast<int>(b.size()) - 1) continue;
+    window->ShowData(reinterpret_cast<const char*>(b.data()) + skip, len - skip, 1);
+  }
 }
 
 TAsciiListCuThread::TAsciiListCuThread(TAsciiListForm* window, CCuIoBase* channel, CMainDispatcher& dispatcher)
-    : m_channel(channel), m_dispatcher(dispatcher), m_pending(std::make_shared<TPendingMessages>())
-{
-    m_pending->window = window;
+    : m_channel(channel), m_dispatcher(dispatcher), m_pending(std::make_shared<TPendingMessages>()) {
+  m_pending->window = window;
 }
 
 TAsciiListCuThread::~TAsciiListCuThread() { Stop(); }
 
-void TAsciiListCuThread::Execute()
-{
-    try {
-        std::vector<uint8_t> buffer(Z_READ_BUFFER);
-        while (!Terminated()) {
-            int length = Z_READ_BUFFER;
-            const int result = m_channel->Read(buffer.data(), &length, kReadWaitMs);
-            if (result != Z_OK) continue;  // nothing yet, or a failure: read again (the loop sees a stop)
-            {
-                std::lock_guard<std::mutex> guard(m_pending->lock);
-                m_pending->buffers.push_back(std::move(buffer));
-            }
-            // Messages already waiting join the same call: a flood costs one GUI round trip per batch.
-            for (int n = 1; n < kMaxBatch && !Terminated(); ++n) {
-                buffer.assign(Z_READ_BUFFER, 0);
-                length = Z_READ_BUFFER;
-                if (m_channel->Read(buffer.data(), &length, 0) != Z_OK) break;
-                std::lock_guard<std::mutex> guard(m_pending->lock);
-                m_pending->buffers.push_back(std::move(buffer));
-            }
-            std::shared_ptr<TPendingMessages> pending = m_pending;
-            // Skipped once a stop was asked for: the window then shows what is left itself, or drops it.
-            SyncCall(m_dispatcher, [pending] { pending->ShowAll(); }, TerminateFlag());
-            buffer.assign(Z_READ_BUFFER, 0);
-        }
-    } catch (...) {
-        // the thread ends quietly; the window stays open and shows nothing more
+void TAsciiListCuThread::Execute() {
+  try {
+    std::vector<uint8_t> buffer(Z_READ_BUFFER);
+    while (!Terminated()) {
+      int length = Z_READ_BUFFER;
+      const int result = m_channel->Read(buffer.data(), &length, kReadWaitMs);
+      if (result != Z_OK) continue;  // nothing yet, or a failure: read again (the loop sees a stop)
+      {
+        std::lock_guard<std::mutex> guard(m_pending->lock);
+        m_pending->buffers.push_back(std::move(buffer));
+      }
+      // Messages already waiting join the same call: a flood costs one GUI round trip per batch.
+      for (int n = 1; n < kMaxBatch && !Terminated(); ++n) {
+        buffer.assign(Z_READ_BUFFER, 0);
+        length = Z_READ_BUFFER;
+        if (m_channel->Read(buffer.data(), &length, 0) != Z_OK) break;
+        std::lock_guard<std::mutex> guard(m_pending->lock);
+        m_pending->buffers.push_back(std::move(buffer));
+      }
+      std::shared_ptr<TPendingMessages> pending = m_pending;
+      // Skipped once a stop was asked for: the window then shows what is left itself, or drops it.
+      SyncCall(
+          m_dispatcher, [pending] { pending->ShowAll(); }, TerminateFlag());
+      buffer.assign(Z_READ_BUFFER, 0);
     }
+  } catch (...) {
+    // the thread ends quietly; the window stays open and shows nothing more
+  }
 }
 
 // ---- the window ----
 
-TAsciiListForm::TChannelFactory TAsciiListForm::SetChannelFactory(TChannelFactory factory)
-{
-    TChannelFactory old = std::move(Factory());
-    Factory() = std::move(factory);
-    return old;
+TAsciiListForm::TChannelFactory TAsciiListForm::SetChannelFactory(TChannelFactory factory) {
+  TChannelFactory old = std::move(Factory());
+  Factory() = std::move(factory);
+  return old;
 }
 
-TAsciiListForm::TAsciiListForm(QWidget* parent) : TBaseForm(parent)
-{
-    setWindowTitle("AsciiList");
-    resize(524, 374);
-    ListBox1 = new QListWidget(this);
-    ListBox1->setObjectName("ListBox1");
-    ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListBox1->setUniformItemSizes(true);  // keeps adding lines cheap while data streams in
-    ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
-    ListBox1->installEventFilter(this);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(ListBox1);
-    BuildPopup();
-    m_refresh = new QTimer(this);
-    m_refresh->setSingleShot(true);
-    connect(m_refresh, &QTimer::timeout, this, &TAsciiListForm::RefreshList);
-    connect(ListBox1, &QListWidget::customContextMenuRequested, this, &TAsciiListForm::ShowPopup);
-    connect(ListBox1, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
-        ListBox1->setToolTip(item->text());
-        ListBox1->setToolTipDuration(10000);  // long lines can be read in the tooltip
-    });
-    connect(ListBox1, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) { LineChosen(item->text()); });
+TAsciiListForm::TAsciiListForm(QWidget* parent) : TBaseForm(parent) {
+  setWindowTitle("AsciiList");
+  resize(524, 374);
+  ListBox1 = new QListWidget(this);
+  ListBox1->setObjectName("ListBox1");
+  ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
+  ListBox1->setUniformItemSizes(true);  // keeps adding lines cheap while data streams in
+  ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
+  ListBox1->installEventFilter(this);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(ListBox1);
+  BuildPopup();
+  m_refresh = new QTimer(this);
+  m_refresh->setSingleShot(true);
+  connect(m_refresh, &QTimer::timeout, this, &TAsciiListForm::RefreshList);
+  connect(ListBox1, &QListWidget::customContextMenuRequested, this, &TAsciiListForm::ShowPopup);
+  connect(ListBox1, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+    ListBox1->setToolTip(item->text());
+    ListBox1->setToolTipDuration(10000);  // long lines can be read in the tooltip
+  });
+  connect(ListBox1, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) { LineChosen(item->text()); });
 }
 
 TAsciiListForm::~TAsciiListForm() { Shutdown(); }
 
-void TAsciiListForm::BuildPopup()
-{
-    PopupMenu1 = new QMenu(this);
-    m_execute = PopupMenu1->addAction("Execute", this, [this] {
-        QListWidgetItem* item = ListBox1->currentItem();
-        ExecuteLine(item && item->isSelected() ? item->text() : QString());
-    });
-    m_execute->setEnabled(false);
-    PopupMenu1->addSeparator();
-    PopupMenu1->addAction("Copy", this, &TAsciiListForm::CopySelected);
-    PopupMenu1->addAction("CopyAll", this, &TAsciiListForm::CopyAll);
-    PopupMenu1->addSeparator();
-    PopupMenu1->addAction("Clear", ListBox1, &QListWidget::clear);
-}
-
-void TAsciiListForm::ShowPopup(const QPoint& pos)
-{
-    QListWidgetItem* item = ListBox1->itemAt(pos);
-    if (item) ListBox1->setCurrentItem(item);
-    else ListBox1->clearSelection();
-    PopupMenu1->popup(ListBox1->viewport()->mapToGlobal(pos));
-}
-
-bool TAsciiListForm::eventFilter(QObject* watched, QEvent* event)
-{
-    // The selection goes when the list loses the focus (its own popup does not count).
-    if (watched == ListBox1 && event->type() == QEvent::FocusOut &&
-        static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason)
-        ListBox1->clearSelection();
-    return TBaseForm::eventFilter(watched, event);
-}
-
-void TAsciiListForm::CopySelected()
-{
+void TAsciiListForm::BuildPopup() {
+  PopupMenu1 = new QMenu(this);
+  m_execute = PopupMenu1->addAction("Execute", this, [this] {
     QListWidgetItem* item = ListBox1->currentItem();
-    if (item && item->isSelected()) QApplication::clipboard()->setText(item->text());
+    ExecuteLine(item && item->isSelected() ? item->text() : QString());
+  });
+  m_execute->setEnabled(false);
+  PopupMenu1->addSeparator();
+  PopupMenu1->addAction("Copy", this, &TAsciiListForm::CopySelected);
+  PopupMenu1->addAction("CopyAll", this, &TAsciiListForm::CopyAll);
+  PopupMenu1->addSeparator();
+  PopupMenu1->addAction("Clear", ListBox1, &QListWidget::clear);
 }
 
-void TAsciiListForm::CopyAll()
-{
-    QString all;
-    for (int i = 0; i < ListBox1->count(); ++i) all += ListBox1->item(i)->text() + "\r\n";
-    QApplication::clipboard()->setText(all);
+void TAsciiListForm::ShowPopup(const QPoint& pos) {
+  QListWidgetItem* item = ListBox1->itemAt(pos);
+  if (item)
+    ListBox1->setCurrentItem(item);
+  else
+    ListBox1->clearSelection();
+  PopupMenu1->popup(ListBox1->viewport()->mapToGlobal(pos));
 }
 
-int TAsciiListForm::OpenCu(CCuDesc* cu, TMainLink* mainWindow, bool viaCs, const QString& caption)
-{
-    m_viaCs = viaCs;
-    m_cu = cu;
-    m_main = mainWindow;
-    if (Factory()) m_channel = Factory()(cu, viaCs);
-    else if (viaCs) m_channel = std::make_unique<CCuIoSlave>();
-    else m_channel = std::make_unique<CCuIO>();
-    if (m_channel) m_channel->SetDesc(cu);
-    if (!m_channel || m_channel->Open() == 0) {
-        MorventMessage(this, TMsgKind::Error, "Cannot open CU");
-        m_channel.reset();  // never opened: nothing to close
-        (parentWidget() ? parentWidget() : static_cast<QWidget*>(this))->close();
-        return 0;
-    }
-    const CModule* module = cu ? cu->GetModule() : nullptr;
-    QString title = module ? QString("%1 - %2 - %3").arg(BytesToText(module->GetModuleType(), -1),
-                                                            BytesToText(module->GetSerialNumber(), -1), caption)
-                           : caption;
-    if (viaCs) title += " - via CAP CS-CU";
-    setWindowTitle(title);
-    WriteLog(QString("opened %1").arg(title));
-    m_readers.push_back(std::make_unique<TAsciiListCuThread>(this, m_channel.get(), m_main->Dispatcher()));
-    m_readers.back()->Resume();
-    return 1;
+bool TAsciiListForm::eventFilter(QObject* watched, QEvent* event) {
+  // The selection goes when the list loses the focus (its own popup does not count).
+  if (watched == ListBox1 && event->type() == QEvent::FocusOut &&
+      static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason)
+    ListBox1->clearSelection();
+  return TBaseForm::eventFilter(watched, event);
 }
 
-void TAsciiListForm::ShowData(const char* data, int length, int fromCu)
-{
-    const QString text = BytesToText(data, length);
-    const QStringList pieces = text.split('\n', Qt::SkipEmptyParts);
-    if (pieces.isEmpty()) {
-        AddLine(QString(), fromCu);
-        return;
-    }
-    AddLine(pieces[0], fromCu);
-    for (int i = 1; i < pieces.size(); ++i) AddLine("      " + pieces[i], fromCu);
+void TAsciiListForm::CopySelected() {
+  QListWidgetItem* item = ListBox1->currentItem();
+  if (item && item->isSelected()) QApplication::clipboard()->setText(item->text());
 }
 
-void TAsciiListForm::ScrollToEnd()
-{
-    if (ListBox1->count() > 0) ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
+void TAsciiListForm::CopyAll() {
+  QString all;
+  for (int i = 0; i < ListBox1->count(); ++i) all += ListBox1->item(i)->text() + "\r\n";
+  QApplication::clipboard()->setText(all);
+}
+
+int TAsciiListForm::OpenCu(CCuDesc* cu, TMainLink* mainWindow, bool viaCs, const QString& caption) {
+  m_viaCs = viaCs;
+  m_cu = cu;
+  m_main = mainWindow;
+  if (Factory())
+    m_channel = Factory()(cu, viaCs);
+  else if (viaCs)
+    m_channel = std::make_unique<CCuIoSlave>();
+  else
+    m_channel = std::make_unique<CCuIO>();
+  if (m_channel) m_channel->SetDesc(cu);
+  if (!m_channel || m_channel->Open() == 0) {
+    MorventMessage(this, TMsgKind::Error, "Cannot open CU");
+    m_channel.reset();  // never opened: nothing to close
+    (parentWidget() ? parentWidget() : static_cast<QWidget*>(this))->close();
+    return 0;
+  }
+  const CModule* module = cu ? cu->GetModule() : nullptr;
+  QString title =
+      module ? QString("%1 - %2 - %3")
+                   .arg(BytesToText(module->GetModuleType(), -1), BytesToText(module->GetSerialNumber(), -1), caption)
+             : caption;
+  if (viaCs) title += " - via CAP CS-CU";
+  setWindowTitle(title);
+  WriteLog(QString("opened %1").arg(title));
+  m_readers.push_back(std::make_unique<TAsciiListCuThread>(this, m_channel.get(), m_main->Dispatcher()));
+  m_readers.back()->Resume();
+  return 1;
+}
+
+void TAsciiListForm::ShowData(const char* data, int length, int fromCu) {
+  const QString text = BytesToText(data, length);
+  const QStringList pieces = text.split('\n', Qt::SkipEmptyParts);
+  if (pieces.isEmpty()) {
+    AddLine(QString(), fromCu);
+    return;
+  }
+  AddLine(pieces[0], fromCu);
+  for (int i = 1; i < pieces.size(); ++i) AddLine("      " + pieces[i], fromCu);
+}
+
+void TAsciiListForm::ScrollToEnd() {
+  if (ListBox1->count() > 0)
+    ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
 }
 
 // Scrolling and repainting the list for every line would make the GUI thread the narrow end of a flood:
 // a line after a quiet spell shows at once, lines that follow it closely are shown together a moment later.
-void TAsciiListForm::ScheduleRefresh()
-{
-    if (m_refresh->isActive()) return;
-    if (!m_sinceRefresh.isValid() || m_sinceRefresh.elapsed() >= kRefreshMs) {
-        RefreshList();
-        return;
-    }
-    ListBox1->setUpdatesEnabled(false);
-    m_refresh->start(static_cast<int>(kRefreshMs - m_sinceRefresh.elapsed()));
+void TAsciiListForm::ScheduleRefresh() {
+  if (m_refresh->isActive()) return;
+  if (!m_sinceRefresh.isValid() || m_sinceRefresh.elapsed() >= kRefreshMs) {
+    RefreshList();
+    return;
+  }
+  ListBox1->setUpdatesEnabled(false);
+  m_refresh->start(static_cast<int>(kRefreshMs - m_sinceRefresh.elapsed()));
 }
 
-void TAsciiListForm::RefreshList()
-{
-    ScrollToEnd();
-    ListBox1->setUpdatesEnabled(true);
-    m_sinceRefresh.start();
+void TAsciiListForm::RefreshList() {
+  ScrollToEnd();
+  ListBox1->setUpdatesEnabled(true);
+  m_sinceRefresh.start();
 }
 
-void TAsciiListForm::AddLine(const QString& text, int fromCu)
-{
-    while (ListBox1->count() > kMaxLines - 1) delete ListBox1->takeItem(0);
-    ListBox1->addItem(text);
-    ScheduleRefresh();
-    if (fromCu == 1) {
-        const CModule* module = m_cu ? m_cu->GetModule() : nullptr;
-        WriteLog((module ? BytesToText(module->GetModuleType(), -1) : QString()) + ": " + text);
-    } else {
-        WriteLog(text);
-    }
-}
-
-void TAsciiListForm::AppendToLastLine(const QString& text)
-{
-    if (ListBox1->count() == 0) {  // nothing to append to: the text starts the first line
-        AddLine(text, 0);
-        return;
-    }
-    QListWidgetItem* last = ListBox1->item(ListBox1->count() - 1);
-    last->setText(last->text() + text);
-    ScheduleRefresh();
+void TAsciiListForm::AddLine(const QString& text, int fromCu) {
+  while (ListBox1->count() > kMaxLines - 1) delete ListBox1->takeItem(0);
+  ListBox1->addItem(text);
+  ScheduleRefresh();
+  if (fromCu == 1) {
+    const CModule* module = m_cu ? m_cu->GetModule() : nullptr;
+    WriteLog((module ? BytesToText(module->GetModuleType(), -1) : QString()) + ": " + text);
+  } else {
     WriteLog(text);
+  }
+}
+
+void TAsciiListForm::AppendToLastLine(const QString& text) {
+  if (ListBox1->count() == 0) {  // nothing to append to: the text starts the first line
+    AddLine(text, 0);
+    return;
+  }
+  QListWidgetItem* last = ListBox1->item(ListBox1->count() - 1);
+  last->setText(last->text() + text);
+  ScheduleRefresh();
+  WriteLog(text);
 }
 
 void TAsciiListForm::ApplyFont(const QFont& font) { ListBox1->setFont(font); }
 
-void TAsciiListForm::WriteLog(const QString& text)
-{
-    if (m_main) m_main->WriteLog(text);
+void TAsciiListForm::WriteLog(const QString& text) {
+  if (m_main) m_main->WriteLog(text);
 }
 
-void TAsciiListForm::StopReaders(bool showPending)
-{
-    for (std::unique_ptr<TAsciiListCuThread>& reader : m_readers) {
-        reader->Terminate();
-        reader->WaitFor();
-        if (showPending) reader->Pending()->ShowAll();
-        reader->Pending()->window = nullptr;
-    }
-    m_readers.clear();
+void TAsciiListForm::StopReaders(bool showPending) {
+  for (std::unique_ptr<TAsciiListCuThread>& reader : m_readers) {
+    reader->Terminate();
+    reader->WaitFor();
+    if (showPending) reader->Pending()->ShowAll();
+    reader->Pending()->window = nullptr;
+  }
+  m_readers.clear();
 }
 
-void TAsciiListForm::ReleaseCu()
-{
-    StopReaders(true);
-    if (m_channel) m_channel->Close();
-    m_channel.reset();
-    TBaseForm::ReleaseCu();
+void TAsciiListForm::ReleaseCu() {
+  StopReaders(true);
+  if (m_channel) m_channel->Close();
+  m_channel.reset();
+  TBaseForm::ReleaseCu();
 }
 
-void TAsciiListForm::Shutdown()
-{
-    if (m_closed) return;
-    m_closed = true;
-    WriteLog(QString("closed %1").arg(windowTitle()));
-    StopReaders(false);
-    if (m_channel) m_channel->Close();
-    m_channel.reset();
+void TAsciiListForm::Shutdown() {
+  if (m_closed) return;
+  m_closed = true;
+  WriteLog(QString("closed %1").arg(windowTitle()));
+  StopReaders(false);
+  if (m_channel) m_channel->Close();
+  m_channel.reset();
 }
 
-void TAsciiListForm::closeEvent(QCloseEvent* event)
-{
-    Shutdown();
-    TBaseForm::closeEvent(event);
+void TAsciiListForm::closeEvent(QCloseEvent* event) {
+  Shutdown();
+  TBaseForm::closeEvent(event);
 }

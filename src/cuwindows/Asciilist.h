@@ -11,8 +11,8 @@
 #include <mutex>
 #include <vector>
 
-#include "cuwindows/Baseform.h"
 #include "StandardApp/Zthread.h"
+#include "cuwindows/Baseform.h"
 
 class CCuIoBase;
 class CMainDispatcher;
@@ -26,85 +26,85 @@ class TMainLink;
 // Messages a reader has taken from its channel and not yet shown; shared between the reader thread and
 // the calls it queues on the GUI thread, so that a call arriving after the window is gone does no harm.
 struct TPendingMessages {
-    std::mutex lock;
-    std::deque<std::vector<uint8_t>> buffers;
-    TAsciiListForm* window = nullptr;  // GUI thread only; none once the window has let go
-    void ShowAll();                    // GUI thread: hands every buffer to the window in arrival order
+  std::mutex lock;
+  std::deque<std::vector<uint8_t>> buffers;
+  TAsciiListForm* window = nullptr;  // GUI thread only; none once the window has let go
+  void ShowAll();                    // GUI thread: hands every buffer to the window in arrival order
 };
 
 class TAsciiListCuThread : public CZThread {
-public:
-    TAsciiListCuThread(TAsciiListForm* window, CCuIoBase* channel, CMainDispatcher& dispatcher);
-    ~TAsciiListCuThread() override;
-    const std::shared_ptr<TPendingMessages>& Pending() const { return m_pending; }
+ public:
+  TAsciiListCuThread(TAsciiListForm* window, CCuIoBase* channel, CMainDispatcher& dispatcher);
+  ~TAsciiListCuThread() override;
+  const std::shared_ptr<TPendingMessages>& Pending() const { return m_pending; }
 
-protected:
-    void Execute() override;
+ protected:
+  void Execute() override;
 
-private:
-    CCuIoBase* m_channel;
-    CMainDispatcher& m_dispatcher;
-    std::shared_ptr<TPendingMessages> m_pending;
+ private:
+  CCuIoBase* m_channel;
+  CMainDispatcher& m_dispatcher;
+  std::shared_ptr<TPendingMessages> m_pending;
 };
 
 class TAsciiListForm : public TBaseForm {
-    Q_OBJECT
-public:
-    static constexpr int kMaxLines = 501;
+  Q_OBJECT
+ public:
+  static constexpr int kMaxLines = 501;
 
-    explicit TAsciiListForm(QWidget* parent = nullptr);
-    ~TAsciiListForm() override;
+  explicit TAsciiListForm(QWidget* parent = nullptr);
+  ~TAsciiListForm() override;
 
-    // Binds the window to cu through a new channel and starts reading; 1 on success, 0 when the CU
-    // could not be opened (the window then closes itself).
-    virtual int OpenCu(CCuDesc* cu, TMainLink* mainWindow, bool viaCs, const QString& caption);
-    // One received payload (fromCu 1) or text the program shows itself (fromCu 0).
-    virtual void ShowData(const char* data, int length, int fromCu);
-    virtual void LineChosen(const QString& text) { (void)text; }
-    virtual void ExecuteLine(const QString& text) { (void)text; }
-    void ApplyFont(const QFont& font) override;
-    void ReleaseCu() override;
+  // Binds the window to cu through a new channel and starts reading; 1 on success, 0 when the CU
+  // could not be opened (the window then closes itself).
+  virtual int OpenCu(CCuDesc* cu, TMainLink* mainWindow, bool viaCs, const QString& caption);
+  // One received payload (fromCu 1) or text the program shows itself (fromCu 0).
+  virtual void ShowData(const char* data, int length, int fromCu);
+  virtual void LineChosen(const QString& text) { (void)text; }
+  virtual void ExecuteLine(const QString& text) { (void)text; }
+  void ApplyFont(const QFont& font) override;
+  void ReleaseCu() override;
 
-    void AddLine(const QString& text, int fromCu);
-    void AppendToLastLine(const QString& text);
+  void AddLine(const QString& text, int fromCu);
+  void AppendToLastLine(const QString& text);
 
-    QListWidget* List() const { return ListBox1; }
-    QMenu* Popup() const { return PopupMenu1; }
-    CCuIoBase* Channel() const { return m_channel.get(); }
-    bool ViaCs() const { return m_viaCs; }
-    void CopySelected();
-    void CopyAll();
+  QListWidget* List() const { return ListBox1; }
+  QMenu* Popup() const { return PopupMenu1; }
+  CCuIoBase* Channel() const { return m_channel.get(); }
+  bool ViaCs() const { return m_viaCs; }
+  void CopySelected();
+  void CopyAll();
 
-    // Tests replace the channel the window creates (an empty function restores CCuIO / CCuIoSlave).
-    using TChannelFactory = std::function<std::unique_ptr<CCuIoBase>(CCuDesc*, bool viaCs)>;
-    static TChannelFactory SetChannelFactory(TChannelFactory factory);
+  // Tests replace the channel the window creates (an empty function restores CCuIO / CCuIoSlave).
+  using TChannelFactory = std::function<std::unique_ptr<CCuIoBase>(CCuDesc*, bool viaCs)>;
+  static TChannelFactory SetChannelFactory(TChannelFactory factory);
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void WriteLog(const QString& text);
-    QAction* ExecuteAction() const { return m_execute; }
-    TMainLink* MainWindow() const { return m_main; }
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void WriteLog(const QString& text);
+  QAction* ExecuteAction() const { return m_execute; }
+  TMainLink* MainWindow() const { return m_main; }
 
-private:
-    void BuildPopup();
-    void ShowPopup(const QPoint& pos);
-    void ScrollToEnd();
-    void ScheduleRefresh();
-    void RefreshList();
-    void StopReaders(bool showPending);
-    void Shutdown();
+ private:
+  void BuildPopup();
+  void ShowPopup(const QPoint& pos);
+  void ScrollToEnd();
+  void ScheduleRefresh();
+  void RefreshList();
+  void StopReaders(bool showPending);
+  void Shutdown();
 
-    QListWidget* ListBox1;
-    QMenu* PopupMenu1;
-    QAction* m_execute;
-    QTimer* m_refresh;              // the delayed scroll and repaint while lines stream in
-    QElapsedTimer m_sinceRefresh;
-    TMainLink* m_main = nullptr;
-    std::unique_ptr<CCuIoBase> m_channel;
-    bool m_viaCs = false;
-    bool m_closed = false;
-    std::vector<std::unique_ptr<TAsciiListCuThread>> m_readers;
+  QListWidget* ListBox1;
+  QMenu* PopupMenu1;
+  QAction* m_execute;
+  QTimer* m_refresh;  // the delayed scroll and repaint while lines stream in
+  QElapsedTimer m_sinceRefresh;
+  TMainLink* m_main = nullptr;
+  std::unique_ptr<CCuIoBase> m_channel;
+  bool m_viaCs = false;
+  bool m_closed = false;
+  std::vector<std::unique_ptr<TAsciiListCuThread>> m_readers;
 };
 
 // Text of received bytes: one character per byte, so that nothing the instrument sends is lost.

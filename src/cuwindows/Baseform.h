@@ -7,15 +7,15 @@ class CCuDesc;
 class QFont;
 
 class TBaseForm : public QWidget {
-    Q_OBJECT
-public:
-    explicit TBaseForm(QWidget* parent = nullptr) : QWidget(parent) {}
+  Q_OBJECT
+ public:
+  explicit TBaseForm(QWidget* parent = nullptr) : QWidget(parent) {}
 
-    virtual void ApplyFont(const QFont& font) { (void)font; }
-    // Lets go of the CU; the window stays open with its contents.
-    virtual void ReleaseCu() { m_cu = nullptr; }
-    CCuDesc* Cu() const { return m_cu; }
+  virtual void ApplyFont(const QFont& font) { (void)font; }
+  // Lets go of the CU; the window stays open with its contents.
+  virtual void ReleaseCu() { m_cu = nullptr; }
+  CCuDesc* Cu() const { return m_cu; }
 
-protected:
-    CCuDesc* m_cu = nullptr;
+ protected:
+  CCuDesc* m_cu = nullptr;
 };

@@ -5,11 +5,10 @@ TCanSlaveForm::TCanSlaveForm(QWidget* parent) : TInReplyForm(parent) { setWindow
 
 void TCanSlaveForm::BeforeSend(QByteArray& line) { line.prepend("IN"); }
 
-void TCanSlaveForm::ShowData(const char* data, int length, int fromCu)
-{
-    const int prefix = length < 2 ? length : 2;  // a message shorter than its prefix shows what there is
-    QByteArray text(data, prefix);
-    text += ": ";
-    text.append(data + prefix, length - prefix);
-    TInReplyForm::ShowData(text.constData(), text.size(), fromCu);
+void TCanSlaveForm::ShowData(const char* data, int length, int fromCu) {
+  const int prefix = length < 2 ? length : 2;  // a message shorter than its prefix shows what there is
+  QByteArray text(data, prefix);
+  text += ": ";
+  text.append(data + prefix, length - prefix);
+  TInReplyForm::ShowData(text.constData(), text.size(), fromCu);
 }

@@ -5,9 +5,9 @@
 #include "cuwindows/Inreply.h"
 
 class TCanSlaveForm : public TInReplyForm {
-    Q_OBJECT
-public:
-    explicit TCanSlaveForm(QWidget* parent = nullptr);
-    void BeforeSend(QByteArray& line) override;
-    void ShowData(const char* data, int length, int fromCu) override;
+  Q_OBJECT
+ public:
+  explicit TCanSlaveForm(QWidget* parent = nullptr);
+  void BeforeSend(QByteArray& line) override;
+  void ShowData(const char* data, int length, int fromCu) override;
 };

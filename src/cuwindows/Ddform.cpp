@@ -3,8 +3,7 @@
 
 TDDCuForm::TDDCuForm(QWidget* parent) : TAsciiListForm(parent) { setWindowTitle("DDCuForm"); }
 
-void TDDCuForm::ShowData(const char* data, int length, int fromCu)
-{
-    (void)data;
-    AddLine(QString::asprintf("%d chars received", length), fromCu);
+void TDDCuForm::ShowData(const char* data, int length, int fromCu) {
+  (void)data;
+  AddLine(QString::asprintf("%d chars received", length), fromCu);
 }

@@ -4,8 +4,8 @@
 #include "cuwindows/Asciilist.h"
 
 class TDDCuForm : public TAsciiListForm {
-    Q_OBJECT
-public:
-    explicit TDDCuForm(QWidget* parent = nullptr);
-    void ShowData(const char* data, int length, int fromCu) override;
+  Q_OBJECT
+ public:
+  explicit TDDCuForm(QWidget* parent = nullptr);
+  void ShowData(const char* data, int length, int fromCu) override;
 };

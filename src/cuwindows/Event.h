@@ -4,10 +4,10 @@
 #include "cuwindows/Asciilist.h"
 
 class TEventForm : public TAsciiListForm {
-    Q_OBJECT
-public:
-    explicit TEventForm(QWidget* parent = nullptr);
-    void ShowData(const char* data, int length, int fromCu) override;
-    // The line shown for one event message.
-    static QString EventLine(const QByteArray& data);
+  Q_OBJECT
+ public:
+  explicit TEventForm(QWidget* parent = nullptr);
+  void ShowData(const char* data, int length, int fromCu) override;
+  // The line shown for one event message.
+  static QString EventLine(const QByteArray& data);
 };

@@ -11,105 +11,103 @@
 
 #include "StandardApp/Cu.h"
 
-TInReplyForm::TInReplyForm(QWidget* parent) : TAsciiListForm(parent)
-{
-    setWindowTitle("InReply");
-    Panel1 = new QWidget(this);
-    Panel1->setObjectName("Panel1");
-    Panel1->setFixedHeight(31);
-    Edit2 = new QLineEdit(Panel1);
-    Edit2->setObjectName("Edit2");
-    Button1 = new QPushButton("Go", Panel1);
-    Button1->setObjectName("Button1");
-    Button1->setFixedSize(26, 23);
-    auto* row = new QHBoxLayout(Panel1);
-    row->setContentsMargins(0, 4, 1, 4);
-    row->setSpacing(4);
-    row->addWidget(Edit2);
-    row->addWidget(Button1);
-    static_cast<QVBoxLayout*>(layout())->addWidget(Panel1);
-    Edit2->installEventFilter(this);
-    setFocusProxy(Edit2);  // activating the window puts the caret into the input line
-    ExecuteAction()->setEnabled(true);
-    connect(Button1, &QPushButton::clicked, this, [this] {
-        SendInput();
-        FocusInput();
-    });
-}
-
-void TInReplyForm::FocusInput()
-{
-    if (Edit2->isEnabled()) Edit2->setFocus();
-}
-
-void TInReplyForm::SendInput()
-{
-    const QString text = Edit2->text();
-    if (text.isEmpty()) return;
-    Edit2->clear();
-    AddLine(text, 1);
-    if (m_history.isEmpty() || m_history.last() != text) {
-        m_history.append(text);
-        if (m_history.size() > historyLimit) m_history.removeFirst();
-    }
-    m_historyIndex = m_history.size();
-    QByteArray line = text.toLatin1();
-    BeforeSend(line);
-    if (Channel()) Channel()->Write(line.constData(), line.size());  // a failed write is not reported
-}
-
-void TInReplyForm::Recall(int step)
-{
-    m_historyIndex += step;
-    if (m_historyIndex < 0) m_historyIndex = m_history.size() - 1;
-    if (m_historyIndex >= m_history.size()) m_historyIndex = 0;
-    Edit2->setText(m_history.isEmpty() ? QString() : m_history[m_historyIndex]);
-    Edit2->end(false);
-}
-
-bool TInReplyForm::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == Edit2 && event->type() == QEvent::KeyPress) {
-        switch (static_cast<QKeyEvent*>(event)->key()) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter: SendInput(); return true;
-        case Qt::Key_Escape:
-            Edit2->clear();
-            m_historyIndex = m_history.size();
-            return true;
-        case Qt::Key_Up: Recall(-1); return true;
-        case Qt::Key_Down: Recall(+1); return true;
-        default: break;
-        }
-    }
-    return TAsciiListForm::eventFilter(watched, event);
-}
-
-void TInReplyForm::LineChosen(const QString& text)
-{
-    Edit2->setText(text);
-    FocusInput();
-}
-
-void TInReplyForm::ExecuteLine(const QString& text)
-{
-    if (!Edit2->isEnabled()) return;  // released: nothing may be written
-    Edit2->setText(text);
+TInReplyForm::TInReplyForm(QWidget* parent) : TAsciiListForm(parent) {
+  setWindowTitle("InReply");
+  Panel1 = new QWidget(this);
+  Panel1->setObjectName("Panel1");
+  Panel1->setFixedHeight(31);
+  Edit2 = new QLineEdit(Panel1);
+  Edit2->setObjectName("Edit2");
+  Button1 = new QPushButton("Go", Panel1);
+  Button1->setObjectName("Button1");
+  Button1->setFixedSize(26, 23);
+  auto* row = new QHBoxLayout(Panel1);
+  row->setContentsMargins(0, 4, 1, 4);
+  row->setSpacing(4);
+  row->addWidget(Edit2);
+  row->addWidget(Button1);
+  static_cast<QVBoxLayout*>(layout())->addWidget(Panel1);
+  Edit2->installEventFilter(this);
+  setFocusProxy(Edit2);  // activating the window puts the caret into the input line
+  ExecuteAction()->setEnabled(true);
+  connect(Button1, &QPushButton::clicked, this, [this] {
     SendInput();
     FocusInput();
+  });
 }
 
-void TInReplyForm::ApplyFont(const QFont& font)
-{
-    TAsciiListForm::ApplyFont(font);
-    Edit2->setFont(font);
-    Panel1->setFixedHeight(Edit2->sizeHint().height() + 8);
+void TInReplyForm::FocusInput() {
+  if (Edit2->isEnabled()) Edit2->setFocus();
 }
 
-void TInReplyForm::ReleaseCu()
-{
-    Edit2->setEnabled(false);
-    Button1->setEnabled(false);
-    ExecuteAction()->setEnabled(false);
-    TAsciiListForm::ReleaseCu();
+void TInReplyForm::SendInput() {
+  const QString text = Edit2->text();
+  if (text.isEmpty()) return;
+  Edit2->clear();
+  AddLine(text, 1);
+  if (m_history.isEmpty() || m_history.last() != text) {
+    m_history.append(text);
+    if (m_history.size() > historyLimit) m_history.removeFirst();
+  }
+  m_historyIndex = m_history.size();
+  QByteArray line = text.toLatin1();
+  BeforeSend(line);
+  if (Channel()) Channel()->Write(line.constData(), line.size());  // a failed write is not reported
+}
+
+void TInReplyForm::Recall(int step) {
+  m_historyIndex += step;
+  if (m_historyIndex < 0) m_historyIndex = m_history.size() - 1;
+  if (m_historyIndex >= m_history.size()) m_historyIndex = 0;
+  Edit2->setText(m_history.isEmpty() ? QString() : m_history[m_historyIndex]);
+  Edit2->end(false);
+}
+
+bool TInReplyForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Edit2 && event->type() == QEvent::KeyPress) {
+    switch (static_cast<QKeyEvent*>(event)->key()) {
+      case Qt::Key_Return:
+      case Qt::Key_Enter:
+        SendInput();
+        return true;
+      case Qt::Key_Escape:
+        Edit2->clear();
+        m_historyIndex = m_history.size();
+        return true;
+      case Qt::Key_Up:
+        Recall(-1);
+        return true;
+      case Qt::Key_Down:
+        Recall(+1);
+        return true;
+      default:
+        break;
+    }
+  }
+  return TAsciiListForm::eventFilter(watched, event);
+}
+
+void TInReplyForm::LineChosen(const QString& text) {
+  Edit2->setText(text);
+  FocusInput();
+}
+
+void TInReplyForm::ExecuteLine(const QString& text) {
+  if (!Edit2->isEnabled()) return;  // released: nothing may be written
+  Edit2->setText(text);
+  SendInput();
+  FocusInput();
+}
+
+void TInReplyForm::ApplyFont(const QFont& font) {
+  TAsciiListForm::ApplyFont(font);
+  Edit2->setFont(font);
+  Panel1->setFixedHeight(Edit2->sizeHint().height() + 8);
+}
+
+void TInReplyForm::ReleaseCu() {
+  Edit2->setEnabled(false);
+  Button1->setEnabled(false);
+  ExecuteAction()->setEnabled(false);
+  TAsciiListForm::ReleaseCu();
 }

@@ -8,28 +8,25 @@
 #include "cuwindows/Asciilist.h"
 #include "cuwindows/Mainlink.h"
 
-TMasterEventList::TMasterEventList(QWidget* parent) : QWidget(parent)
-{
-    setWindowTitle("Instrument Events");
-    resize(608, 419);
-    m_list = new QListWidget(this);
-    m_list->setUniformItemSizes(true);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_list);
+TMasterEventList::TMasterEventList(QWidget* parent) : QWidget(parent) {
+  setWindowTitle("Instrument Events");
+  resize(608, 419);
+  m_list = new QListWidget(this);
+  m_list->setUniformItemSizes(true);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(m_list);
 }
 
-void TMasterEventList::AddEventLine(const QString& text)
-{
-    while (m_list->count() > TAsciiListForm::kMaxLines - 1) delete m_list->takeItem(0);
-    m_list->addItem(text);
-    m_list->scrollToItem(m_list->item(m_list->count() - 1), QAbstractItemView::PositionAtTop);
-    if (m_main) m_main->WriteLog(text);
+void TMasterEventList::AddEventLine(const QString& text) {
+  while (m_list->count() > TAsciiListForm::kMaxLines - 1) delete m_list->takeItem(0);
+  m_list->addItem(text);
+  m_list->scrollToItem(m_list->item(m_list->count() - 1), QAbstractItemView::PositionAtTop);
+  if (m_main) m_main->WriteLog(text);
 }
 
-void TMasterEventList::closeEvent(QCloseEvent* event)
-{
-    if (m_main) m_main->EventsWindowClosed();
-    m_main = nullptr;
-    QWidget::closeEvent(event);
+void TMasterEventList::closeEvent(QCloseEvent* event) {
+  if (m_main) m_main->EventsWindowClosed();
+  m_main = nullptr;
+  QWidget::closeEvent(event);
 }

@@ -8,17 +8,17 @@ class QListWidget;
 class TMainLink;
 
 class TMasterEventList : public QWidget {
-    Q_OBJECT
-public:
-    explicit TMasterEventList(QWidget* parent = nullptr);
-    void SetMainWindow(TMainLink* mainWindow) { m_main = mainWindow; }
-    void AddEventLine(const QString& text);
-    QListWidget* List() const { return m_list; }
+  Q_OBJECT
+ public:
+  explicit TMasterEventList(QWidget* parent = nullptr);
+  void SetMainWindow(TMainLink* mainWindow) { m_main = mainWindow; }
+  void AddEventLine(const QString& text);
+  QListWidget* List() const { return m_list; }
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
+ protected:
+  void closeEvent(QCloseEvent* event) override;
 
-private:
-    QListWidget* m_list;
-    TMainLink* m_main = nullptr;
+ private:
+  QListWidget* m_list;
+  TMainLink* m_main = nullptr;
 };

@@ -7,12 +7,12 @@
 class CMainDispatcher;
 
 class TMainLink {
-public:
-    virtual ~TMainLink() = default;
-    // One line to the log file (when logging is on).
-    virtual void WriteLog(const QString& text) = 0;
-    // Runs reader threads' calls on the GUI thread.
-    virtual CMainDispatcher& Dispatcher() = 0;
-    // The instrument events window is closing and must be forgotten.
-    virtual void EventsWindowClosed() = 0;
+ public:
+  virtual ~TMainLink() = default;
+  // One line to the log file (when logging is on).
+  virtual void WriteLog(const QString& text) = 0;
+  // Runs reader threads' calls on the GUI thread.
+  virtual CMainDispatcher& Dispatcher() = 0;
+  // The instrument events window is closing and must be forgotten.
+  virtual void EventsWindowClosed() = 0;
 };

@@ -7,17 +7,17 @@ class QLineEdit;
 class QPushButton;
 
 class TTimeForm : public QDialog {
-    Q_OBJECT
-public:
-    explicit TTimeForm(QWidget* parent = nullptr);
-    void TicksToDate();
-    QLineEdit* EditBox() const { return m_edit; }
-    QPushButton* Button() const { return m_button; }
+  Q_OBJECT
+ public:
+  explicit TTimeForm(QWidget* parent = nullptr);
+  void TicksToDate();
+  QLineEdit* EditBox() const { return m_edit; }
+  QPushButton* Button() const { return m_button; }
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
-    QLineEdit* m_edit;
-    QPushButton* m_button;
+ private:
+  QLineEdit* m_edit;
+  QPushButton* m_button;
 };

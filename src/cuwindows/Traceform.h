@@ -5,12 +5,12 @@
 #include "cuwindows/Inreply.h"
 
 class TTraceCu : public TInReplyForm {
-    Q_OBJECT
-public:
-    explicit TTraceCu(QWidget* parent = nullptr);
-    void ShowData(const char* data, int length, int fromCu) override;
-    void BeforeSend(QByteArray& line) override;
+  Q_OBJECT
+ public:
+  explicit TTraceCu(QWidget* parent = nullptr);
+  void ShowData(const char* data, int length, int fromCu) override;
+  void BeforeSend(QByteArray& line) override;
 
-private:
-    bool m_lastEndedWithLineFeed = true;
+ private:
+  bool m_lastEndedWithLineFeed = true;
 };
