@@ -17,39 +17,39 @@ using Clock = std::chrono::steady_clock;
 
 // The session's side of one open CU, as a behaviour sees it.
 class CuContext {
-public:
-    virtual ~CuContext() = default;
-    // Queues one message to the host; it leaves when the host's read credits allow.
-    virtual void send(const Bytes& payload) = 0;
-    // Gives the host n more send credits on this CU (no-op for slave CUs).
-    virtual void grant(int n) = 0;
-    virtual void log(const std::string& text) = 0;
-    virtual void count_instruction() = 0;
-    // Starts (or replaces) a deterministic stream on this CU: count messages of size bytes at rate
-    // per second (0: as fast as credits allow; count 0: until the CU closes).
-    virtual void start_stream(long count, int size, double rate) = 0;
-    // Hands a frame that arrived on a CAN-slave CU to the slave CU with that socket.
-    virtual bool deliver_to_slave(uint16_t slave_socket, const uint8_t* data, size_t n) = 0;
-    virtual const CuConfig& cu() const = 0;
-    virtual const std::string& module_type() const = 0;
-    virtual const std::string& module_serial() const = 0;
-    virtual uint16_t socket() const = 0;
-    // True when a message sent now leaves at once: the host has a read credit free and nothing waits.
-    // Producers ask first, so that a host that reads slowly never makes a queue grow.
-    virtual bool can_send() const = 0;
+ public:
+  virtual ~CuContext() = default;
+  // Queues one message to the host; it leaves when the host's read credits allow.
+  virtual void send(const Bytes& payload) = 0;
+  // Gives the host n more send credits on this CU (no-op for slave CUs).
+  virtual void grant(int n) = 0;
+  virtual void log(const std::string& text) = 0;
+  virtual void count_instruction() = 0;
+  // Starts (or replaces) a deterministic stream on this CU: count messages of size bytes at rate
+  // per second (0: as fast as credits allow; count 0: until the CU closes).
+  virtual void start_stream(long count, int size, double rate) = 0;
+  // Hands a frame that arrived on a CAN-slave CU to the slave CU with that socket.
+  virtual bool deliver_to_slave(uint16_t slave_socket, const uint8_t* data, size_t n) = 0;
+  virtual const CuConfig& cu() const = 0;
+  virtual const std::string& module_type() const = 0;
+  virtual const std::string& module_serial() const = 0;
+  virtual uint16_t socket() const = 0;
+  // True when a message sent now leaves at once: the host has a read credit free and nothing waits.
+  // Producers ask first, so that a host that reads slowly never makes a queue grow.
+  virtual bool can_send() const = 0;
 };
 
 class CuBehaviour {
-public:
-    virtual ~CuBehaviour() = default;
-    virtual void on_open(CuContext&) {}
-    // One message from the host (payload only; for slave CUs without the slave socket).
-    virtual void on_frame(CuContext&, const uint8_t* data, size_t n) = 0;
-    virtual void on_close(CuContext&) {}
-    virtual void on_tick(CuContext&, Clock::time_point) {}
-    // The "emit" command: n messages of the CU's kind, sent as credits allow; false when this
-    // behaviour produces no data.
-    virtual bool on_emit(CuContext&, long) { return false; }
+ public:
+  virtual ~CuBehaviour() = default;
+  virtual void on_open(CuContext&) {}
+  // One message from the host (payload only; for slave CUs without the slave socket).
+  virtual void on_frame(CuContext&, const uint8_t* data, size_t n) = 0;
+  virtual void on_close(CuContext&) {}
+  virtual void on_tick(CuContext&, Clock::time_point) {}
+  // The "emit" command: n messages of the CU's kind, sent as credits allow; false when this
+  // behaviour produces no data.
+  virtual bool on_emit(CuContext&, long) { return false; }
 };
 
 using BehaviourFactory = std::function<std::unique_ptr<CuBehaviour>()>;

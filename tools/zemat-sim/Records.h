@@ -10,13 +10,13 @@ namespace zsim {
 
 // The kinds of analysis report record the analysis behaviour cycles through.
 enum class AnalysisKind {
-    PlainWithData,    // a named record followed by its count of data bytes
-    PlainEmpty,       // a named record with count 0
-    TriggerShort,     // "FractionData", selector not 0, 62 bytes
-    TriggerLong,      // "FractionData", selector not 0, 78 bytes
-    SourcesShort,     // "FractionData", selector 0, four 20-byte slots, 82 bytes
-    SourcesLong,      // "FractionData", selector 0, four 36-byte slots, 146 bytes
-    FractionNone,     // "FractionData" with count 0
+  PlainWithData,  // a named record followed by its count of data bytes
+  PlainEmpty,     // a named record with count 0
+  TriggerShort,   // "FractionData", selector not 0, 62 bytes
+  TriggerLong,    // "FractionData", selector not 0, 78 bytes
+  SourcesShort,   // "FractionData", selector 0, four 20-byte slots, 82 bytes
+  SourcesLong,    // "FractionData", selector 0, four 36-byte slots, 146 bytes
+  FractionNone,   // "FractionData" with count 0
 };
 constexpr int kAnalysisKinds = 7;
 constexpr size_t kAnalysisRecord = 44;

@@ -17,19 +17,19 @@
 namespace zsim {
 
 struct Stats {
-    long connections = 0, redcards = 0, goodbyes = 0, keepalives = 0;
-    long frames_in = 0, frames_out = 0, credit_violations = 0, instructions = 0;
-    long bad_frames = 0, unknown_sockets = 0;
+  long connections = 0, redcards = 0, goodbyes = 0, keepalives = 0;
+  long frames_in = 0, frames_out = 0, credit_violations = 0, instructions = 0;
+  long bad_frames = 0, unknown_sockets = 0;
 };
 
 // Where the session's bytes go: the simulator's output for the current link.
 class ByteSink {
-public:
-    virtual ~ByteSink() = default;
-    // split: send these bytes one per write with short pauses (the "split" fault)
-    virtual void write(const Bytes& bytes, bool split) = 0;
-    virtual size_t pending() const = 0;
-    virtual bool silenced() const = 0;
+ public:
+  virtual ~ByteSink() = default;
+  // split: send these bytes one per write with short pauses (the "split" fault)
+  virtual void write(const Bytes& bytes, bool split) = 0;
+  virtual size_t pending() const = 0;
+  virtual bool silenced() const = 0;
 };
 
 using LogFn = std::function<void(const std::string&)>;
@@ -38,136 +38,135 @@ class Session;
 
 // One open CU (or slave CU) and the context its behaviour works through.
 class OpenCu : public CuContext {
-public:
-    OpenCu(Session& s, const ModuleConfig& m, size_t cu_index, uint16_t socket, bool slave,
-           uint16_t cs_socket);
-    void send(const Bytes& payload) override;
-    void grant(int n) override;
-    void log(const std::string& text) override;
-    void count_instruction() override;
-    void start_stream(long count, int size, double rate) override;
-    bool deliver_to_slave(uint16_t slave_socket, const uint8_t* data, size_t n) override;
-    const CuConfig& cu() const override { return cfg; }
-    const std::string& module_type() const override { return type; }
-    const std::string& module_serial() const override { return serial; }
-    uint16_t socket() const override { return sock; }
-    bool can_send() const override;
+ public:
+  OpenCu(Session& s, const ModuleConfig& m, size_t cu_index, uint16_t socket, bool slave, uint16_t cs_socket);
+  void send(const Bytes& payload) override;
+  void grant(int n) override;
+  void log(const std::string& text) override;
+  void count_instruction() override;
+  void start_stream(long count, int size, double rate) override;
+  bool deliver_to_slave(uint16_t slave_socket, const uint8_t* data, size_t n) override;
+  const CuConfig& cu() const override { return cfg; }
+  const std::string& module_type() const override { return type; }
+  const std::string& module_serial() const override { return serial; }
+  uint16_t socket() const override { return sock; }
+  bool can_send() const override;
 
-    struct Stream {
-        bool active = false;
-        long count = 0, sent = 0;
-        int size = 0;
-        double rate = 0;
-        Clock::time_point start;
-        bool text = false;  // message k is the text "line <k>" instead of the byte pattern
-    };
+  struct Stream {
+    bool active = false;
+    long count = 0, sent = 0;
+    int size = 0;
+    double rate = 0;
+    Clock::time_point start;
+    bool text = false;  // message k is the text "line <k>" instead of the byte pattern
+  };
 
-    Session& session;
-    int module_id;
-    size_t cu_index;
-    std::string type, serial;
-    CuConfig cfg;
-    std::string behaviour_name;  // resolved: the configured one or the default for the name
-    uint16_t sock;
-    bool slave;
-    uint16_t cs_socket;  // for slave CUs: the socket of the CS CU their frames travel on
-    std::unique_ptr<CuBehaviour> behaviour;
-    Clock::time_point opened;
-    bool grant_pending = false;  // a 0-in-buffer CU waiting for grant_after_ms
-    Stream stream;
+  Session& session;
+  int module_id;
+  size_t cu_index;
+  std::string type, serial;
+  CuConfig cfg;
+  std::string behaviour_name;  // resolved: the configured one or the default for the name
+  uint16_t sock;
+  bool slave;
+  uint16_t cs_socket;  // for slave CUs: the socket of the CS CU their frames travel on
+  std::unique_ptr<CuBehaviour> behaviour;
+  Clock::time_point opened;
+  bool grant_pending = false;  // a 0-in-buffer CU waiting for grant_after_ms
+  Stream stream;
 };
 
 class Session {
-public:
-    Session(SimConfig& cfg, Stats& stats, ByteSink& out, LogFn log);
-    ~Session();
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
+ public:
+  Session(SimConfig& cfg, Stats& stats, ByteSink& out, LogFn log);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
-    void on_bytes(const uint8_t* p, size_t n);
-    void tick(Clock::time_point now);
+  void on_bytes(const uint8_t* p, size_t n);
+  void tick(Clock::time_point now);
 
-    bool in_sync() const { return in_sync_; }
-    bool goodbye_seen() const { return goodbye_; }
-    void set_refuse_open(bool on) { refuse_all_ = on; }
+  bool in_sync() const { return in_sync_; }
+  bool goodbye_seen() const { return goodbye_; }
+  void set_refuse_open(bool on) { refuse_all_ = on; }
 
-    // For the control commands.
-    OpenCu* find_open(int module_id, size_t cu_index);
-    std::vector<const OpenCu*> open_list() const;
-    bool send_config_event(unsigned code);
-    void close_module(int module_id);
-    void grant(OpenCu& cu, int n);
-    void split_next() { split_next_ = true; }
-    void start_stream(OpenCu& cu, long count, int size, double rate, bool text = false);
-    // Whether a message on this CU would leave at once (a read credit free, nothing queued, output not full).
-    bool can_send(const OpenCu& cu) const;
+  // For the control commands.
+  OpenCu* find_open(int module_id, size_t cu_index);
+  std::vector<const OpenCu*> open_list() const;
+  bool send_config_event(unsigned code);
+  void close_module(int module_id);
+  void grant(OpenCu& cu, int n);
+  void split_next() { split_next_ = true; }
+  void start_stream(OpenCu& cu, long count, int size, double rate, bool text = false);
+  // Whether a message on this CU would leave at once (a read credit free, nothing queued, output not full).
+  bool can_send(const OpenCu& cu) const;
 
-    // Used by OpenCu.
-    void queue_frame(uint16_t socket, Bytes payload);
-    bool deliver_to_slave(uint16_t slave_socket, const uint8_t* data, size_t n);
-    void log(const std::string& text) { log_(text); }
-    Stats& stats() { return stats_; }
+  // Used by OpenCu.
+  void queue_frame(uint16_t socket, Bytes payload);
+  bool deliver_to_slave(uint16_t slave_socket, const uint8_t* data, size_t n);
+  void log(const std::string& text) { log_(text); }
+  Stats& stats() { return stats_; }
 
-private:
-    struct Channel {
-        long read_credits = 0;    // frames the host allows us to send on this socket
-        std::deque<Bytes> queue;  // whole frames waiting for read credits
-        long allowance = 0;       // frames the host may send (its initial credit + our grants)
-        long received = 0;
-    };
+ private:
+  struct Channel {
+    long read_credits = 0;    // frames the host allows us to send on this socket
+    std::deque<Bytes> queue;  // whole frames waiting for read credits
+    long allowance = 0;       // frames the host may send (its initial credit + our grants)
+    long received = 0;
+  };
 
-    void report(const FrameSplitter::Result& r);
-    void on_frame(const Bytes& f);
-    void on_flow(const Bytes& f);
-    void on_redcard();
-    Bytes redcard_answer() const;
-    void on_credits(const Bytes& f);
-    void reset_cus();
-    bool within_credit(uint16_t socket);
-    void give_back(uint16_t socket, int n);
+  void report(const FrameSplitter::Result& r);
+  void on_frame(const Bytes& f);
+  void on_flow(const Bytes& f);
+  void on_redcard();
+  Bytes redcard_answer() const;
+  void on_credits(const Bytes& f);
+  void reset_cus();
+  bool within_credit(uint16_t socket);
+  void give_back(uint16_t socket, int n);
 
-    void on_config_request(const uint8_t* p, size_t n);
-    void reply_module(int list, const uint8_t* prev, size_t n);
-    void reply_first_desc(const uint8_t* p, size_t n);
-    void reply_next_desc(const uint8_t* p, size_t n);
-    void on_goodbye();
+  void on_config_request(const uint8_t* p, size_t n);
+  void reply_module(int list, const uint8_t* prev, size_t n);
+  void reply_first_desc(const uint8_t* p, size_t n);
+  void reply_next_desc(const uint8_t* p, size_t n);
+  void on_goodbye();
 
-    void on_open_request(const uint8_t* p, size_t n);
-    struct CuRef {
-        const ModuleConfig* mod;
-        size_t index;
-    };
-    std::optional<CuRef> find_by_key(const uint8_t* key, size_t k) const;
-    std::optional<uint16_t> open_cs_socket() const;
-    void open_cu(const uint8_t* p, size_t n, bool slave);
-    void start_cu(std::unique_ptr<OpenCu> cu);
-    void close_cu(const uint8_t* p, size_t n, bool slave);
-    void refuse(const uint8_t* p, size_t n, const std::string& why);
-    void close_one(uint16_t socket, bool slave);
+  void on_open_request(const uint8_t* p, size_t n);
+  struct CuRef {
+    const ModuleConfig* mod;
+    size_t index;
+  };
+  std::optional<CuRef> find_by_key(const uint8_t* key, size_t k) const;
+  std::optional<uint16_t> open_cs_socket() const;
+  void open_cu(const uint8_t* p, size_t n, bool slave);
+  void start_cu(std::unique_ptr<OpenCu> cu);
+  void close_cu(const uint8_t* p, size_t n, bool slave);
+  void refuse(const uint8_t* p, size_t n, const std::string& why);
+  void close_one(uint16_t socket, bool slave);
 
-    void on_cu_frame(OpenCu& cu, const uint8_t* p, size_t n);
-    void flush();
-    void pump_stream(OpenCu& cu, Clock::time_point now);
-    void write_frame(const Bytes& frame, bool data);
-    uint16_t new_socket();
-    uint16_t new_slave_socket();
+  void on_cu_frame(OpenCu& cu, const uint8_t* p, size_t n);
+  void flush();
+  void pump_stream(OpenCu& cu, Clock::time_point now);
+  void write_frame(const Bytes& frame, bool data);
+  uint16_t new_socket();
+  uint16_t new_slave_socket();
 
-    SimConfig& cfg_;
-    Stats& stats_;
-    ByteSink& out_;
-    LogFn log_;
-    FrameSplitter splitter_;
-    bool in_sync_ = false;
-    bool goodbye_ = false;
-    bool refuse_all_ = false;
-    bool split_next_ = false;
-    uint16_t cfg_sock_ = 0, evt_sock_ = 1, opn_sock_ = 2;
-    int enum_module_ = 0;  // module whose descriptors the host is walking
-    std::map<uint16_t, Channel> channels_;
-    std::map<uint16_t, std::unique_ptr<OpenCu>> open_;
-    std::map<uint16_t, std::unique_ptr<OpenCu>> slaves_;
-    uint16_t next_socket_ = 16, next_slave_ = 0x100;
-    Clock::time_point last_write_ = Clock::now();
+  SimConfig& cfg_;
+  Stats& stats_;
+  ByteSink& out_;
+  LogFn log_;
+  FrameSplitter splitter_;
+  bool in_sync_ = false;
+  bool goodbye_ = false;
+  bool refuse_all_ = false;
+  bool split_next_ = false;
+  uint16_t cfg_sock_ = 0, evt_sock_ = 1, opn_sock_ = 2;
+  int enum_module_ = 0;  // module whose descriptors the host is walking
+  std::map<uint16_t, Channel> channels_;
+  std::map<uint16_t, std::unique_ptr<OpenCu>> open_;
+  std::map<uint16_t, std::unique_ptr<OpenCu>> slaves_;
+  uint16_t next_socket_ = 16, next_slave_ = 0x100;
+  Clock::time_point last_write_ = Clock::now();
 };
 
 }  // namespace zsim

@@ -13,51 +13,51 @@ namespace zsim {
 
 // A configuration that cannot be used (bad JSON, unknown key, value out of range).
 class ConfigError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
+ public:
+  using std::runtime_error::runtime_error;
 };
 
 struct CuConfig {
-    std::string name;
-    std::string owner;  // empty in a configuration: the module type
-    std::string description;
-    int out_count = 4;
-    int out_size = 128;
-    int in_count = 4;
-    int in_size = 128;
-    std::string behaviour;  // empty: derived from the name
-    std::map<std::string, std::string> replies;
-    bool refuse_open = false;
-    int grant_after_ms = 0;
-    // Used by the "stream" behaviour: messages sent right after the open (0 = until closed).
-    int stream_count = 0;
-    int stream_size = 64;
-    double stream_rate = 0;
-    // Data behaviours: one message of the CU's kind every period_ms while the CU is open (0: only on "emit").
-    int period_ms = 0;
+  std::string name;
+  std::string owner;  // empty in a configuration: the module type
+  std::string description;
+  int out_count = 4;
+  int out_size = 128;
+  int in_count = 4;
+  int in_size = 128;
+  std::string behaviour;  // empty: derived from the name
+  std::map<std::string, std::string> replies;
+  bool refuse_open = false;
+  int grant_after_ms = 0;
+  // Used by the "stream" behaviour: messages sent right after the open (0 = until closed).
+  int stream_count = 0;
+  int stream_size = 64;
+  double stream_rate = 0;
+  // Data behaviours: one message of the CU's kind every period_ms while the CU is open (0: only on "emit").
+  int period_ms = 0;
 };
 
 struct ModuleConfig {
-    std::string type;
-    std::string serial;
-    int list = 1;
-    std::vector<CuConfig> cus;
-    int id = 0;  // stable identity while the simulator runs (modules come and go)
+  std::string type;
+  std::string serial;
+  int list = 1;
+  std::vector<CuConfig> cus;
+  int id = 0;  // stable identity while the simulator runs (modules come and go)
 };
 
 struct ScheduledCommand {
-    int at_ms = 0;
-    std::string command;
+  int at_ms = 0;
+  std::string command;
 };
 
 struct SimConfig {
-    std::string greeting = "Zent Portlink PL-1 console\r\n> ";
-    std::string reject_setting;
-    std::optional<std::array<int, 3>> redcard_sockets;
-    int keepalive_ms = 2000;
-    bool refuse_open = false;
-    std::vector<ModuleConfig> modules;
-    std::vector<ScheduledCommand> schedule;
+  std::string greeting = "Zent Portlink PL-1 console\r\n> ";
+  std::string reject_setting;
+  std::optional<std::array<int, 3>> redcard_sockets;
+  int keepalive_ms = 2000;
+  bool refuse_open = false;
+  std::vector<ModuleConfig> modules;
+  std::vector<ScheduledCommand> schedule;
 };
 
 // The behaviour a CU gets when its configuration names none.
@@ -72,8 +72,7 @@ SimConfig demo_config();
 
 // Checks limits that every configuration (also one changed at run time) must keep.
 void validate_module(const ModuleConfig& m);
-CuConfig make_cu(const std::string& name, const std::string& owner, const std::string& description,
-                 int in_count);
+CuConfig make_cu(const std::string& name, const std::string& owner, const std::string& description, int in_count);
 
 constexpr int kMaxModulesPerList = 32;
 constexpr int kMaxCusPerModule = 16;
