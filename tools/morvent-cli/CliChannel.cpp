@@ -1,7 +1,6 @@
 // CliChannel.cpp: opening, writing, reading and closing the client's CU channel.
 #include "morvent-cli/CliChannel.h"
 
-
 CCliChannel::CCliChannel(CCliSession& session, CCuDesc* desc, bool viaCs)
     : m_session(session), m_desc(desc), m_viaCs(viaCs) {
   if (viaCs)

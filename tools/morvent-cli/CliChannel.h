@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "morvent-cli/CliSession.h"
 #include "StandardApp/Cu.h"
+#include "morvent-cli/CliSession.h"
 
 class CCliChannel {
  public:

@@ -41,8 +41,7 @@ std::optional<double> ParseSeconds(const std::string& text) {
   char* end = nullptr;
   double value = std::strtod(text.c_str(), &end);
   // About eleven days; the bound keeps the time in milliseconds within 32 bits.
-  if (end != text.c_str() + text.size() || !std::isfinite(value) || value < 0 || value > 1000000.0)
-    return std::nullopt;
+  if (end != text.c_str() + text.size() || !std::isfinite(value) || value < 0 || value > 1000000.0) return std::nullopt;
   return value;
 }
 
@@ -58,8 +57,8 @@ namespace {
 long IntegerOption(const std::string& name, const std::string& value, long lo, long hi) {
   auto n = ParseInteger(value, lo, hi);
   if (!n)
-    throw CUsageError{name + " needs a number from " + std::to_string(lo) + " to " + std::to_string(hi) +
-                      ", not \"" + value + "\""};
+    throw CUsageError{name + " needs a number from " + std::to_string(lo) + " to " + std::to_string(hi) + ", not \"" +
+                      value + "\""};
   return *n;
 }
 

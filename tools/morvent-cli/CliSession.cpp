@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <climits>
+#include <csignal>
 
 #include "StandardApp/Tracer.h"
 

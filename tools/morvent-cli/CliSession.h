@@ -8,9 +8,9 @@
 #include <string>
 #include <thread>
 
-#include "morvent-cli/CliOptions.h"
 #include "StandardApp/Mainthread.h"
 #include "StandardApp/Zematcore.h"
+#include "morvent-cli/CliOptions.h"
 
 // The session with the client's hooks. They run on the main thread (the loop below).
 class TCliInstr : public CZematInstr {

@@ -36,7 +36,7 @@ extern "C" void OnInterrupt(int) {
 }
 
 class CInterruptGuard {
-public:
+ public:
   explicit CInterruptGuard(TStopFlag& state) {
     g_runState.store(&state);
     struct sigaction sa {};
@@ -52,7 +52,7 @@ public:
   CInterruptGuard(const CInterruptGuard&) = delete;
   CInterruptGuard& operator=(const CInterruptGuard&) = delete;
 
-private:
+ private:
   struct sigaction m_old {};
 };
 
@@ -85,9 +85,12 @@ bool ParseArgs(int argc, char** argv, TRunArgs& out) {
 
 int ExitCode(TScriptOutcome outcome) {
   switch (outcome) {
-    case TScriptOutcome::Ok: return kExitOk;
-    case TScriptOutcome::Aborted: return kExitAborted;
-    default: return kExitScriptError;
+    case TScriptOutcome::Ok:
+      return kExitOk;
+    case TScriptOutcome::Aborted:
+      return kExitAborted;
+    default:
+      return kExitScriptError;
   }
 }
 

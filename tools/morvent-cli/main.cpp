@@ -22,11 +22,7 @@ struct CCliCommand {
 int CmdRun(const CCliOptions&, int argc, char** argv) { return MorventCliRun(argc, argv); }
 
 const CCliCommand kCommands[] = {
-    {"tree", CmdTree},
-    {"io", CmdIo},
-    {"listen", CmdListen},
-    {"watch", CmdWatch},
-    {"run", CmdRun},
+    {"tree", CmdTree}, {"io", CmdIo}, {"listen", CmdListen}, {"watch", CmdWatch}, {"run", CmdRun},
 };
 
 int UsageError(const std::string& message) {
