@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "StandardApp/Cu.h"
 #include "FakeInstrument.h"
+#include "StandardApp/Cu.h"
 #include "StandardApp/Module.h"
 
 namespace {

@@ -61,9 +61,11 @@ TEST(ThreadedDispatcher, ACallThatStopsItsOwnCallerDoesNotDeadlock) {
 TEST(ThreadedDispatcher, CallFromTheMainThreadRunsAtOnce) {
   CLoopDispatcher loop;
   int n = 0;
-  EXPECT_TRUE(SyncCall(loop, [&] { ++n; }, nullptr));
+  EXPECT_TRUE(SyncCall(
+      loop, [&] { ++n; }, nullptr));
   EXPECT_EQ(n, 1);
   CDirectDispatcher direct;
-  EXPECT_TRUE(SyncCall(direct, [&] { ++n; }, nullptr));
+  EXPECT_TRUE(SyncCall(
+      direct, [&] { ++n; }, nullptr));
   EXPECT_EQ(n, 2);
 }

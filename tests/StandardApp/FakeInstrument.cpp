@@ -11,8 +11,8 @@
 
 Bytes MakeFrame(long socket, const Bytes& payload) {
   size_t length = payload.size() + 4;
-  Bytes frame{static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length & 0xFF),
-              static_cast<uint8_t>(socket >> 8), static_cast<uint8_t>(socket & 0xFF)};
+  Bytes frame{static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length & 0xFF), static_cast<uint8_t>(socket >> 8),
+              static_cast<uint8_t>(socket & 0xFF)};
   frame.insert(frame.end(), payload.begin(), payload.end());
   return frame;
 }
@@ -62,7 +62,9 @@ void FakeInstrument::Expect(long socket, const Bytes& payload, const std::vector
   m_steps.push_back({socket, payload, replies});
 }
 
-void FakeInstrument::Start() { m_thread = std::thread([this] { Run(); }); }
+void FakeInstrument::Start() {
+  m_thread = std::thread([this] { Run(); });
+}
 
 void FakeInstrument::Close() {
   m_stop = true;
@@ -146,11 +148,11 @@ void FakeInstrument::OnFrame(const Bytes& frame) {
     if (m_next < m_steps.size() && m_steps[m_next].socket == socket && m_steps[m_next].payload == payload) {
       replies = m_steps[m_next++].replies;
     } else {
-      std::string expected = m_next < m_steps.size()
-                                 ? "socket " + std::to_string(m_steps[m_next].socket) + ": " + Hex(m_steps[m_next].payload)
-                                 : "nothing";
-      m_errors.push_back("unexpected frame on socket " + std::to_string(socket) + ": " + Hex(payload) +
-                         "(expected " + expected + ")");
+      std::string expected = m_next < m_steps.size() ? "socket " + std::to_string(m_steps[m_next].socket) + ": " +
+                                                           Hex(m_steps[m_next].payload)
+                                                     : "nothing";
+      m_errors.push_back("unexpected frame on socket " + std::to_string(socket) + ": " + Hex(payload) + "(expected " +
+                         expected + ")");
     }
   }
   m_changed.notify_all();

@@ -31,7 +31,10 @@ class FakeInstrument {
   // A socketpair: the fake takes one end, the other is returned for the session.
   static std::pair<FakeInstrument*, int> Pair();
 
-  void SetRedCardAnswer(const Bytes& raw) { std::lock_guard<std::mutex> g(m_lock); m_answer = raw; }
+  void SetRedCardAnswer(const Bytes& raw) {
+    std::lock_guard<std::mutex> g(m_lock);
+    m_answer = raw;
+  }
   void SetControlSockets(long cfg, long evt, long opn);
   // Grant one send credit on a control socket after every request seen there (default on).
   void SetAutoGrant(bool on) { m_autoGrant = on; }

@@ -146,7 +146,8 @@ TEST(Framing, InvalidLengthIsTracedAndNeverReadBeyondTheBuffer) {
   EXPECT_FALSE(st.s.TestMsgComplete());  // stays refused, traced once
   std::string text = trace.Text();
   EXPECT_NE(text.find("1, Error, CZematInstr::TestMsgComplete, invalid message length, m_ibuf = 0, m_ip = 0"),
-            std::string::npos) << text.substr(0, 300);
+            std::string::npos)
+      << text.substr(0, 300);
   EXPECT_NE(text.find("2, Warning, CZematInstr::TestMsgComplete, input buffer: \n HEX 11 95 00 03 55 "),
             std::string::npos);
 }
@@ -235,9 +236,9 @@ TEST(Framing, DispatchRoutesBySocketAndDropsTheRest) {
   ASSERT_EQ(s.HandleRedCardAnswer(kLongAnswer.data()), 0);
   s.Dispatch(NewFrame(MakeFrame(7, {0x0E})));
   s.Dispatch(NewFrame(MakeFrame(8, {0x00, 0x00, 0x05})));
-  s.Dispatch(NewFrame(MakeFrame(100, {0x01})));     // no channel holds it
-  s.Dispatch(NewFrame(MakeFrame(65533, {0x01})));   // "no socket"
-  s.Dispatch(NewFrame(MakeFrame(65534, {0x01})));   // unused
+  s.Dispatch(NewFrame(MakeFrame(100, {0x01})));    // no channel holds it
+  s.Dispatch(NewFrame(MakeFrame(65533, {0x01})));  // "no socket"
+  s.Dispatch(NewFrame(MakeFrame(65534, {0x01})));  // unused
   s.Dispatch(NewFrame(MakeFrame(0xFFFF, Join({U16(7), {2}}))));
   EXPECT_EQ(s.CfgChannel()->QueuedItems(), 1u);
   EXPECT_EQ(s.EvtChannel()->QueuedItems(), 1u);

@@ -21,7 +21,10 @@ struct ModModel {
 inline Bytes ModRec(const ModModel& m, uint8_t type) { return Join({{type}, Z(m.type), Z(m.serial)}); }
 inline Bytes CuKey(const CuModel& c, uint8_t type) { return Join({{type}, Z(c.owner), Z(c.desc), Z(c.name)}); }
 inline Bytes CuRec(const CuModel& c, uint8_t type) {
-  return Join({CuKey(c, type), {static_cast<uint8_t>(c.outCount)}, U16(c.outSize), {static_cast<uint8_t>(c.inCount)},
+  return Join({CuKey(c, type),
+               {static_cast<uint8_t>(c.outCount)},
+               U16(c.outSize),
+               {static_cast<uint8_t>(c.inCount)},
                U16(c.inSize)});
 }
 inline Bytes OpenReply(const CuModel& c, long socket) { return Join({CuRec(c, 0x09), U16(socket)}); }

@@ -2,14 +2,14 @@
 // opens and closes, credits on both sides, silence, keep-alive, resynchronisation and goodbye.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <stdexcept>
-#include <atomic>
 #include <thread>
 
+#include "SessionModel.h"
 #include "StandardApp/Canslavecuthread.h"
 #include "StandardApp/Opencuthread.h"
-#include "SessionModel.h"
 #include "StandardApp/Zematread.h"
 
 namespace {
@@ -469,7 +469,7 @@ TEST_F(ThreadedSession, EarlyGrantIsAppliedWhenTheSocketIsAssigned) {
   Bytes grant = MakeFrame(0xFFFF, Join({U16(90), {3}, U16(91), {4}}));
   s->HandleCredits(grant.data());  // reader side: 91 was not announced and is dropped
   CCuIO ld(Desc(0, 3));
-  s->AddOpenCu(&ld, 90);           // open-CU side
+  s->AddOpenCu(&ld, 90);  // open-CU side
   EXPECT_EQ(ld.GetSendCredits(), 0);
   EXPECT_EQ(ld.PendingGrants(), 1u);
   s->AddOpenCu(&ld, 90);
@@ -575,7 +575,7 @@ TEST_F(ThreadedSession, SilenceGivesExactlyOneLossReport) {
   EXPECT_EQ(s->events, std::vector<std::string>{"lost"});
   CCuIO ch(Desc(0, 0));
   EXPECT_EQ(ch.Write("X", 1), Z_TIMEOUT);  // not connected: at once
-  Finish();  // no goodbye on a lost link
+  Finish();                                // no goodbye on a lost link
 }
 
 TEST_F(ThreadedSession, FramesBeforeTheLimitKeepTheLinkAlive) {

@@ -10,8 +10,8 @@
 #include <chrono>
 #include <thread>
 
-#include "StandardApp/Comm.h"
 #include "SessionModel.h"
+#include "StandardApp/Comm.h"
 #include "StandardApp/Telnetsocket.h"
 
 namespace {
@@ -38,7 +38,8 @@ bool Pending(int listener) {
 // The network card's console: a greeting, then one reply per batch of lines; "quit" ends it.
 class FakeConsole {
  public:
-  FakeConsole(std::string greeting, std::string rejected = "") : m_greeting(std::move(greeting)), m_rejected(std::move(rejected)) {
+  FakeConsole(std::string greeting, std::string rejected = "")
+      : m_greeting(std::move(greeting)), m_rejected(std::move(rejected)) {
     m_listener = Listen(port);
     m_thread = std::thread([this] { Serve(); });
   }
@@ -68,7 +69,8 @@ class FakeConsole {
       std::string chunk(buf, n);
       m_received += chunk;
       if (m_received.find("quit\n") != std::string::npos) break;
-      std::string reply = !m_rejected.empty() && chunk.find(m_rejected) != std::string::npos ? "error: unknown setting\r\n> " : "> ";
+      std::string reply =
+          !m_rejected.empty() && chunk.find(m_rejected) != std::string::npos ? "error: unknown setting\r\n> " : "> ";
       write(fd, reply.data(), reply.size());
     }
     close(fd);

@@ -1,250 +1,239 @@
 // The CU window framework: binding to a CU, the reader thread handing messages to the GUI thread (in
 // bulk, slave frames without their socket), the 501-line list and its delayed scrolling, popup, log
 // lines, release and closing while the reader is busy.
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QClipboard>
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QPointer>
 #include <QMenu>
-#include <gtest/gtest.h>
+#include <QPointer>
 
-#include "cuwindows/Canslave.h"
 #include "Fakes.h"
+#include "cuwindows/Canslave.h"
 #include "cuwindows/Instreventlist.h"
 #include "cuwindows/Msgbox.h"
 
 namespace {
 
 struct MessageRecorder {
-    MessageRecorder()
-    {
-        SetMessageHandler([this](TMsgKind kind, const QString& text) { messages << QPair<TMsgKind, QString>(kind, text); });
-    }
-    ~MessageRecorder() { SetMessageHandler({}); }
-    QList<QPair<TMsgKind, QString>> messages;
+  MessageRecorder() {
+    SetMessageHandler([this](TMsgKind kind, const QString& text) { messages << QPair<TMsgKind, QString>(kind, text); });
+  }
+  ~MessageRecorder() { SetMessageHandler({}); }
+  QList<QPair<TMsgKind, QString>> messages;
 };
 
-TEST(AsciiListOpen, BindsToTheCuAndCaptionsAndLogs)
-{
-    TFakeModule m("MO");
-    TFakeChannels channels;
-    TFakeMain main;
+TEST(AsciiListOpen, BindsToTheCuAndCaptionsAndLogs) {
+  TFakeModule m("MO");
+  TFakeChannels channels;
+  TFakeMain main;
+  TAsciiListForm form;
+  ASSERT_EQ(form.OpenCu(m.cu, &main, false, "Monitor"), 1);
+  EXPECT_EQ(form.windowTitle(), "G1 - 123 - Monitor");
+  EXPECT_EQ(main.log, QStringList{"opened G1 - 123 - Monitor"});
+  EXPECT_FALSE(TFakeChannels::lastViaCs());
+  EXPECT_EQ(form.Cu(), m.cu);
+
+  TAsciiListForm viaCs;
+  ASSERT_EQ(viaCs.OpenCu(m.cu, &main, true, "CanSlave"), 1);
+  EXPECT_EQ(viaCs.windowTitle(), "G1 - 123 - CanSlave - via CAP CS-CU");
+  EXPECT_TRUE(TFakeChannels::lastViaCs());
+}
+
+TEST(AsciiListOpen, RefusedCuShowsMessageAndClosesWithDesignedCaption) {
+  TFakeModule m("MO");
+  TFakeChannels channels(false);
+  TFakeMain main;
+  MessageRecorder recorder;
+  QMdiArea area;
+  auto* form = new TAsciiListForm;
+  QMdiSubWindow* sub = area.addSubWindow(form);
+  sub->show();
+  QPointer<QMdiSubWindow> guard(sub);
+  EXPECT_EQ(form->OpenCu(m.cu, &main, false, "Monitor"), 0);
+  ASSERT_EQ(recorder.messages.size(), 1);
+  EXPECT_EQ(recorder.messages[0].first, TMsgKind::Error);
+  EXPECT_EQ(recorder.messages[0].second, "Cannot open CU");
+  EXPECT_EQ(main.log, QStringList{"closed AsciiList"});
+  EXPECT_TRUE(WaitFor([&] { return guard.isNull(); }));  // the window frees itself
+}
+
+TEST(AsciiListReader, ShowsEveryMessageInOrderAndLogsWithModulePrefix) {
+  TFakeModule m("MO");
+  TFakeChannels channels;
+  TFakeMain main;
+  TAsciiListForm form;
+  ASSERT_EQ(form.OpenCu(m.cu, &main, false, "Monitor"), 1);
+  for (int i = 0; i < 300; ++i) channels.Push("msg " + std::to_string(i));
+  ASSERT_TRUE(WaitFor([&] { return form.List()->count() == 300; }));
+  EXPECT_EQ(form.List()->item(0)->text(), "msg 0");
+  EXPECT_EQ(form.List()->item(299)->text(), "msg 299");
+  EXPECT_EQ(main.log[1], "G1: msg 0");
+}
+
+TEST(AsciiListReader, MessagesWaitingInBulkArriveWholeAndInOrder) {
+  TFakeModule m("MO");
+  TFakeChannels channels;
+  for (int i = 0; i < 1000; ++i) channels.Push("bulk " + std::to_string(i));  // queued before the first read
+  TFakeMain main;
+  TAsciiListForm form;
+  ASSERT_EQ(form.OpenCu(m.cu, &main, false, "Monitor"), 1);
+  ASSERT_TRUE(WaitFor([&] { return main.log.size() == 1001; }));
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(main.log[i + 1], QString("G1: bulk %1").arg(i));
+  ASSERT_EQ(form.List()->count(), 501);
+  EXPECT_EQ(form.List()->item(0)->text(), "bulk 499");
+  EXPECT_EQ(form.List()->item(500)->text(), "bulk 999");
+}
+
+TEST(AsciiListReader, SlaveFramesShowTheSlavesDataWithoutTheirSocket) {
+  TFakeModule m("CS_IO");
+  TFakeChannels channels;
+  TFakeMain main;
+  TCanSlaveForm viaCs, direct;
+  ASSERT_EQ(viaCs.OpenCu(m.cu, &main, true, "CanSlave"), 1);
+  channels.Push(
+      std::string("\x01\x00"
+                  "01OK XY",
+                  9));  // a frame through the CS CU: slave socket 0100 first
+  ASSERT_TRUE(WaitFor([&] { return viaCs.List()->count() == 1; }));
+  EXPECT_EQ(viaCs.List()->item(0)->text(), "01: OK XY");
+  viaCs.ReleaseCu();
+  ASSERT_EQ(direct.OpenCu(m.cu, &main, false, "CanSlave"), 1);
+  channels.Push("01OK XY");
+  ASSERT_TRUE(WaitFor([&] { return direct.List()->count() == 1; }));
+  EXPECT_EQ(direct.List()->item(0)->text(), "01: OK XY");
+}
+
+TEST(AsciiListReader, ReadFailuresAreRetriedAndDoNotPreventStopping) {
+  TFakeModule m("MO");
+  TFakeChannels channels;
+  channels.shared->failReads = true;
+  TFakeMain main;
+  {
     TAsciiListForm form;
     ASSERT_EQ(form.OpenCu(m.cu, &main, false, "Monitor"), 1);
-    EXPECT_EQ(form.windowTitle(), "G1 - 123 - Monitor");
-    EXPECT_EQ(main.log, QStringList{"opened G1 - 123 - Monitor"});
-    EXPECT_FALSE(TFakeChannels::lastViaCs());
-    EXPECT_EQ(form.Cu(), m.cu);
-
-    TAsciiListForm viaCs;
-    ASSERT_EQ(viaCs.OpenCu(m.cu, &main, true, "CanSlave"), 1);
-    EXPECT_EQ(viaCs.windowTitle(), "G1 - 123 - CanSlave - via CAP CS-CU");
-    EXPECT_TRUE(TFakeChannels::lastViaCs());
+    ASSERT_TRUE(WaitFor([&] {
+      std::lock_guard<std::mutex> g(channels.shared->lock);
+      return channels.shared->reads > 3;
+    }));
+  }  // destroying the window stops a reader that never sees "nothing"
+  EXPECT_EQ(main.log.last(), "closed G1 - 123 - Monitor");
+  EXPECT_TRUE(channels.shared->closed);
 }
 
-TEST(AsciiListOpen, RefusedCuShowsMessageAndClosesWithDesignedCaption)
-{
-    TFakeModule m("MO");
-    TFakeChannels channels(false);
-    TFakeMain main;
-    MessageRecorder recorder;
-    QMdiArea area;
-    auto* form = new TAsciiListForm;
-    QMdiSubWindow* sub = area.addSubWindow(form);
-    sub->show();
-    QPointer<QMdiSubWindow> guard(sub);
-    EXPECT_EQ(form->OpenCu(m.cu, &main, false, "Monitor"), 0);
-    ASSERT_EQ(recorder.messages.size(), 1);
-    EXPECT_EQ(recorder.messages[0].first, TMsgKind::Error);
-    EXPECT_EQ(recorder.messages[0].second, "Cannot open CU");
-    EXPECT_EQ(main.log, QStringList{"closed AsciiList"});
-    EXPECT_TRUE(WaitFor([&] { return guard.isNull(); }));  // the window frees itself
+TEST(AsciiListList, KeepsAtMost501Lines) {
+  TAsciiListForm form;
+  for (int i = 1; i <= 501; ++i) form.AddLine(QString::number(i), 0);
+  EXPECT_EQ(form.List()->count(), 501);
+  form.AddLine("502", 0);
+  EXPECT_EQ(form.List()->count(), 501);
+  EXPECT_EQ(form.List()->item(0)->text(), "2");
+  EXPECT_EQ(form.List()->item(500)->text(), "502");
 }
 
-TEST(AsciiListReader, ShowsEveryMessageInOrderAndLogsWithModulePrefix)
-{
-    TFakeModule m("MO");
-    TFakeChannels channels;
-    TFakeMain main;
-    TAsciiListForm form;
-    ASSERT_EQ(form.OpenCu(m.cu, &main, false, "Monitor"), 1);
-    for (int i = 0; i < 300; ++i) channels.Push("msg " + std::to_string(i));
-    ASSERT_TRUE(WaitFor([&] { return form.List()->count() == 300; }));
-    EXPECT_EQ(form.List()->item(0)->text(), "msg 0");
-    EXPECT_EQ(form.List()->item(299)->text(), "msg 299");
-    EXPECT_EQ(main.log[1], "G1: msg 0");
+TEST(AsciiListList, ALineShowsAtOnceAndAFloodEndsWithItsLastLineInView) {
+  TAsciiListForm form;
+  form.resize(300, 200);
+  form.show();
+  form.AddLine("alone", 0);
+  EXPECT_TRUE(form.List()->updatesEnabled());  // nothing held back after a quiet spell
+  for (int i = 0; i < 700; ++i) form.AddLine(QString("flood %1").arg(i), 0);
+  ASSERT_TRUE(WaitFor([&] { return form.List()->updatesEnabled(); }));
+  QCoreApplication::processEvents();
+  QListWidgetItem* last = form.List()->item(form.List()->count() - 1);
+  EXPECT_EQ(last->text(), "flood 699");
+  EXPECT_TRUE(form.List()->viewport()->rect().intersects(form.List()->visualItemRect(last)));
+  EXPECT_FALSE(form.List()->viewport()->rect().intersects(form.List()->visualItemRect(form.List()->item(0))));
 }
 
-TEST(AsciiListReader, MessagesWaitingInBulkArriveWholeAndInOrder)
-{
-    TFakeModule m("MO");
-    TFakeChannels channels;
-    for (int i = 0; i < 1000; ++i) channels.Push("bulk " + std::to_string(i));  // queued before the first read
-    TFakeMain main;
-    TAsciiListForm form;
-    ASSERT_EQ(form.OpenCu(m.cu, &main, false, "Monitor"), 1);
-    ASSERT_TRUE(WaitFor([&] { return main.log.size() == 1001; }));
-    for (int i = 0; i < 1000; ++i) ASSERT_EQ(main.log[i + 1], QString("G1: bulk %1").arg(i));
-    ASSERT_EQ(form.List()->count(), 501);
-    EXPECT_EQ(form.List()->item(0)->text(), "bulk 499");
-    EXPECT_EQ(form.List()->item(500)->text(), "bulk 999");
+TEST(AsciiListList, AppendToLastLineLogsOnlyTheAppendedPart) {
+  TFakeModule m("TR");
+  TFakeChannels channels;
+  TFakeMain main;
+  TAsciiListForm form;
+  ASSERT_EQ(form.OpenCu(m.cu, &main, false, "Traces"), 1);
+  form.AppendToLastLine("first");  // nothing to append to: becomes a line
+  form.AppendToLastLine(" more");
+  form.AddLine("own text", 0);
+  EXPECT_EQ(form.List()->item(0)->text(), "first more");
+  EXPECT_EQ(main.log.mid(1), (QStringList{"first", " more", "own text"}));
 }
 
-TEST(AsciiListReader, SlaveFramesShowTheSlavesDataWithoutTheirSocket)
-{
-    TFakeModule m("CS_IO");
-    TFakeChannels channels;
-    TFakeMain main;
-    TCanSlaveForm viaCs, direct;
-    ASSERT_EQ(viaCs.OpenCu(m.cu, &main, true, "CanSlave"), 1);
-    channels.Push(std::string("\x01\x00" "01OK XY", 9));  // a frame through the CS CU: slave socket 0100 first
-    ASSERT_TRUE(WaitFor([&] { return viaCs.List()->count() == 1; }));
-    EXPECT_EQ(viaCs.List()->item(0)->text(), "01: OK XY");
-    viaCs.ReleaseCu();
-    ASSERT_EQ(direct.OpenCu(m.cu, &main, false, "CanSlave"), 1);
-    channels.Push("01OK XY");
-    ASSERT_TRUE(WaitFor([&] { return direct.List()->count() == 1; }));
-    EXPECT_EQ(direct.List()->item(0)->text(), "01: OK XY");
+TEST(AsciiListPopup, CopyCopyAllAndClear) {
+  TAsciiListForm form;
+  form.AddLine("one", 0);
+  form.AddLine("two", 0);
+  QApplication::clipboard()->setText("untouched");
+  form.List()->clearSelection();
+  form.CopySelected();
+  EXPECT_EQ(QApplication::clipboard()->text(), "untouched");
+  form.List()->setCurrentRow(1);
+  form.CopySelected();
+  EXPECT_EQ(QApplication::clipboard()->text(), "two");
+  form.CopyAll();
+  EXPECT_EQ(QApplication::clipboard()->text(), "one\r\ntwo\r\n");
+  QStringList items;
+  for (QAction* a : form.Popup()->actions())
+    if (!a->isSeparator()) items << a->text();
+  EXPECT_EQ(items, (QStringList{"Execute", "Copy", "CopyAll", "Clear"}));
+  EXPECT_FALSE(form.Popup()->actions()[0]->isEnabled());
+  form.Popup()->actions().last()->trigger();
+  EXPECT_EQ(form.List()->count(), 0);
 }
 
-TEST(AsciiListReader, ReadFailuresAreRetriedAndDoNotPreventStopping)
-{
-    TFakeModule m("MO");
-    TFakeChannels channels;
-    channels.shared->failReads = true;
-    TFakeMain main;
-    {
-        TAsciiListForm form;
-        ASSERT_EQ(form.OpenCu(m.cu, &main, false, "Monitor"), 1);
-        ASSERT_TRUE(WaitFor([&] {
-            std::lock_guard<std::mutex> g(channels.shared->lock);
-            return channels.shared->reads > 3;
-        }));
-    }  // destroying the window stops a reader that never sees "nothing"
-    EXPECT_EQ(main.log.last(), "closed G1 - 123 - Monitor");
-    EXPECT_TRUE(channels.shared->closed);
+TEST(AsciiListRelease, KeepsLinesStopsReadingAndClosesTheChannel) {
+  TFakeModule m("MO");
+  TFakeChannels channels;
+  TFakeMain main;
+  TAsciiListForm form;
+  ASSERT_EQ(form.OpenCu(m.cu, &main, false, "Monitor"), 1);
+  channels.Push("before");
+  ASSERT_TRUE(WaitFor([&] { return form.List()->count() == 1; }));
+  form.ReleaseCu();
+  EXPECT_TRUE(channels.shared->closed);
+  EXPECT_EQ(form.Cu(), nullptr);
+  EXPECT_EQ(form.Channel(), nullptr);
+  channels.Push("after");
+  QCoreApplication::processEvents();
+  EXPECT_EQ(form.List()->count(), 1);
+  form.close();
+  EXPECT_EQ(main.log.last(), "closed G1 - 123 - Monitor");
 }
 
-TEST(AsciiListList, KeepsAtMost501Lines)
-{
-    TAsciiListForm form;
-    for (int i = 1; i <= 501; ++i) form.AddLine(QString::number(i), 0);
-    EXPECT_EQ(form.List()->count(), 501);
-    form.AddLine("502", 0);
-    EXPECT_EQ(form.List()->count(), 501);
-    EXPECT_EQ(form.List()->item(0)->text(), "2");
-    EXPECT_EQ(form.List()->item(500)->text(), "502");
+TEST(AsciiListClose, ClosingWhileTheReaderFloodsTheWindowNeverDeadlocks) {
+  TFakeModule m("MO");
+  TFakeChannels channels;
+  TFakeMain main;
+  QMdiArea area;
+  auto* form = new TAsciiListForm;
+  QMdiSubWindow* sub = area.addSubWindow(form);
+  sub->show();
+  ASSERT_EQ(form->OpenCu(m.cu, &main, false, "Monitor"), 1);
+  std::atomic<bool> stop{false};
+  std::thread feeder([&] {
+    while (!stop) channels.Push("flood");
+  });
+  ASSERT_TRUE(WaitFor([&] { return form->List()->count() > 50; }));
+  sub->close();  // the reader is waiting in a call into this thread or about to make one
+  stop = true;
+  feeder.join();
+  EXPECT_EQ(main.log.last(), "closed G1 - 123 - Monitor");
+  QCoreApplication::processEvents();  // calls queued before the close find no window
 }
 
-TEST(AsciiListList, ALineShowsAtOnceAndAFloodEndsWithItsLastLineInView)
-{
-    TAsciiListForm form;
-    form.resize(300, 200);
-    form.show();
-    form.AddLine("alone", 0);
-    EXPECT_TRUE(form.List()->updatesEnabled());  // nothing held back after a quiet spell
-    for (int i = 0; i < 700; ++i) form.AddLine(QString("flood %1").arg(i), 0);
-    ASSERT_TRUE(WaitFor([&] { return form.List()->updatesEnabled(); }));
-    QCoreApplication::processEvents();
-    QListWidgetItem* last = form.List()->item(form.List()->count() - 1);
-    EXPECT_EQ(last->text(), "flood 699");
-    EXPECT_TRUE(form.List()->viewport()->rect().intersects(form.List()->visualItemRect(last)));
-    EXPECT_FALSE(form.List()->viewport()->rect().intersects(form.List()->visualItemRect(form.List()->item(0))));
-}
-
-TEST(AsciiListList, AppendToLastLineLogsOnlyTheAppendedPart)
-{
-    TFakeModule m("TR");
-    TFakeChannels channels;
-    TFakeMain main;
-    TAsciiListForm form;
-    ASSERT_EQ(form.OpenCu(m.cu, &main, false, "Traces"), 1);
-    form.AppendToLastLine("first");  // nothing to append to: becomes a line
-    form.AppendToLastLine(" more");
-    form.AddLine("own text", 0);
-    EXPECT_EQ(form.List()->item(0)->text(), "first more");
-    EXPECT_EQ(main.log.mid(1), (QStringList{"first", " more", "own text"}));
-}
-
-TEST(AsciiListPopup, CopyCopyAllAndClear)
-{
-    TAsciiListForm form;
-    form.AddLine("one", 0);
-    form.AddLine("two", 0);
-    QApplication::clipboard()->setText("untouched");
-    form.List()->clearSelection();
-    form.CopySelected();
-    EXPECT_EQ(QApplication::clipboard()->text(), "untouched");
-    form.List()->setCurrentRow(1);
-    form.CopySelected();
-    EXPECT_EQ(QApplication::clipboard()->text(), "two");
-    form.CopyAll();
-    EXPECT_EQ(QApplication::clipboard()->text(), "one\r\ntwo\r\n");
-    QStringList items;
-    for (QAction* a : form.Popup()->actions())
-        if (!a->isSeparator()) items << a->text();
-    EXPECT_EQ(items, (QStringList{"Execute", "Copy", "CopyAll", "Clear"}));
-    EXPECT_FALSE(form.Popup()->actions()[0]->isEnabled());
-    form.Popup()->actions().last()->trigger();
-    EXPECT_EQ(form.List()->count(), 0);
-}
-
-TEST(AsciiListRelease, KeepsLinesStopsReadingAndClosesTheChannel)
-{
-    TFakeModule m("MO");
-    TFakeChannels channels;
-    TFakeMain main;
-    TAsciiListForm form;
-    ASSERT_EQ(form.OpenCu(m.cu, &main, false, "Monitor"), 1);
-    channels.Push("before");
-    ASSERT_TRUE(WaitFor([&] { return form.List()->count() == 1; }));
-    form.ReleaseCu();
-    EXPECT_TRUE(channels.shared->closed);
-    EXPECT_EQ(form.Cu(), nullptr);
-    EXPECT_EQ(form.Channel(), nullptr);
-    channels.Push("after");
-    QCoreApplication::processEvents();
-    EXPECT_EQ(form.List()->count(), 1);
-    form.close();
-    EXPECT_EQ(main.log.last(), "closed G1 - 123 - Monitor");
-}
-
-TEST(AsciiListClose, ClosingWhileTheReaderFloodsTheWindowNeverDeadlocks)
-{
-    TFakeModule m("MO");
-    TFakeChannels channels;
-    TFakeMain main;
-    QMdiArea area;
-    auto* form = new TAsciiListForm;
-    QMdiSubWindow* sub = area.addSubWindow(form);
-    sub->show();
-    ASSERT_EQ(form->OpenCu(m.cu, &main, false, "Monitor"), 1);
-    std::atomic<bool> stop{false};
-    std::thread feeder([&] {
-        while (!stop) channels.Push("flood");
-    });
-    ASSERT_TRUE(WaitFor([&] { return form->List()->count() > 50; }));
-    sub->close();  // the reader is waiting in a call into this thread or about to make one
-    stop = true;
-    feeder.join();
-    EXPECT_EQ(main.log.last(), "closed G1 - 123 - Monitor");
-    QCoreApplication::processEvents();  // calls queued before the close find no window
-}
-
-TEST(MasterEventList, BoundedListLogsAndTellsTheMainWindowOnClose)
-{
-    TFakeMain main;
-    TMasterEventList events;
-    events.SetMainWindow(&main);
-    EXPECT_EQ(events.windowTitle(), "Instrument Events");
-    for (int i = 0; i < 502; ++i) events.AddEventLine(QString("Module M%1 added").arg(i));
-    EXPECT_EQ(events.List()->count(), 501);
-    EXPECT_EQ(events.List()->item(0)->text(), "Module M1 added");
-    EXPECT_EQ(main.log.last(), "Module M501 added");
-    events.close();
-    EXPECT_EQ(main.eventsClosed, 1);
+TEST(MasterEventList, BoundedListLogsAndTellsTheMainWindowOnClose) {
+  TFakeMain main;
+  TMasterEventList events;
+  events.SetMainWindow(&main);
+  EXPECT_EQ(events.windowTitle(), "Instrument Events");
+  for (int i = 0; i < 502; ++i) events.AddEventLine(QString("Module M%1 added").arg(i));
+  EXPECT_EQ(events.List()->count(), 501);
+  EXPECT_EQ(events.List()->item(0)->text(), "Module M1 added");
+  EXPECT_EQ(main.log.last(), "Module M501 added");
+  events.close();
+  EXPECT_EQ(main.eventsClosed, 1);
 }
 
 }  // namespace

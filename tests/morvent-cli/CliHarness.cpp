@@ -223,8 +223,8 @@ bool Simulator::WaitForStatus(const std::string& text, std::chrono::milliseconds
 
 std::vector<std::string> Simulator::LinkArgs() const {
   if (!pty.empty()) return {"--link", "COM1", "--serial-device", pty};
-  return {"--address", "127.0.0.1", "--telnet-port", std::to_string(telnetPort), "--data-port",
-          std::to_string(dataPort)};
+  return {
+      "--address", "127.0.0.1", "--telnet-port", std::to_string(telnetPort), "--data-port", std::to_string(dataPort)};
 }
 
 // ---- helpers ----

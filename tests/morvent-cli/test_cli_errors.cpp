@@ -79,8 +79,12 @@ class CliFailure : public ::testing::Test {
 
 TEST_F(CliFailure, UnknownModuleOrCuExitsThree) {
   const std::vector<std::vector<std::string>> cases = {
-      {"io", "NOSUCH", "IN", "X"},   {"io", "MAIN-1", "NOSUCH", "X"}, {"io", "4", "1", "X"},
-      {"io", "1", "6", "X"},         {"io", "0", "1", "X"},           {"listen", "PUMP-2", "EV", "--count", "1"},
+      {"io", "NOSUCH", "IN", "X"},
+      {"io", "MAIN-1", "NOSUCH", "X"},
+      {"io", "4", "1", "X"},
+      {"io", "1", "6", "X"},
+      {"io", "0", "1", "X"},
+      {"listen", "PUMP-2", "EV", "--count", "1"},
       {"io", "--via-cs", "MAIN", "IN", "X"},
   };
   for (const auto& args : cases) {

@@ -79,7 +79,8 @@ TEST(Units, ProgramNamesShadowAndUnitErrorsAreWrapped) {
             "Unit 'bad.pas': Syntax error line 6: Expression expected but END found");
   EXPECT_EQ(UnitError("program P;\nuses x;\nbegin end.", kUnits), "Syntax error line 2: Quoted unit path expected");
   // a unit that uses itself is compiled once
-  EXPECT_EQ(RunWithUnits("program P;\nuses 'self.pas';\nbegin Print('ok') end.", kUnits), (std::vector<std::string>{"ok"}));
+  EXPECT_EQ(RunWithUnits("program P;\nuses 'self.pas';\nbegin Print('ok') end.", kUnits),
+            (std::vector<std::string>{"ok"}));
   // a unit name already compiled is skipped even from another file
   EXPECT_EQ(RunWithUnits("program P;\nuses 'a.pas', 'again.pas';\nbegin Print(Shared) end.", kUnits),
             (std::vector<std::string>{"init A", "5", "fin A"}));
@@ -106,9 +107,10 @@ TEST(Units, UnitFilesFromADirectory) {
 
 TEST(Structure, JumpOverRoutinesAndSlots) {
   std::string image;
-  THalCompiler c("program P; var a, b: integer; procedure Q(x: integer); var y: integer; begin y := x end;\n"
-                 "begin a := 1 end.",
-                 image);
+  THalCompiler c(
+      "program P; var a, b: integer; procedure Q(x: integer); var y: integer; begin y := x end;\n"
+      "begin a := 1 end.",
+      image);
   c.compile();
   const TIdentList& ids = c.Identifiers();
   ASSERT_TRUE(ids.count("P.A") && ids.count("P.B") && ids.count("P.Q") && ids.count("P.Q.X") && ids.count("P.Q.Y") &&

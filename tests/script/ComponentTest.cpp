@@ -116,8 +116,9 @@ TEST(Component, MacrosFromFiles) {
 TEST(Component, LocalProviderIsSeenOnlyByItsOwnComponent) {
   THalComp comp;
   TValue store(int32_t(3));
-  comp.SetVariableProvider("CompVars", [](const std::string& n) { return n == "MINE" ? 0 : -1; },
-                           [&store](int) { return store; }, [&store](int, const TValue& v) { store = v; });
+  comp.SetVariableProvider(
+      "CompVars", [](const std::string& n) { return n == "MINE" ? 0 : -1; }, [&store](int) { return store; },
+      [&store](int, const TValue& v) { store = v; });
   comp.SetScriptText("program T; begin Mine := Mine * 2 end.");
   comp.Compile();
   TStopFlag stop{'R'};

@@ -18,13 +18,90 @@ const char* const kSamples[] = {
     "Print(7 div 2 mod 3 shl 1 shr 1 / 2) end.",
 };
 
-const char* const kVocabulary[] = {
-    "program", "T", ";", "var", "x", ":", "integer", "begin", "end", ".", ":=", "1", "2.5", "'s'", "#65", "$1F",
-    "0x10", "(", ")", "[", "]", ",", "+", "-", "*", "/", "div", "mod", "and", "or", "not", "=", "<", ">", "if",
-    "then", "else", "while", "do", "repeat", "until", "for", "to", "downto", "goto", "label", "L", "procedure",
-    "function", "P", "Result", "const", "type", "class", "record", "uses", "'u.pas'", "unit", "interface",
-    "initialization", "finalization", "halt", "nil", "true", "Print", "{", "}", "(*", "*)", "//", "\n", "--",
-    "mbLeft", "forward", "private", "property", "virtual", "\"q\"", "Obj.Add", "Obj", "@", "^", "~", "|"};
+const char* const kVocabulary[] = {"program",
+                                   "T",
+                                   ";",
+                                   "var",
+                                   "x",
+                                   ":",
+                                   "integer",
+                                   "begin",
+                                   "end",
+                                   ".",
+                                   ":=",
+                                   "1",
+                                   "2.5",
+                                   "'s'",
+                                   "#65",
+                                   "$1F",
+                                   "0x10",
+                                   "(",
+                                   ")",
+                                   "[",
+                                   "]",
+                                   ",",
+                                   "+",
+                                   "-",
+                                   "*",
+                                   "/",
+                                   "div",
+                                   "mod",
+                                   "and",
+                                   "or",
+                                   "not",
+                                   "=",
+                                   "<",
+                                   ">",
+                                   "if",
+                                   "then",
+                                   "else",
+                                   "while",
+                                   "do",
+                                   "repeat",
+                                   "until",
+                                   "for",
+                                   "to",
+                                   "downto",
+                                   "goto",
+                                   "label",
+                                   "L",
+                                   "procedure",
+                                   "function",
+                                   "P",
+                                   "Result",
+                                   "const",
+                                   "type",
+                                   "class",
+                                   "record",
+                                   "uses",
+                                   "'u.pas'",
+                                   "unit",
+                                   "interface",
+                                   "initialization",
+                                   "finalization",
+                                   "halt",
+                                   "nil",
+                                   "true",
+                                   "Print",
+                                   "{",
+                                   "}",
+                                   "(*",
+                                   "*)",
+                                   "//",
+                                   "\n",
+                                   "--",
+                                   "mbLeft",
+                                   "forward",
+                                   "private",
+                                   "property",
+                                   "virtual",
+                                   "\"q\"",
+                                   "Obj.Add",
+                                   "Obj",
+                                   "@",
+                                   "^",
+                                   "~",
+                                   "|"};
 
 // Compiles (and loads) source; anything but success or ECompilerError fails the test.
 void MustCompileOrReject(const std::string& source) {
@@ -44,8 +121,8 @@ void MustCompileOrReject(const std::string& source) {
 }
 
 std::string RandomExpression(std::mt19937& rng, int depth) {
-  static const char* const ops[] = {" + ", " - ", " * ", " div ", " mod ", " / ", " and ", " or ", " xor ",
-                                    " + ", " * ", " - ", " and "};
+  static const char* const ops[] = {" + ",  " - ",   " * ", " div ", " mod ", " / ",  " and ",
+                                    " or ", " xor ", " + ", " * ",   " - ",   " and "};
   std::uniform_int_distribution<int> pick(0, 9);
   const int r = pick(rng);
   if (depth > 3 || r < 3) {
@@ -87,7 +164,8 @@ TEST(Fuzz, TokenSoupCompilesOrIsRejected) {
   for (int round = 0; round < 3000; ++round) {
     std::string src = round % 2 ? "program T; " : "";
     const int len = std::uniform_int_distribution<int>(1, 60)(rng);
-    for (int i = 0; i < len; ++i) src += std::string(kVocabulary[std::uniform_int_distribution<int>(0, n - 1)(rng)]) + " ";
+    for (int i = 0; i < len; ++i)
+      src += std::string(kVocabulary[std::uniform_int_distribution<int>(0, n - 1)(rng)]) + " ";
     MustCompileOrReject(src);
   }
 }
@@ -100,11 +178,21 @@ TEST(Fuzz, MutatedProgramsCompileOrAreRejected) {
     for (int e = 0; e < edits && !src.empty(); ++e) {
       const size_t at = std::uniform_int_distribution<size_t>(0, src.size() - 1)(rng);
       switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
-        case 0: src[at] = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(rng)); break;
-        case 1: src.erase(at, std::uniform_int_distribution<size_t>(1, 8)(rng)); break;
-        case 2: src.insert(at, src.substr(std::uniform_int_distribution<size_t>(0, src.size() - 1)(rng), 6)); break;
-        case 3: src.resize(at); break;
-        default: src.insert(at, 1, "'\"{}()*#$:;"[std::uniform_int_distribution<int>(0, 10)(rng)]); break;
+        case 0:
+          src[at] = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(rng));
+          break;
+        case 1:
+          src.erase(at, std::uniform_int_distribution<size_t>(1, 8)(rng));
+          break;
+        case 2:
+          src.insert(at, src.substr(std::uniform_int_distribution<size_t>(0, src.size() - 1)(rng), 6));
+          break;
+        case 3:
+          src.resize(at);
+          break;
+        default:
+          src.insert(at, 1, "'\"{}()*#$:;"[std::uniform_int_distribution<int>(0, 10)(rng)]);
+          break;
       }
     }
     MustCompileOrReject(src);

@@ -16,72 +16,90 @@ struct TTestList : TScriptObject {
 TTestList* Self(TObjHandle self) { return ScriptObjectAs<TTestList>(self, "TStrings"); }
 
 class HostCalls : public ::testing::Test {
-protected:
+ protected:
   static void SetUpTestSuite() {
-    AddProc("Swap", [](TObjHandle, const std::string&, TValue* a, int high) {
-      EXPECT_EQ(high, 100);
-      std::swap(a[0], a[1]);
-      return TValue();
-    }, {pkVar, pkVar});
-    AddFun("SumAll", [](TObjHandle, const std::string&, TValue* a, int) {
-      double s = 0;
-      for (const TValue& v : OpenArrayItems(a[0])) s += v.AsReal();
-      return TValue(s);
-    }, {pkOpenArray});
-    AddFun("JoinWith", [](TObjHandle, const std::string&, TValue* a, int) {
-      std::vector<std::string> texts;
-      int n = 0;
-      VarToStringS(a[1], texts, n);
-      std::string out;
-      for (int i = 0; i < n; ++i) out += (i ? a[0].AsString() : "") + texts[static_cast<size_t>(i)];
-      return TValue(out);
-    }, {pkValue, pkOpenArray});
-    AddFun("NewList", [](TObjHandle, const std::string&, TValue*, int) {
-      lists().push_back(std::make_unique<TTestList>());
-      return lists().back()->ToVar();
-    }, {pkNone});
-    AddProc("FreeList", [](TObjHandle, const std::string&, TValue* a, int) {
-      TTestList* l = ScriptObjectAs<TTestList>(VarToObj(a[0]), "TStrings");
-      for (auto& p : lists())
-        if (p.get() == l) p.reset();
-      return TValue();
-    }, {pkValue});
-    AddProc("TSTRINGS.ADD", [](TObjHandle self, const std::string& m, TValue* a, int) {
-      EXPECT_EQ(m, "ADD");
-      Self(self)->items.push_back(a[0].AsString());
-      return TValue();
-    }, {pkValue});
-    AddFun("TSTRINGS.COUNT", [](TObjHandle self, const std::string&, TValue*, int) {
-      return TValue(static_cast<int32_t>(Self(self)->items.size()));
-    }, {pkNone});
-    AddArrayProp("TSTRINGS.STRINGS", 1,
-                 [](TObjHandle self, const std::string&, TValue* a, int) {
-                   auto& items = Self(self)->items;
-                   const int i = a[0].AsInteger();
-                   if (i < 0 || i >= static_cast<int>(items.size())) throw ERunTimeError("List index out of bounds");
-                   return TValue(items[static_cast<size_t>(i)]);
-                 },
-                 [](TObjHandle self, const std::string&, TValue* a, int) {
-                   auto& items = Self(self)->items;
-                   const int i = a[0].AsInteger();
-                   if (i < 0 || i >= static_cast<int>(items.size())) throw ERunTimeError("List index out of bounds");
-                   items[static_cast<size_t>(i)] = a[1].AsString();
-                   return TValue();
-                 });
-    AddProp("TSTRINGS.TEXT",
-            [](TObjHandle self, const std::string&, TValue*, int) {
-              std::string t;
-              for (auto& s : Self(self)->items) t += s + ";";
-              return TValue(t);
-            },
-            [](TObjHandle self, const std::string&, TValue* a, int) {
-              Self(self)->items = {a[0].AsString()};
+    AddProc("Swap",
+            [](TObjHandle, const std::string&, TValue* a, int high) {
+              EXPECT_EQ(high, 100);
+              std::swap(a[0], a[1]);
               return TValue();
-            });
-    AddProc2("UserData", [](TObjHandle, void* user, TValue* a, int) {
-      a[0] = TValue(user ? *static_cast<std::string*>(user) : std::string("none"));
-      return TValue();
-    }, {pkVar});
+            },
+            {pkVar, pkVar});
+    AddFun("SumAll",
+           [](TObjHandle, const std::string&, TValue* a, int) {
+             double s = 0;
+             for (const TValue& v : OpenArrayItems(a[0])) s += v.AsReal();
+             return TValue(s);
+           },
+           {pkOpenArray});
+    AddFun("JoinWith",
+           [](TObjHandle, const std::string&, TValue* a, int) {
+             std::vector<std::string> texts;
+             int n = 0;
+             VarToStringS(a[1], texts, n);
+             std::string out;
+             for (int i = 0; i < n; ++i) out += (i ? a[0].AsString() : "") + texts[static_cast<size_t>(i)];
+             return TValue(out);
+           },
+           {pkValue, pkOpenArray});
+    AddFun("NewList",
+           [](TObjHandle, const std::string&, TValue*, int) {
+             lists().push_back(std::make_unique<TTestList>());
+             return lists().back()->ToVar();
+           },
+           {pkNone});
+    AddProc("FreeList",
+            [](TObjHandle, const std::string&, TValue* a, int) {
+              TTestList* l = ScriptObjectAs<TTestList>(VarToObj(a[0]), "TStrings");
+              for (auto& p : lists())
+                if (p.get() == l) p.reset();
+              return TValue();
+            },
+            {pkValue});
+    AddProc("TSTRINGS.ADD",
+            [](TObjHandle self, const std::string& m, TValue* a, int) {
+              EXPECT_EQ(m, "ADD");
+              Self(self)->items.push_back(a[0].AsString());
+              return TValue();
+            },
+            {pkValue});
+    AddFun("TSTRINGS.COUNT",
+           [](TObjHandle self, const std::string&, TValue*, int) {
+             return TValue(static_cast<int32_t>(Self(self)->items.size()));
+           },
+           {pkNone});
+    AddArrayProp(
+        "TSTRINGS.STRINGS", 1,
+        [](TObjHandle self, const std::string&, TValue* a, int) {
+          auto& items = Self(self)->items;
+          const int i = a[0].AsInteger();
+          if (i < 0 || i >= static_cast<int>(items.size())) throw ERunTimeError("List index out of bounds");
+          return TValue(items[static_cast<size_t>(i)]);
+        },
+        [](TObjHandle self, const std::string&, TValue* a, int) {
+          auto& items = Self(self)->items;
+          const int i = a[0].AsInteger();
+          if (i < 0 || i >= static_cast<int>(items.size())) throw ERunTimeError("List index out of bounds");
+          items[static_cast<size_t>(i)] = a[1].AsString();
+          return TValue();
+        });
+    AddProp(
+        "TSTRINGS.TEXT",
+        [](TObjHandle self, const std::string&, TValue*, int) {
+          std::string t;
+          for (auto& s : Self(self)->items) t += s + ";";
+          return TValue(t);
+        },
+        [](TObjHandle self, const std::string&, TValue* a, int) {
+          Self(self)->items = {a[0].AsString()};
+          return TValue();
+        });
+    AddProc2("UserData",
+             [](TObjHandle, void* user, TValue* a, int) {
+               a[0] = TValue(user ? *static_cast<std::string*>(user) : std::string("none"));
+               return TValue();
+             },
+             {pkVar});
     AddFun("LeftOver", [](TObjHandle, const std::string&, TValue* a, int) { return a[1]; }, {pkValue});
   }
   static std::vector<std::unique_ptr<TTestList>>& lists() {
@@ -130,12 +148,14 @@ TEST_F(HostCalls, MembersBindThroughTheParentWalk) {
   EXPECT_EQ(ErrorOf("program T; var L: TStringList; begin L := NewList; Print(L.Count()); end."),
             "Syntax error line 1: ) expected");
   // an untyped variable binds nothing
-  EXPECT_EQ(ErrorOf("program T; var L: integer; begin L.Add('x'); end."), "Syntax error line 1: Unknown identifier: L.ADD");
+  EXPECT_EQ(ErrorOf("program T; var L: integer; begin L.Add('x'); end."),
+            "Syntax error line 1: Unknown identifier: L.ADD");
 }
 
 TEST_F(HostCalls, EachCallKeepsItsOwnBinding) {
   // the argument binds B; the call itself must still go to A
-  EXPECT_EQ(Body("A, B: TStringList;", "A := NewList; B := NewList; B.Add('b1'); B.Add('b2'); A.Add(B.Count); "
+  EXPECT_EQ(Body("A, B: TStringList;",
+                 "A := NewList; B := NewList; B.Add('b1'); B.Add('b2'); A.Add(B.Count); "
                  "A.Strings[0] := B.Strings[1]; Print(A.Count); Print(B.Count); Print(A.Text)"),
             "1|2|b2;");
 }
@@ -161,8 +181,9 @@ TEST_F(HostCalls, ObjectsCheckedAtRunTime) {
   EXPECT_EQ(ErrorOf("program T; var L: TStringList;\nbegin L := NewList;\nPrint(L.Strings[5])\nend."),
             "Runtime error line 3: List index out of bounds");
   EXPECT_EQ(Body("L: TStringList;", "L := NewList; Print(L = nil); L := nil; Print(L = nil)"), "False|True");
-  EXPECT_EQ(Body("L: TStringList;", "L := NewList; if L then Print('set'); L := nil; if L then Print('x') else Print('nil')"),
-            "set|nil");
+  EXPECT_EQ(
+      Body("L: TStringList;", "L := NewList; if L then Print('set'); L := nil; if L then Print('x') else Print('nil')"),
+      "set|nil");
 }
 
 TEST_F(HostCalls, NamedAndRunningObjects) {
@@ -214,7 +235,8 @@ TEST_F(HostCalls, RegistrationReplacesAndDeletes) {
   DelProc("versioned");
   EXPECT_EQ(ErrorOf("program T; begin Print(Versioned) end."), "Syntax error line 1: Unknown identifier: VERSIONED");
   const uint8_t kinds[] = {pkNone, pkValue};
-  AddFun("NoArgs", [](TObjHandle, const std::string&, TValue*, int) { return TValue(int32_t(9)); }, kinds, 1);
+  AddFun(
+      "NoArgs", [](TObjHandle, const std::string&, TValue*, int) { return TValue(int32_t(9)); }, kinds, 1);
   EXPECT_EQ(Funs().Item(Funs().IndexOf("noargs")).ParamCount, 0);
   DelProc("NoArgs");
 }
@@ -229,8 +251,11 @@ TEST_F(HostCalls, HostParametersAndProviders) {
   EXPECT_EQ(ErrorOf("program T; begin Print(Limit) end."), "Syntax error line 1: Unknown identifier: LIMIT");
 
   std::map<int, TValue> store{{0, TValue(int32_t(10))}, {1, TValue("b")}};
-  AddDynaVar("TestVars", [](const std::string& n) { return n == "EXTA" ? 0 : n == "EXTB" ? 1 : -1; },
-             [&store](int id, const TValue& v) { store[id] = v; }, [&store](int id) { return store[id]; });
+  AddDynaVar(
+      "TestVars", [](const std::string& n) { return n == "EXTA"   ? 0
+                                                    : n == "EXTB" ? 1
+                                                                  : -1; },
+      [&store](int id, const TValue& v) { store[id] = v; }, [&store](int id) { return store[id]; });
   EXPECT_EQ(Body("", "Print(ExtA + 1); ExtB := 'set'"), "11");
   EXPECT_EQ(store[1].AsString(), "set");
   deldynavar("TestVars");

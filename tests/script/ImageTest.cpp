@@ -41,8 +41,8 @@ std::string LoadError(const std::string& image) {
 
 TEST(Image, WrittenAndReadBack) {
   const std::string longText(300, 'q');
-  const std::string image =
-      CompileImage("program P; begin Print(42); Print(2.5); Print('txt'); Print(False); Print('" + longText + "') end.");
+  const std::string image = CompileImage("program P; begin Print(42); Print(2.5); Print('txt'); Print(False); Print('" +
+                                         longText + "') end.");
   TBinProg prog(image);
   std::vector<std::string> kinds;
   for (const TValue& v : prog.Constants()) kinds.push_back(TValue::KindName(v.Kind()));

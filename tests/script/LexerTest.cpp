@@ -79,7 +79,8 @@ TEST(Lexer, NumbersHexAndCharacters) {
 
 TEST(Lexer, IdentifiersAndReservedWords) {
   EXPECT_EQ(Tokens("begin End wHiLe _x1"), (V{"1004:BEGIN", "1005:END", "1019:WHILE", "256:_X1"}));
-  EXPECT_EQ(Tokens("Program procedure StdCall Includes"), (V{"1000:PROGRAM", "1041:PROCEDURE", "1069:STDCALL", "1060:INCLUDES"}));
+  EXPECT_EQ(Tokens("Program procedure StdCall Includes"),
+            (V{"1000:PROGRAM", "1041:PROCEDURE", "1069:STDCALL", "1060:INCLUDES"}));
   // !, ?, backslash and backquote do not end a word
   EXPECT_EQ(LexError("A!B"), "Syntax error line 1: Bad identifier name <A!B>");
   EXPECT_EQ(LexError("x?"), "Syntax error line 1: Bad identifier name <X?>");

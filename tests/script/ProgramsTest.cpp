@@ -64,8 +64,8 @@ TEST(Programs, RoutinesWorkingTogether) {
       "  for i := 0 to 6 do Show('F' + Str(i), Fib(i));\n"
       "  Show('F30', Fib(30))\n"
       "end.";
-  EXPECT_EQ(RunProgram(src), (std::vector<std::string>{"F0=0", "F1=1", "F2=1", "F3=2", "F4=3", "F5=5", "F6=8",
-                                                        "F30=832040"}));
+  EXPECT_EQ(RunProgram(src),
+            (std::vector<std::string>{"F0=0", "F1=1", "F2=1", "F3=2", "F4=3", "F5=5", "F6=8", "F30=832040"}));
 }
 
 TEST(Programs, VarParametersOfScriptRoutines) {

@@ -13,23 +13,28 @@ std::atomic<TStopFlag*> g_stop{nullptr};
 std::promise<void>* g_started = nullptr;
 
 class Runtime : public ::testing::Test {
-protected:
+ protected:
   static void SetUpTestSuite() {
-    AddProc("Started", [](TObjHandle, const std::string&, TValue*, int) {
-      if (g_started) g_started->set_value();
-      g_started = nullptr;
-      return TValue();
-    }, {pkNone});
-    AddProc("StopMe", [](TObjHandle, const std::string&, TValue*, int) {
-      g_stop.load()->store(HAL_STOP);
-      return TValue();
-    }, {pkNone});
-    AddProc("Fail", [](TObjHandle, const std::string&, TValue* a, int) -> TValue {
-      throw ERunTimeError(a[0].AsString());
-    }, {pkValue});
-    AddProc("FailOther", [](TObjHandle, const std::string&, TValue*, int) -> TValue {
-      throw std::out_of_range("not a script error");
-    }, {pkNone});
+    AddProc("Started",
+            [](TObjHandle, const std::string&, TValue*, int) {
+              if (g_started) g_started->set_value();
+              g_started = nullptr;
+              return TValue();
+            },
+            {pkNone});
+    AddProc("StopMe",
+            [](TObjHandle, const std::string&, TValue*, int) {
+              g_stop.load()->store(HAL_STOP);
+              return TValue();
+            },
+            {pkNone});
+    AddProc("Fail",
+            [](TObjHandle, const std::string&, TValue* a, int) -> TValue { throw ERunTimeError(a[0].AsString()); },
+            {pkValue});
+    AddProc(
+        "FailOther",
+        [](TObjHandle, const std::string&, TValue*, int) -> TValue { throw std::out_of_range("not a script error"); },
+        {pkNone});
   }
 };
 
@@ -142,9 +147,9 @@ TEST_F(Runtime, DebugTraceLevels) {
   // one marker per line that carries code, placed where the compiler had read to when the line's
   // first instruction was emitted: the routine's label takes the marker of its "begin" (line 3), the
   // bare call on line 9 looked ahead into line 10, the final stop follows the last line feed
-  EXPECT_EQ(trace, (std::vector<std::string>{"line 1", "line 8", "line 3", "Entry T.P", "line 4", "line 5", "Exit T.P",
-                                             "line 10", "line 3", "Entry T.P", "line 4", "line 5", "Exit T.P",
-                                             "line 11"}));
+  EXPECT_EQ(trace,
+            (std::vector<std::string>{"line 1", "line 8", "line 3", "Entry T.P", "line 4", "line 5", "Exit T.P",
+                                      "line 10", "line 3", "Entry T.P", "line 4", "line 5", "Exit T.P", "line 11"}));
   trace.clear();
   RunProgram(src, 0, &trace);
   EXPECT_TRUE(trace.empty());
@@ -155,13 +160,16 @@ TEST_F(Runtime, FusedAndPlainCodeAgree) {
       "program T; var i, x: integer; r: real; begin x := 0; r := 0.0; for i := 1 to 20 do begin "
       "x := x + i * 2 - (x div 3); r := r + i * 0.5 end; Print(x); Print(r) end.",
       "program T; var i: integer; begin i := 10; repeat i := i - 3; Print(i) until i < 0 end.",
-      "program T; var a, b, c: integer; begin a := 5; b := a; c := b + a; a := c - b * 2; Print(a); Print(b); Print(c) end.",
-      "program T; var i, s: integer; begin s := 0; for i := 10 downto 1 do if i mod 3 = 0 then s := s + i; Print(s) end.",
+      "program T; var a, b, c: integer; begin a := 5; b := a; c := b + a; a := c - b * 2; Print(a); Print(b); Print(c) "
+      "end.",
+      "program T; var i, s: integer; begin s := 0; for i := 10 downto 1 do if i mod 3 = 0 then s := s + i; Print(s) "
+      "end.",
       "program T; var x: integer; function F(a, b: integer): integer; begin Result := a * b - a end; "
       "begin x := F(3, 4) + F(2, 2); Print(x); Print(F(x, 1) = 0) end.",
       "program T; var s: string; i: integer; begin s := ''; for i := 1 to 5 do s := s + 'ab'; Print(s) end.",
       "program T; var x: integer; begin x := 2147483647; x := x + 1; Print(x); Print(KindOf(x)) end.",
-      "program T; var b: boolean; i: integer; begin i := 3; b := i > 2; if b then Print('y'); b := not b; Print(b) end.",
+      "program T; var b: boolean; i: integer; begin i := 3; b := i > 2; if b then Print('y'); b := not b; Print(b) "
+      "end.",
       "program T; var x: integer; begin x := 1; while x < 1000 do x := x * 3; Print(x); x := 'q' + x end.",
       "program T; var i, j: integer; begin j := 0; for i := 1 to 3 do j := j - -i; Print(j); Print(7 / 2) end.",
   };
@@ -171,13 +179,15 @@ TEST_F(Runtime, FusedAndPlainCodeAgree) {
 }
 
 TEST_F(Runtime, FusedCodeKeepsErrorLines) {
-  const char* src = "program T; var i, x: integer; s: string;\nbegin\nx := 0;\nfor i := 1 to 3 do\nbegin\n"
-                    "x := x + i;\nif i = 3 then s := 'a';\nx := x + s\nend\nend.";
+  const char* src =
+      "program T; var i, x: integer; s: string;\nbegin\nx := 0;\nfor i := 1 to 3 do\nbegin\n"
+      "x := x + i;\nif i = 3 then s := 'a';\nx := x + s\nend\nend.";
   const auto out = RunBothWays(src);
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0], "error: Could not convert variant of type (String) into type (Double)");
   const auto out2 = RunBothWays("program T; var i: integer;\nbegin\ni := 1;\nwhile i < 'a' do\ni := i + 1\nend.");
-  EXPECT_EQ(out2, (std::vector<std::string>{"error: Runtime error line 4: Comparison of incompatible or invalid types"}));
+  EXPECT_EQ(out2,
+            (std::vector<std::string>{"error: Runtime error line 4: Comparison of incompatible or invalid types"}));
 }
 
 TEST_F(Runtime, SlotsKeepTheirValuesBetweenRuns) {
@@ -194,7 +204,8 @@ TEST_F(Runtime, SlotsKeepTheirValuesBetweenRuns) {
 
 TEST_F(Runtime, RunFromStartsAtARoutineAndEndsAtItsReturn) {
   THalComp comp;
-  comp.SetScriptText("program TFORM1; procedure CLICK(Sender: TObject); begin Print('clicked') end; begin Print('main') end.");
+  comp.SetScriptText(
+      "program TFORM1; procedure CLICK(Sender: TObject); begin Print('clicked') end; begin Print('main') end.");
   comp.Compile();
   comp.Runner()->SetKeepIdentifiers(true);
   comp.Runner()->SetCompileOnly(true);

@@ -4,13 +4,13 @@
 #include "ScriptTestUtil.h"
 
 TEST(Statements, IfThenElse) {
-  EXPECT_EQ(Body("x: integer;", "x := 5; if x > 3 then Print('big') else Print('small'); "
-                                "if x < 3 then Print('no'); Print('after')"),
+  EXPECT_EQ(Body("x: integer;",
+                 "x := 5; if x > 3 then Print('big') else Print('small'); "
+                 "if x < 3 then Print('no'); Print('after')"),
             "big|after");
   EXPECT_EQ(Body("", "if 0 then Print('a') else if 1 then Print('b') else Print('c')"), "b");
   // an if without else must be followed by ";" or End
-  EXPECT_EQ(ErrorOf("program T; begin repeat if 1 then Print(1) until 1; end."),
-            "Syntax error line 1: ELSE expected");
+  EXPECT_EQ(ErrorOf("program T; begin repeat if 1 then Print(1) until 1; end."), "Syntax error line 1: ELSE expected");
   EXPECT_EQ(ErrorOf("program T; begin if 1 Print(1); end."), "Syntax error line 1: THEN expected");
 }
 
@@ -30,9 +30,10 @@ TEST(Statements, Loops) {
 }
 
 TEST(Statements, GotoLabelsAndHalt) {
-  EXPECT_EQ(RunProgram("program T; label L1, L2; var i: integer;\nbegin i := 0;\nL1: i := i + 1; if i < 3 then goto L1;\n"
-                       "Print(i); goto L2; Print('skipped');\nL2: Print('end'); Halt; Print('never')\nend."),
-            (std::vector<std::string>{"3", "end"}));
+  EXPECT_EQ(
+      RunProgram("program T; label L1, L2; var i: integer;\nbegin i := 0;\nL1: i := i + 1; if i < 3 then goto L1;\n"
+                 "Print(i); goto L2; Print('skipped');\nL2: Print('end'); Halt; Print('never')\nend."),
+      (std::vector<std::string>{"3", "end"}));
   EXPECT_EQ(ErrorOf("program T; label A; label A; begin end."), "Syntax error line 1: Label <A> already defined");
   EXPECT_EQ(ErrorOf("program T; begin goto Nowhere; end."), "Syntax error line 1: Label <NOWHERE> not defined");
   // a label jumped to but never placed is rejected instead of jumping to instruction 0
@@ -176,7 +177,8 @@ TEST(Declarations, ConstantsAndTypes) {
             "Syntax error line 1: Properties not implemented");
   EXPECT_EQ(ErrorOf("program T; type TFoo = class 5 end; begin end."),
             "Syntax error line 1: Class member declaration expected but 5 found");
-  EXPECT_EQ(ErrorOf("program T; type TFoo = array; begin end."), "Syntax error line 1: Only class declarations allowed");
+  EXPECT_EQ(ErrorOf("program T; type TFoo = array; begin end."),
+            "Syntax error line 1: Only class declarations allowed");
   EXPECT_EQ(ErrorOf("program T; type TFoo: class; begin end."), "Syntax error line 1: TFOO declaration  error");
   EXPECT_EQ(ErrorOf("program T; initialization begin end."),
             "Syntax error line 1: 'Initialization' not allowed for programs");

@@ -54,19 +54,23 @@ std::string CompileImage(const std::string& source) {
 
 namespace {
 class TEngineEnvironment : public ::testing::Environment {
-public:
+ public:
   void SetUp() override {
     HalinitStart();
-    AddProc("Print", [](TObjHandle, const std::string&, TValue* a, int) {
-      PrintLog().push_back(a[0].AsString());
-      ValueLog().push_back(a[0]);
-      return TValue();
-    }, {pkValue});
+    AddProc("Print",
+            [](TObjHandle, const std::string&, TValue* a, int) {
+              PrintLog().push_back(a[0].AsString());
+              ValueLog().push_back(a[0]);
+              return TValue();
+            },
+            {pkValue});
     AddFun("Str", [](TObjHandle, const std::string&, TValue* a, int) { return TValue(a[0].AsString()); }, {pkValue});
     // Kind of a value as text, so that tests can tell integers from reals.
-    AddFun("KindOf", [](TObjHandle, const std::string&, TValue* a, int) {
-      return TValue(std::string(TValue::KindName(a[0].Kind())));
-    }, {pkValue});
+    AddFun("KindOf",
+           [](TObjHandle, const std::string&, TValue* a, int) {
+             return TValue(std::string(TValue::KindName(a[0].Kind())));
+           },
+           {pkValue});
   }
   void TearDown() override { HalinitStop(); }
 };

@@ -129,7 +129,7 @@ TEST(Value, ObjectReferences) {
   EXPECT_EQ(VarToObj(TValue(static_cast<int32_t>(h))), h);  // the integer form of named objects
   EXPECT_FALSE(ValueEquals(ref, TValue(int32_t(0))));       // differs from Nil
   EXPECT_EQ(VarToObj(ObjToVar(0)), 0u);
-  EXPECT_EQ(LiveObjectAs<int>(ref, "TStrings"), &thing);     // through the parent chain
+  EXPECT_EQ(LiveObjectAs<int>(ref, "TStrings"), &thing);  // through the parent chain
   EXPECT_THROW(LiveObjectAs<int>(ref, "TObjectList"), ERunTimeError);
   UnregisterLiveObject(&thing);
   try {

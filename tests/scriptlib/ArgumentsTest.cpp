@@ -42,7 +42,7 @@ TEST(Arguments, ConversionsAndRanges) {
   EXPECT_EQ(args->Integer(0), 42);
   EXPECT_EQ(args->Double(1), 2);
   EXPECT_EQ(args->Double(2), -2);
-  EXPECT_EQ(args->Integer(1), 2);    // leading-number rule
+  EXPECT_EQ(args->Integer(1), 2);  // leading-number rule
   EXPECT_EQ(args->Integer(3), 7);
   EXPECT_EQ(args->Integer(4), 0);
   EXPECT_EQ(args->String(5), "two words");

@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 extern char** environ;
 
@@ -19,7 +19,7 @@ using Lines = std::vector<std::string>;
 
 // The runner as a child process with its standard output on a pipe.
 class CChild {
-public:
+ public:
   explicit CChild(std::vector<std::string> args) {
     int fds[2];
     if (::pipe(fds) != 0) throw std::runtime_error("pipe");
@@ -63,7 +63,7 @@ public:
   }
   void Interrupt() { ::kill(m_pid, SIGINT); }
 
-private:
+ private:
   pid_t m_pid = -1;
   std::FILE* m_out = nullptr;
 };
@@ -112,8 +112,9 @@ TEST(CliRunFiles, MissingFileAndThePasRule) {
 }
 
 TEST(CliRunOutcomes, OkCompileRuntimeAndFatalErrors) {
-  CTempFile ok("ok.pas", "program p;\nvar i, f: Integer;\nbegin\n  f := 1;\n  for i := 1 to 10 do f := f * i;\n"
-                         "  Output.writeln(Format('10! = %d', [f]));\nend.\n");
+  CTempFile ok("ok.pas",
+               "program p;\nvar i, f: Integer;\nbegin\n  f := 1;\n  for i := 1 to 10 do f := f * i;\n"
+               "  Output.writeln(Format('10! = %d', [f]));\nend.\n");
   TCliResult r = RunCli({ok.Path()});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.lines, (Lines{"10! = 3628800", "ok.", ""}));
@@ -125,7 +126,8 @@ TEST(CliRunOutcomes, OkCompileRuntimeAndFatalErrors) {
   EXPECT_EQ(r.lines[0].rfind("Syntax error line ", 0), 0u) << r.lines[0];
   EXPECT_EQ(r.lines[1], "");
 
-  CTempFile runtime("runtime.pas", "program p;\nvar L: TStringList;\nbegin\n  Output.writeln('start');\n  L.Add('x');\nend.\n");
+  CTempFile runtime("runtime.pas",
+                    "program p;\nvar L: TStringList;\nbegin\n  Output.writeln('start');\n  L.Add('x');\nend.\n");
   r = RunCli({runtime.Path()});
   EXPECT_EQ(r.exitCode, 5);
   EXPECT_EQ(r.lines, (Lines{"start", "Runtime error line 5: Invalid or uninitialized object used", ""}));
@@ -137,8 +139,9 @@ TEST(CliRunOutcomes, OkCompileRuntimeAndFatalErrors) {
 }
 
 TEST(CliRunArguments, ArgsBecomeTheScriptsArguments) {
-  CTempFile script("args.pas", "program p;\nvar i: Integer;\nbegin\n  Output.writeln(Arguments.Count);\n"
-                               "  for i := 0 to Arguments.Count - 1 do Output.writeln(Arguments.String[i]);\nend.\n");
+  CTempFile script("args.pas",
+                   "program p;\nvar i: Integer;\nbegin\n  Output.writeln(Arguments.Count);\n"
+                   "  for i := 0 to Arguments.Count - 1 do Output.writeln(Arguments.String[i]);\nend.\n");
   TCliResult r = RunCli({script.Path(), "one", "two words", "'quoted'", ""});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.lines, (Lines{"4", "one", "two words", "'quoted'", "", "ok.", ""}));
@@ -151,8 +154,9 @@ TEST(CliRunArguments, ArgsBecomeTheScriptsArguments) {
 }
 
 TEST(CliRunDebug, TraceLinesAreOutputLines) {
-  CTempFile script("trace.pas", "program tr;\nprocedure Hello;\nbegin\n  Output.writeln('hello');\nend;\n"
-                                "begin\n  Hello;\nend.\n");
+  CTempFile script("trace.pas",
+                   "program tr;\nprocedure Hello;\nbegin\n  Output.writeln('hello');\nend;\n"
+                   "begin\n  Hello;\nend.\n");
   TCliResult r = RunCli({"--debug", "1", script.Path()});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.lines, (Lines{"Entry TR.HELLO", "hello", "Exit TR.HELLO", "ok.", ""}));
@@ -165,8 +169,9 @@ TEST(CliRunDebug, TraceLinesAreOutputLines) {
 }
 
 TEST(CliRunAbort, CtrlCAbortsThroughTheRunState) {
-  CTempFile script("forever.pas", "program p;\nvar i: Integer;\nbegin\n  Output.writeln('started');\n"
-                                  "  while True do i := i + 1;\nend.\n");
+  CTempFile script("forever.pas",
+                   "program p;\nvar i: Integer;\nbegin\n  Output.writeln('started');\n"
+                   "  while True do i := i + 1;\nend.\n");
   CChild child({script.Path()});
   std::string line;
   ASSERT_TRUE(child.ReadLine(line));

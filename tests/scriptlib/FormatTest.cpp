@@ -41,7 +41,7 @@ TEST(Format, StringsPercentAndLiterals) {
 TEST(Format, RealsRoundHalfAwayFromZero) {
   EXPECT_EQ(F("%f", {A::Real(3.14159)}), "3.14");
   EXPECT_EQ(F("%.3f", {A::Real(2.5)}), "2.500");
-  EXPECT_EQ(F("%.1f", {A::Real(2.25)}), "2.3");   // exact half: away from zero
+  EXPECT_EQ(F("%.1f", {A::Real(2.25)}), "2.3");  // exact half: away from zero
   EXPECT_EQ(F("%.2f", {A::Real(-0.125)}), "-0.13");
   EXPECT_EQ(F("%.0f", {A::Real(0.5)}), "1");
   EXPECT_EQ(F("%.2f", {A::Real(-0.001)}), "0.00");  // no minus sign on a rounded zero
@@ -145,7 +145,7 @@ TEST(FormatFloat, PlaceholdersAndSeparators) {
   EXPECT_EQ(FormatFloat("#,##0.00", 1234567.891), "1,234,567.89");
   EXPECT_EQ(FormatFloat("#,##0", 999), "999");
   EXPECT_EQ(FormatFloat("0.00", -1.005), "-1.00");  // -1.005 is really -1.00499999...
-  EXPECT_EQ(FormatFloat("0", 12345), "12345");     // digits beyond the placeholders still appear
+  EXPECT_EQ(FormatFloat("0", 12345), "12345");      // digits beyond the placeholders still appear
   EXPECT_EQ(FormatFloat(".00", 0.5), ".50");
   EXPECT_EQ(FormatFloat("", 2.5), "2.5");
 }

@@ -1,7 +1,7 @@
 // The general library as scripts use it: small programs whose output is worked out by hand,
 // grouped by feature, run on a run thread.
-#include "scriptlib/LibObjects.h"
 #include "ScriptTestSupport.h"
+#include "scriptlib/LibObjects.h"
 
 #include <gtest/gtest.h>
 
@@ -109,8 +109,8 @@ begin
   v.Free;
 end.
 )");
-  EXPECT_EQ(OkLines(r), (Lines{"empty", "abc", "string", "42", "cleared", "TVariant", "is", "is not",
-                               "TInstrScriptOutput"}));
+  EXPECT_EQ(OkLines(r),
+            (Lines{"empty", "abc", "string", "42", "cleared", "TVariant", "is", "is not", "TInstrScriptOutput"}));
 }
 
 TEST(LibraryScripts, ObjectListCopiesValues) {
@@ -181,8 +181,8 @@ begin
   L.Free;
 end.
 )");
-  EXPECT_EQ(OkLines(r), (Lines{"apple", "fig", "pear", "1", "2", "v", "3", "k", "43", "0", "3", "0", "equal",
-                               "differ", "3", "cell"}));
+  EXPECT_EQ(OkLines(r), (Lines{"apple", "fig", "pear", "1", "2", "v", "3", "k", "43", "0", "3", "0", "equal", "differ",
+                               "3", "cell"}));
 }
 
 TEST(LibraryScripts, UnsortedStringListEditing) {
@@ -209,10 +209,15 @@ end.
 
 TEST(LibraryScripts, StringListFiles) {
   std::string path = TempPath("list.txt");
-  TRunResult r = RunScript("program files;\nvar L: TStringList;\nbegin\n  L := TStringList.Create;\n"
-                           "  L.Add('one');\n  L.Add('two');\n  L.SaveToFile('" + path + "');\n"
-                           "  L.Clear;\n  L.LoadFromFile('" + path + "');\n"
-                           "  Output.writeln(L.Count);\n  Output.writeln(L.Strings[1]);\n  L.Free;\nend.\n");
+  TRunResult r = RunScript(
+      "program files;\nvar L: TStringList;\nbegin\n  L := TStringList.Create;\n"
+      "  L.Add('one');\n  L.Add('two');\n  L.SaveToFile('" +
+      path +
+      "');\n"
+      "  L.Clear;\n  L.LoadFromFile('" +
+      path +
+      "');\n"
+      "  Output.writeln(L.Count);\n  Output.writeln(L.Strings[1]);\n  L.Free;\nend.\n");
   EXPECT_EQ(OkLines(r), (Lines{"2", "two"}));
   EXPECT_EQ(ReadFile(path), "one\r\ntwo\r\n");
   std::remove(path.c_str());
@@ -220,21 +225,24 @@ TEST(LibraryScripts, StringListFiles) {
 
 TEST(LibraryScripts, MissingListFileIsAFileError) {
   std::string missing = TempPath("missing.txt");
-  TRunResult r = RunScript("program nofile;\nvar L: TStringList;\nbegin\n  L := TStringList.Create;\n  L.LoadFromFile('" +
-                           missing + "');\nend.\n");
+  TRunResult r =
+      RunScript("program nofile;\nvar L: TStringList;\nbegin\n  L := TStringList.Create;\n  L.LoadFromFile('" +
+                missing + "');\nend.\n");
   EXPECT_EQ(r.lines, (Lines{"fatal error: Cannot open file \"" + missing + "\"", "aborted.", ""}));
 }
 
 TEST(LibraryScripts, FreedObjectsAreRefusedWithTheLine) {
-  TRunResult r = RunScript("program stale;\nvar L: TStringList;\nbegin\n  L := TStringList.Create;\n"
-                           "  L.Free;\n  L.Add('x');\nend.\n");
+  TRunResult r = RunScript(
+      "program stale;\nvar L: TStringList;\nbegin\n  L := TStringList.Create;\n"
+      "  L.Free;\n  L.Add('x');\nend.\n");
   EXPECT_EQ(r.outcome, TScriptOutcome::ScriptError);
   EXPECT_EQ(r.lines, (Lines{"Runtime error line 6: Invalid or uninitialized object used", ""}));
 }
 
 TEST(LibraryScripts, AnObjectOfAnotherClassIsRefused) {
-  TRunResult r = RunScript("program wrong;\nvar L: TStringList; v: TVariant;\nbegin\n  v := TVariant.Create;\n"
-                           "  L := v;\n  L.Add('x');\nend.\n");
+  TRunResult r = RunScript(
+      "program wrong;\nvar L: TStringList; v: TVariant;\nbegin\n  v := TVariant.Create;\n"
+      "  L := v;\n  L.Add('x');\nend.\n");
   EXPECT_EQ(r.lines, (Lines{"Runtime error line 6: Invalid or uninitialized object used", ""}));
 }
 
@@ -244,8 +252,9 @@ TEST(LibraryScripts, HostObjectsCannotBeFreedByScripts) {
 }
 
 TEST(LibraryScripts, DispatchIsNotSupported) {
-  TRunResult r = RunScript("program disp;\nvar v: TVariant; m: Integer;\nbegin\n  v := TVariant.Create;\n"
-                           "  v.Dispatch(m);\nend.\n");
+  TRunResult r = RunScript(
+      "program disp;\nvar v: TVariant; m: Integer;\nbegin\n  v := TVariant.Create;\n"
+      "  v.Dispatch(m);\nend.\n");
   EXPECT_EQ(r.lines, (Lines{"Runtime error line 5: TObject.Dispatch is not supported", ""}));
 }
 
@@ -257,14 +266,16 @@ TEST(LibraryScripts, ConversionAndListErrorsAreFatal) {
   EXPECT_EQ(r.lines, (Lines{"fatal error: No argument for format '%d %d'", "aborted.", ""}));
   r = RunScript("program bad;\nvar L: TObjectList;\nbegin\n  L := TObjectList.Create;\n  L.Items[3] := 1;\nend.\n");
   EXPECT_EQ(r.lines, (Lines{"fatal error: List index out of bounds (3)", "aborted.", ""}));
-  r = RunScript("program bad;\nvar L: TStringList;\nbegin\n  L := TStringList.Create;\n  L.Sorted := True;\n"
-                "  L.Duplicates := dupError;\n  L.Add('a');\n  L.Add('A');\nend.\n");
+  r = RunScript(
+      "program bad;\nvar L: TStringList;\nbegin\n  L := TStringList.Create;\n  L.Sorted := True;\n"
+      "  L.Duplicates := dupError;\n  L.Add('a');\n  L.Add('A');\nend.\n");
   EXPECT_EQ(r.lines, (Lines{"fatal error: String list does not allow duplicates", "aborted.", ""}));
 }
 
 TEST(LibraryScripts, LeftoverObjectsGoWhenTheLastScriptEnds) {
-  TRunResult r = RunScript("program leak;\nvar L: TStringList;\nbegin\n  L := TStringList.Create;\n"
-                           "  L := TObjectList.Create;\nend.\n");
+  TRunResult r = RunScript(
+      "program leak;\nvar L: TStringList;\nbegin\n  L := TStringList.Create;\n"
+      "  L := TObjectList.Create;\nend.\n");
   EXPECT_EQ(OkLines(r), Lines{});
   EXPECT_EQ(LibObjectCount(), 0);
   EXPECT_EQ(TScriptObjectRegistry::Instance().Running(), 0);
@@ -275,7 +286,8 @@ TEST(LibraryScripts, UnboundedRequestsAreRunTimeErrors) {
   EXPECT_EQ(r.lines, (Lines{"Runtime error line 4: SetLength: length 2000000000 too large", ""}));
   r = RunScript("program dup;\nvar L: TStringList;\nbegin\n  L := TStringList.Create;\n  L.Duplicates := 7;\nend.\n");
   EXPECT_EQ(r.lines, (Lines{"Runtime error line 5: Invalid duplicates value 7", ""}));
-  r = RunScript("program cnt;\nvar L: TObjectList;\nbegin\n  L := TObjectList.Create;\n  L.Count := 2000000000;\nend.\n");
+  r = RunScript(
+      "program cnt;\nvar L: TObjectList;\nbegin\n  L := TObjectList.Create;\n  L.Count := 2000000000;\nend.\n");
   EXPECT_EQ(r.lines, (Lines{"fatal error: List count out of bounds (2000000000)", "aborted.", ""}));
 }
 

@@ -1,8 +1,8 @@
 // The run thread: the closing lines of every outcome, aborts through the run-state byte from another
 // thread, Output and Arguments, the debug trace, the log file, Exec, and output through a main thread.
+#include "ScriptTestSupport.h"
 #include "scriptlib/HeadlessSink.h"
 #include "scriptlib/HostClassName.h"
-#include "ScriptTestSupport.h"
 
 #include "../../src/script/Registration.h"
 
@@ -33,7 +33,7 @@ void SignalReady() {
 }
 
 class CReadyGuard {
-public:
+ public:
   std::future<void> Arm() {
     std::lock_guard<std::mutex> g(g_readyLock);
     g_ready = &m_promise;
@@ -44,7 +44,7 @@ public:
     g_ready = nullptr;
   }
 
-private:
+ private:
   std::promise<void> m_promise;
 };
 
@@ -52,15 +52,18 @@ private:
 
 void RegisterRunThreadTestNames() {
   RegisterHostClass("TProbe", "TObject");
-  AddProc("TestReady", [](TObjHandle, const std::string&, TValue*, int) {
-    SignalReady();
-    return TValue();
-  }, {pkNone});
+  AddProc("TestReady",
+          [](TObjHandle, const std::string&, TValue*, int) {
+            SignalReady();
+            return TValue();
+          },
+          {pkNone});
   AddProc("TestThrowInt", [](TObjHandle, const std::string&, TValue*, int) -> TValue { throw 42; }, {pkNone});
-  AddProc("TestThrowEmpty", [](TObjHandle, const std::string&, TValue*, int) -> TValue { throw TEmptyError(); }, {pkNone});
-  AddProc("TestThrowStd", [](TObjHandle, const std::string&, TValue*, int) -> TValue {
-    throw std::runtime_error("disk on fire");
-  }, {pkNone});
+  AddProc("TestThrowEmpty", [](TObjHandle, const std::string&, TValue*, int) -> TValue { throw TEmptyError(); },
+          {pkNone});
+  AddProc("TestThrowStd",
+          [](TObjHandle, const std::string&, TValue*, int) -> TValue { throw std::runtime_error("disk on fire"); },
+          {pkNone});
 }
 
 namespace {
@@ -171,7 +174,8 @@ begin
   Output.writeln('[' + Arguments.String[10] + ']');
   Output.writeln(Arguments.Integer[-1]);
 end.
-)", {"two words", "41", "2.9", "-2.9"});
+)",
+                           {"two words", "41", "2.9", "-2.9"});
   EXPECT_EQ(OkLines(r), (Lines{"5.66", "4", "[two words]", "[41]", "[2.9]", "[-2.9]", "42", "2", "-2", "[]", "0"}));
 }
 
@@ -184,23 +188,26 @@ TEST(RunThreadObjects, OutputClearAndTextWithLineBreaks) {
   thread.Execute();
   EXPECT_EQ(sink.Clears(), 1);
   EXPECT_EQ(sink.Lines(), (Lines{"a\r\nb", "ok.", ""}));  // the host splits lines, not the thread
-  EXPECT_GE(sink.LogCloses(), 1);  // the last script's end closes the log
+  EXPECT_GE(sink.LogCloses(), 1);                         // the last script's end closes the log
 }
 
 TEST(RunThreadObjects, DebugLevelsTraceIntoTheSameOutput) {
   const char* src = "program dbg;\nprocedure F;\nbegin\n  Output.writeln('in F');\nend;\nbegin\n  F;\nend.\n";
   TRunResult r = RunScript(src, {}, 1);
   EXPECT_EQ(OkLines(r), (Lines{"Entry DBG.F", "in F", "Exit DBG.F"}));
-  r = RunScript("program dbg;\nbegin\n  Output.writeln(Output.Debug);\n  Output.Debug := 2;\n"
-                "  Output.writeln('x');\n  Output.Debug := 0;\n  Output.writeln('y');\nend.\n");
+  r = RunScript(
+      "program dbg;\nbegin\n  Output.writeln(Output.Debug);\n  Output.Debug := 2;\n"
+      "  Output.writeln('x');\n  Output.Debug := 0;\n  Output.writeln('y');\nend.\n");
   EXPECT_EQ(OkLines(r), (Lines{"0", "line 5", "x", "line 6", "y"}));
 }
 
 TEST(RunThreadObjects, LogFileGetsTheLinesWrittenWhileOpen) {
   std::string log = TempPath("run.log");
-  CTempFile file("log.pas", "program p;\nbegin\n  Output.writeln('before');\n  Output.writeln(Output.OpenLogFile('" +
-                                log + "', 0));\n  Output.writeln('logged');\n  Output.closeLogFile;\n"
-                                "  Output.writeln('after');\n  Output.writeln(Output.OpenLogFile('/nonexistent/x.log', 1));\nend.\n");
+  CTempFile file(
+      "log.pas",
+      "program p;\nbegin\n  Output.writeln('before');\n  Output.writeln(Output.OpenLogFile('" + log +
+          "', 0));\n  Output.writeln('logged');\n  Output.closeLogFile;\n"
+          "  Output.writeln('after');\n  Output.writeln(Output.OpenLogFile('/nonexistent/x.log', 1));\nend.\n");
   std::FILE* out = std::tmpfile();
   ASSERT_NE(out, nullptr);
   CStreamSink sink(out);
@@ -229,8 +236,10 @@ std::string WaitForFileText(const std::string& path, const std::string& expected
 
 TEST(RunThreadExec, ChildOutputGoesToTheFile) {
   std::string direct = TempPath("direct.txt"), shell = TempPath("shell.txt");
-  TRunResult r = RunScript("program p;\nbegin\n  Output.writeln(Exec('echo hello   world', '" + direct + "'));\n"
-                           "  Output.writeln(Exec('echo $((6*7)) | tr 4 X', '" + shell + "'));\nend.\n");
+  TRunResult r = RunScript("program p;\nbegin\n  Output.writeln(Exec('echo hello   world', '" + direct +
+                           "'));\n"
+                           "  Output.writeln(Exec('echo $((6*7)) | tr 4 X', '" +
+                           shell + "'));\nend.\n");
   EXPECT_EQ(OkLines(r), (Lines{"1", "1"}));
   EXPECT_EQ(WaitForFileText(direct, "hello world\n"), "hello world\n");
   EXPECT_EQ(WaitForFileText(shell, "X2\n"), "X2\n");
@@ -239,16 +248,17 @@ TEST(RunThreadExec, ChildOutputGoesToTheFile) {
 }
 
 TEST(RunThreadExec, FailuresReturnZero) {
-  TRunResult r = RunScript("program p;\nbegin\n  Output.writeln(Exec('echo x', '/nonexistent-dir/out.txt'));\n"
-                           "  Output.writeln(Exec('no-such-program-morvent', ''));\n"
-                           "  Output.writeln(Exec('', ''));\nend.\n");
+  TRunResult r = RunScript(
+      "program p;\nbegin\n  Output.writeln(Exec('echo x', '/nonexistent-dir/out.txt'));\n"
+      "  Output.writeln(Exec('no-such-program-morvent', ''));\n"
+      "  Output.writeln(Exec('', ''));\nend.\n");
   EXPECT_EQ(OkLines(r), (Lines{"0", "0", "0"}));
 }
 
 // A main thread that serves calls from its own loop, as a GUI does: output must arrive in order
 // and only on that thread.
 class CLoopMainThread : public IMainThreadCall {
-public:
+ public:
   void Call(const std::function<void()>& f) override {
     std::promise<void> done;
     {
@@ -276,14 +286,14 @@ public:
     }
   }
 
-private:
+ private:
   std::mutex m_lock;
   std::condition_variable m_wake;
   std::queue<std::function<void()>> m_calls;
 };
 
 class CThreadCheckingSink : public CRecordingSink {
-public:
+ public:
   void AddText(const std::string& text) override {
     if (std::this_thread::get_id() != owner) wrongThread = true;
     CRecordingSink::AddText(text);
@@ -330,8 +340,9 @@ TEST(RunThreadMainThread, ExtraRunObjectsJoinOutputAndArguments) {
 }
 
 TEST(RunThreadMainThread, SeveralScriptsRunAtOnce) {
-  CTempFile file("many.pas", "program p;\nvar i, s: Integer;\nbegin\n  for i := 1 to 2000 do s := s + i;\n"
-                             "  Output.writeln(s);\nend.\n");
+  CTempFile file("many.pas",
+                 "program p;\nvar i, s: Integer;\nbegin\n  for i := 1 to 2000 do s := s + i;\n"
+                 "  Output.writeln(s);\nend.\n");
   std::vector<std::unique_ptr<CRecordingSink>> sinks;
   std::vector<std::unique_ptr<TInstrScriptThread>> threads;
   for (int i = 0; i < 4; ++i) {

@@ -3,12 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 void CRecordingSink::AddText(const std::string& text) {
   std::lock_guard<std::mutex> g(m_lock);
@@ -61,7 +61,8 @@ bool CRecordingSink::WaitForLine(const std::string& line, int timeoutMs) {
 std::string TempPath(const std::string& name) {
   static std::atomic<int> counter{0};
   // The pid keeps test programs that ctest runs side by side apart.
-  return ::testing::TempDir() + "scriptlib_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + "_" + name;
+  return ::testing::TempDir() + "scriptlib_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + "_" +
+         name;
 }
 
 CTempFile::CTempFile(const std::string& name, const std::string& text) : m_path(TempPath(name)) {

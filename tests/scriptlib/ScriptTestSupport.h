@@ -10,7 +10,7 @@
 #include <vector>
 
 class CRecordingSink : public IScriptSink {
-public:
+ public:
   void AddText(const std::string& text) override;
   void ClearOutput() override;
   bool OpenLogFile(const std::string& name, bool append) override;
@@ -23,7 +23,7 @@ public:
   // Waits until a line equal to `line` has been output (false after the time-out).
   bool WaitForLine(const std::string& line, int timeoutMs = 10000);
 
-private:
+ private:
   std::mutex m_lock;
   std::condition_variable m_changed;
   std::vector<std::string> m_lines;
@@ -34,14 +34,14 @@ private:
 
 // A file in the test's temporary folder holding text; removed by the destructor.
 class CTempFile {
-public:
+ public:
   CTempFile(const std::string& name, const std::string& text);
   ~CTempFile();
   CTempFile(const CTempFile&) = delete;
   CTempFile& operator=(const CTempFile&) = delete;
   const std::string& Path() const { return m_path; }
 
-private:
+ private:
   std::string m_path;
 };
 

@@ -1,8 +1,8 @@
 // CStringList and CValueList: sorting, duplicates, names and values, comma text, value cells.
+#include "ScriptTestSupport.h"
 #include "scriptlib/ListErrors.h"
 #include "scriptlib/StringList.h"
 #include "scriptlib/ValueList.h"
-#include "ScriptTestSupport.h"
 
 #include <gtest/gtest.h>
 

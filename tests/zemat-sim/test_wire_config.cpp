@@ -1,6 +1,6 @@
 // Unit tests of the simulator's input splitter, its configuration loader and its behaviours.
-#include "zemat-sim/CuBehaviour.h"
 #include "RecordingContext.h"
+#include "zemat-sim/CuBehaviour.h"
 #include "zemat-sim/SimConfig.h"
 #include "zemat-sim/Wire.h"
 
@@ -14,97 +14,87 @@ namespace {
 
 Bytes redcard() { return {0x00, 0x06, 0xFF, 0xFF, 0xFF, 0xFF}; }
 
-Bytes cat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const auto& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
+Bytes cat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
 }
 
 }  // namespace
 
-TEST(FrameSplitter, AssemblesFramesFedOneByteAtATime)
-{
-    Bytes f1 = make_frame(0, Bytes{0x01});
-    Bytes f2 = make_frame(17, Bytes(4496, 0xAB));
-    Bytes stream = cat({redcard(), f1, f2});
-    FrameSplitter s;
-    std::vector<Bytes> got;
-    for (uint8_t b : stream)
-        for (auto& f : s.feed(&b, 1).frames)
-            got.push_back(f);
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[0], redcard());
-    EXPECT_EQ(got[1], f1);
-    EXPECT_EQ(got[2], f2);
+TEST(FrameSplitter, AssemblesFramesFedOneByteAtATime) {
+  Bytes f1 = make_frame(0, Bytes{0x01});
+  Bytes f2 = make_frame(17, Bytes(4496, 0xAB));
+  Bytes stream = cat({redcard(), f1, f2});
+  FrameSplitter s;
+  std::vector<Bytes> got;
+  for (uint8_t b : stream)
+    for (auto& f : s.feed(&b, 1).frames) got.push_back(f);
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0], redcard());
+  EXPECT_EQ(got[1], f1);
+  EXPECT_EQ(got[2], f2);
 }
 
-TEST(FrameSplitter, DiscardsEverythingBeforeTheRedCard)
-{
-    Bytes stream = cat({Bytes{0x00, 0x05, 0xFF, 0xFF, 0xFF, 0xFF, 0x12}, make_frame(0, Bytes{1}), redcard(),
-                        make_frame(0, Bytes{7})});
+TEST(FrameSplitter, DiscardsEverythingBeforeTheRedCard) {
+  Bytes stream = cat(
+      {Bytes{0x00, 0x05, 0xFF, 0xFF, 0xFF, 0xFF, 0x12}, make_frame(0, Bytes{1}), redcard(), make_frame(0, Bytes{7})});
+  FrameSplitter s;
+  auto r = s.feed(stream.data(), stream.size());
+  ASSERT_EQ(r.frames.size(), 2u);
+  EXPECT_EQ(r.frames[0], redcard());
+  EXPECT_EQ(r.frames[1], make_frame(0, Bytes{7}));
+  EXPECT_EQ(r.discarded, 12u);
+}
+
+TEST(FrameSplitter, ImpossibleLengthsWaitForTheNextRedCard) {
+  for (Bytes bad : {Bytes{0x00, 0x02, 0x00, 0x00}, Bytes{0x11, 0x95, 0x00, 0x00}, Bytes{0x00, 0x00}}) {
+    Bytes stream = cat({redcard(), bad, make_frame(0, Bytes{1}), redcard(), make_frame(0, Bytes{2})});
     FrameSplitter s;
     auto r = s.feed(stream.data(), stream.size());
-    ASSERT_EQ(r.frames.size(), 2u);
-    EXPECT_EQ(r.frames[0], redcard());
-    EXPECT_EQ(r.frames[1], make_frame(0, Bytes{7}));
-    EXPECT_EQ(r.discarded, 12u);
-}
-
-TEST(FrameSplitter, ImpossibleLengthsWaitForTheNextRedCard)
-{
-    for (Bytes bad : {Bytes{0x00, 0x02, 0x00, 0x00}, Bytes{0x11, 0x95, 0x00, 0x00}, Bytes{0x00, 0x00}}) {
-        Bytes stream = cat({redcard(), bad, make_frame(0, Bytes{1}), redcard(), make_frame(0, Bytes{2})});
-        FrameSplitter s;
-        auto r = s.feed(stream.data(), stream.size());
-        EXPECT_EQ(r.bad_lengths, 1);
-        ASSERT_EQ(r.frames.size(), 3u);
-        EXPECT_EQ(r.frames[2], make_frame(0, Bytes{2}));  // the frame after the bad one is lost
-    }
-}
-
-TEST(FrameSplitter, RestartPutsFramesBackAndHuntsThroughThem)
-{
-    Bytes stream = cat({redcard(), make_frame(0, Bytes{7})});
-    FrameSplitter s;
-    ASSERT_EQ(s.feed(stream.data(), stream.size()).frames.size(), 2u);
-    Bytes tail = cat({make_frame(0, Bytes{1}), redcard()});
-    Bytes half{tail.begin(), tail.begin() + 7};  // the red card arrives split
-    s.restart(make_frame(0, Bytes{9}));
-    auto r = s.feed(half.data(), half.size());
-    EXPECT_TRUE(r.frames.empty());
-    r = s.feed(tail.data() + 7, tail.size() - 7);
-    ASSERT_EQ(r.frames.size(), 1u);
-    EXPECT_EQ(r.frames[0], redcard());
-}
-
-TEST(FrameSplitter, LargestFrameAcceptedOneMoreRefused)
-{
-    FrameSplitter s;
-    Bytes ok = cat({redcard(), make_frame(3, Bytes(4496, 1))});
-    EXPECT_EQ(s.feed(ok.data(), ok.size()).frames.size(), 2u);
-    Bytes over = make_frame(3, Bytes(4497, 1));
-    auto r = s.feed(over.data(), over.size());
     EXPECT_EQ(r.bad_lengths, 1);
-    EXPECT_TRUE(r.frames.empty());
-    EXPECT_FALSE(s.synced());
+    ASSERT_EQ(r.frames.size(), 3u);
+    EXPECT_EQ(r.frames[2], make_frame(0, Bytes{2}));  // the frame after the bad one is lost
+  }
 }
 
-TEST(FrameSplitter, BufferStaysBoundedWithoutARedCard)
-{
-    FrameSplitter s;
-    Bytes junk(100000, 0xFF);
-    auto r = s.feed(junk.data(), junk.size());
-    EXPECT_TRUE(r.frames.empty());
-    EXPECT_EQ(r.discarded, junk.size() - 5);
-    Bytes tail{0x00, 0x06, 0xFF, 0xFF, 0xFF, 0xFF};  // a red card right behind the junk is still found
-    EXPECT_EQ(s.feed(tail.data(), tail.size()).frames.size(), 1u);
+TEST(FrameSplitter, RestartPutsFramesBackAndHuntsThroughThem) {
+  Bytes stream = cat({redcard(), make_frame(0, Bytes{7})});
+  FrameSplitter s;
+  ASSERT_EQ(s.feed(stream.data(), stream.size()).frames.size(), 2u);
+  Bytes tail = cat({make_frame(0, Bytes{1}), redcard()});
+  Bytes half{tail.begin(), tail.begin() + 7};  // the red card arrives split
+  s.restart(make_frame(0, Bytes{9}));
+  auto r = s.feed(half.data(), half.size());
+  EXPECT_TRUE(r.frames.empty());
+  r = s.feed(tail.data() + 7, tail.size() - 7);
+  ASSERT_EQ(r.frames.size(), 1u);
+  EXPECT_EQ(r.frames[0], redcard());
 }
 
-TEST(SimConfig, ParsesEveryKeyAndFillsDefaults)
-{
-    SimConfig c = parse_config(R"({
+TEST(FrameSplitter, LargestFrameAcceptedOneMoreRefused) {
+  FrameSplitter s;
+  Bytes ok = cat({redcard(), make_frame(3, Bytes(4496, 1))});
+  EXPECT_EQ(s.feed(ok.data(), ok.size()).frames.size(), 2u);
+  Bytes over = make_frame(3, Bytes(4497, 1));
+  auto r = s.feed(over.data(), over.size());
+  EXPECT_EQ(r.bad_lengths, 1);
+  EXPECT_TRUE(r.frames.empty());
+  EXPECT_FALSE(s.synced());
+}
+
+TEST(FrameSplitter, BufferStaysBoundedWithoutARedCard) {
+  FrameSplitter s;
+  Bytes junk(100000, 0xFF);
+  auto r = s.feed(junk.data(), junk.size());
+  EXPECT_TRUE(r.frames.empty());
+  EXPECT_EQ(r.discarded, junk.size() - 5);
+  Bytes tail{0x00, 0x06, 0xFF, 0xFF, 0xFF, 0xFF};  // a red card right behind the junk is still found
+  EXPECT_EQ(s.feed(tail.data(), tail.size()).frames.size(), 1u);
+}
+
+TEST(SimConfig, ParsesEveryKeyAndFillsDefaults) {
+  SimConfig c = parse_config(R"({
         "greeting": "hello\r\n> ", "reject_setting": "buffer-packing: off",
         "redcard_sockets": [7, 8, 9], "keepalive_ms": 0, "refuse_open": true,
         "modules": [ { "type": "A-1", "serial": "1", "list": 2,
@@ -112,136 +102,123 @@ TEST(SimConfig, ParsesEveryKeyAndFillsDefaults)
                                 { "name": "RD", "behaviour": "stream", "stream_count": 5, "stream_size": 10,
                                   "stream_rate": 100.5 } ] } ],
         "schedule": [ { "at_ms": 20, "command": "b" }, { "at_ms": 10, "command": "a" } ] })");
-    EXPECT_EQ(c.greeting, "hello\r\n> ");
-    EXPECT_EQ(c.reject_setting, "buffer-packing: off");
-    ASSERT_TRUE(c.redcard_sockets.has_value());
-    EXPECT_EQ((*c.redcard_sockets)[2], 9);
-    EXPECT_EQ(c.keepalive_ms, 0);
-    EXPECT_TRUE(c.refuse_open);
-    ASSERT_EQ(c.modules.size(), 1u);
-    EXPECT_EQ(c.modules[0].list, 2);
-    EXPECT_EQ(c.modules[0].cus[0].owner, "A-1");        // owner defaults to the module type
-    EXPECT_EQ(c.modules[0].cus[0].description, "IN");   // description defaults to the name
-    EXPECT_EQ(c.modules[0].cus[0].replies.at("X"), "Y");
-    EXPECT_EQ(c.modules[0].cus[1].stream_rate, 100.5);
-    EXPECT_EQ(c.schedule[0].command, "a");               // sorted by time
+  EXPECT_EQ(c.greeting, "hello\r\n> ");
+  EXPECT_EQ(c.reject_setting, "buffer-packing: off");
+  ASSERT_TRUE(c.redcard_sockets.has_value());
+  EXPECT_EQ((*c.redcard_sockets)[2], 9);
+  EXPECT_EQ(c.keepalive_ms, 0);
+  EXPECT_TRUE(c.refuse_open);
+  ASSERT_EQ(c.modules.size(), 1u);
+  EXPECT_EQ(c.modules[0].list, 2);
+  EXPECT_EQ(c.modules[0].cus[0].owner, "A-1");       // owner defaults to the module type
+  EXPECT_EQ(c.modules[0].cus[0].description, "IN");  // description defaults to the name
+  EXPECT_EQ(c.modules[0].cus[0].replies.at("X"), "Y");
+  EXPECT_EQ(c.modules[0].cus[1].stream_rate, 100.5);
+  EXPECT_EQ(c.schedule[0].command, "a");  // sorted by time
 }
 
-TEST(SimConfig, ErrorsNameTheProblem)
-{
-    auto message = [](const std::string& json) {
-        try {
-            parse_config(json);
-        } catch (const ConfigError& e) {
-            return std::string(e.what());
-        }
-        return std::string("no error");
-    };
-    EXPECT_NE(message(R"({"greting": "x"})").find("\"greting\""), std::string::npos);
-    EXPECT_NE(message(R"({"modules": [{"type": "A", "cus": [{"name": "IN", "colour": 1}]}]})")
-                  .find("\"colour\" in modules[0].cus[0]"),
-              std::string::npos);
-    EXPECT_NE(message("{ nope").find("not valid JSON"), std::string::npos);
-    EXPECT_NE(message(R"({"keepalive_ms": "often"})").find("\"keepalive_ms\""), std::string::npos);
-    EXPECT_NE(message(R"({"redcard_sockets": [1, 1, 2]})").find("differ"), std::string::npos);
-    EXPECT_NE(message(R"({"modules": [{"type": "A", "cus": [{"name": "IN", "behaviour": "dance"}]}]})")
-                  .find("unknown behaviour \"dance\""),
-              std::string::npos);
-    EXPECT_NE(message(R"({"modules": [{"type": "ABCDEFGHIJKLMNOPQRSTUVWXYZ", "serial": "0123456789"}]})")
-                  .find("36-byte"),
-              std::string::npos);
-    std::string many = R"({"modules": [)";
-    for (int i = 0; i < 33; ++i)
-        many += std::string(i ? "," : "") + R"({"type": "M)" + std::to_string(i) + R"("})";
-    EXPECT_NE(message(many + "]}").find("more than 32 modules"), std::string::npos);
-    std::string cus = R"({"modules": [{"type": "A", "cus": [)";
-    for (int i = 0; i < 17; ++i)
-        cus += std::string(i ? "," : "") + R"({"name": "C)" + std::to_string(i) + R"("})";
-    EXPECT_NE(message(cus + "]}]}").find("more than 16 CUs"), std::string::npos);
-}
-
-TEST(SimConfig, DemoInstrumentHasBothListsAndTheFullMainModule)
-{
-    SimConfig c = demo_config();
-    int list2 = 0;
-    for (const auto& m : c.modules) {
-        list2 += m.list == 2;
-        EXPECT_NO_THROW(validate_module(m));
+TEST(SimConfig, ErrorsNameTheProblem) {
+  auto message = [](const std::string& json) {
+    try {
+      parse_config(json);
+    } catch (const ConfigError& e) {
+      return std::string(e.what());
     }
-    EXPECT_GE(list2, 2);
-    std::string names;
-    for (const auto& cu : c.modules[0].cus)
-        names += cu.name + " ";
-    EXPECT_EQ(names, "IN EV TR MO LD CS DI LI ");  // new CUs come behind the old ones
+    return std::string("no error");
+  };
+  EXPECT_NE(message(R"({"greting": "x"})").find("\"greting\""), std::string::npos);
+  EXPECT_NE(message(R"({"modules": [{"type": "A", "cus": [{"name": "IN", "colour": 1}]}]})")
+                .find("\"colour\" in modules[0].cus[0]"),
+            std::string::npos);
+  EXPECT_NE(message("{ nope").find("not valid JSON"), std::string::npos);
+  EXPECT_NE(message(R"({"keepalive_ms": "often"})").find("\"keepalive_ms\""), std::string::npos);
+  EXPECT_NE(message(R"({"redcard_sockets": [1, 1, 2]})").find("differ"), std::string::npos);
+  EXPECT_NE(message(R"({"modules": [{"type": "A", "cus": [{"name": "IN", "behaviour": "dance"}]}]})")
+                .find("unknown behaviour \"dance\""),
+            std::string::npos);
+  EXPECT_NE(message(R"({"modules": [{"type": "ABCDEFGHIJKLMNOPQRSTUVWXYZ", "serial": "0123456789"}]})").find("36-byte"),
+            std::string::npos);
+  std::string many = R"({"modules": [)";
+  for (int i = 0; i < 33; ++i) many += std::string(i ? "," : "") + R"({"type": "M)" + std::to_string(i) + R"("})";
+  EXPECT_NE(message(many + "]}").find("more than 32 modules"), std::string::npos);
+  std::string cus = R"({"modules": [{"type": "A", "cus": [)";
+  for (int i = 0; i < 17; ++i) cus += std::string(i ? "," : "") + R"({"name": "C)" + std::to_string(i) + R"("})";
+  EXPECT_NE(message(cus + "]}]}").find("more than 16 CUs"), std::string::npos);
 }
 
-
-TEST(Behaviours, InstructionAnswersFromTheTableOrNamesTheInstruction)
-{
-    RecordingContext cx;
-    cx.cfg.replies = {{"*IDN?", "SIM,1"}, {"QUIET", ""}};
-    auto b = make_behaviour("instruction");
-    feed(*b, cx, std::string("*IDN?\r\n\0junk", 12));
-    feed(*b, cx, "RUN 5");
-    feed(*b, cx, "QUIET");
-    ASSERT_EQ(cx.sent.size(), 2u);
-    EXPECT_EQ(std::string(cx.sent[0].begin(), cx.sent[0].end()), "SIM,1");
-    EXPECT_EQ(std::string(cx.sent[1].begin(), cx.sent[1].end()), "OK RUN 5");
-    EXPECT_EQ(cx.instructions, 3);
+TEST(SimConfig, DemoInstrumentHasBothListsAndTheFullMainModule) {
+  SimConfig c = demo_config();
+  int list2 = 0;
+  for (const auto& m : c.modules) {
+    list2 += m.list == 2;
+    EXPECT_NO_THROW(validate_module(m));
+  }
+  EXPECT_GE(list2, 2);
+  std::string names;
+  for (const auto& cu : c.modules[0].cus) names += cu.name + " ";
+  EXPECT_EQ(names, "IN EV TR MO LD CS DI LI ");  // new CUs come behind the old ones
 }
 
-TEST(Behaviours, EchoStreamAndCsDoWhatTheirNamesSay)
-{
-    RecordingContext cx;
-    auto echo = make_behaviour("ECHO");
-    feed(*echo, cx, "abc");
-    ASSERT_EQ(cx.sent.size(), 1u);
-    EXPECT_EQ(cx.sent[0], (Bytes{'a', 'b', 'c'}));
-
-    cx.cfg.stream_count = 9;
-    cx.cfg.stream_size = 33;
-    auto stream = make_behaviour("stream");
-    stream->on_open(cx);
-    EXPECT_EQ(cx.stream_count, 9);
-    EXPECT_EQ(cx.stream_size, 33);
-
-    auto cs = make_behaviour("cs");
-    feed(*cs, cx, std::string("\x01\x00hi", 4));
-    EXPECT_EQ(cx.slave, 0x100);
-    EXPECT_EQ(cx.slave_bytes, 2u);
-    feed(*cs, cx, "\x02");  // too short to name a slave
-    feed(*cs, cx, "\x07\x07x");  // unknown slave
-    EXPECT_EQ(cx.logs.size(), 2u);
+TEST(Behaviours, InstructionAnswersFromTheTableOrNamesTheInstruction) {
+  RecordingContext cx;
+  cx.cfg.replies = {{"*IDN?", "SIM,1"}, {"QUIET", ""}};
+  auto b = make_behaviour("instruction");
+  feed(*b, cx, std::string("*IDN?\r\n\0junk", 12));
+  feed(*b, cx, "RUN 5");
+  feed(*b, cx, "QUIET");
+  ASSERT_EQ(cx.sent.size(), 2u);
+  EXPECT_EQ(std::string(cx.sent[0].begin(), cx.sent[0].end()), "SIM,1");
+  EXPECT_EQ(std::string(cx.sent[1].begin(), cx.sent[1].end()), "OK RUN 5");
+  EXPECT_EQ(cx.instructions, 3);
 }
 
-TEST(Behaviours, RegistryMapsNamesAndDefaults)
-{
-    EXPECT_EQ(default_behaviour("in"), "instruction");
-    EXPECT_EQ(default_behaviour("EV"), "event");
-    EXPECT_EQ(default_behaviour("Cs"), "cs");
-    EXPECT_EQ(default_behaviour("LD"), "silent");
-    EXPECT_EQ(default_behaviour("INX"), "silent");
-    EXPECT_EQ(default_behaviour("tr"), "trace");
-    for (const char* n : {"MO", "DI", "LI"})
-        EXPECT_EQ(default_behaviour(n), "monitor") << n;
-    for (const char* n : {"RD", "MS"})
-        EXPECT_EQ(default_behaviour(n), "rawdata") << n;
-    for (const char* n : {"RAWD", "RDSCANMON", "rdsigmon"})
-        EXPECT_EQ(default_behaviour(n), "nucleus") << n;
-    EXPECT_EQ(default_behaviour("AR"), "analysis");
-    EXPECT_EQ(default_behaviour("DD"), "dd");
-    EXPECT_EQ(default_behaviour("PR"), "canslave");
-    EXPECT_EQ(default_behaviour("cs_io"), "canslave");
-    for (const char* n : {"event", "trace", "monitor", "rawdata", "analysis", "nucleus", "dd"})
-        EXPECT_TRUE(behaviour_produces_data(n) && behaviour_known(n)) << n;
-    for (const char* n : {"instruction", "canslave", "cs", "echo", "stream", "silent"})
-        EXPECT_FALSE(behaviour_produces_data(n)) << n;
-    EXPECT_FALSE(behaviour_known("later"));
-    register_behaviour("Later", [] { return make_behaviour("echo"); });
-    EXPECT_TRUE(behaviour_known("later"));
-    EXPECT_NE(make_behaviour("no-such-thing"), nullptr);  // unknown names play silent
-    Bytes ev = make_event_payload(0x1234);
-    EXPECT_EQ(ev[0], 1);
-    EXPECT_EQ(ev[1], 0x12);
-    EXPECT_EQ(ev[2], 0x34);
+TEST(Behaviours, EchoStreamAndCsDoWhatTheirNamesSay) {
+  RecordingContext cx;
+  auto echo = make_behaviour("ECHO");
+  feed(*echo, cx, "abc");
+  ASSERT_EQ(cx.sent.size(), 1u);
+  EXPECT_EQ(cx.sent[0], (Bytes{'a', 'b', 'c'}));
+
+  cx.cfg.stream_count = 9;
+  cx.cfg.stream_size = 33;
+  auto stream = make_behaviour("stream");
+  stream->on_open(cx);
+  EXPECT_EQ(cx.stream_count, 9);
+  EXPECT_EQ(cx.stream_size, 33);
+
+  auto cs = make_behaviour("cs");
+  feed(*cs, cx, std::string("\x01\x00hi", 4));
+  EXPECT_EQ(cx.slave, 0x100);
+  EXPECT_EQ(cx.slave_bytes, 2u);
+  feed(*cs, cx, "\x02");       // too short to name a slave
+  feed(*cs, cx, "\x07\x07x");  // unknown slave
+  EXPECT_EQ(cx.logs.size(), 2u);
+}
+
+TEST(Behaviours, RegistryMapsNamesAndDefaults) {
+  EXPECT_EQ(default_behaviour("in"), "instruction");
+  EXPECT_EQ(default_behaviour("EV"), "event");
+  EXPECT_EQ(default_behaviour("Cs"), "cs");
+  EXPECT_EQ(default_behaviour("LD"), "silent");
+  EXPECT_EQ(default_behaviour("INX"), "silent");
+  EXPECT_EQ(default_behaviour("tr"), "trace");
+  for (const char* n : {"MO", "DI", "LI"}) EXPECT_EQ(default_behaviour(n), "monitor") << n;
+  for (const char* n : {"RD", "MS"}) EXPECT_EQ(default_behaviour(n), "rawdata") << n;
+  for (const char* n : {"RAWD", "RDSCANMON", "rdsigmon"}) EXPECT_EQ(default_behaviour(n), "nucleus") << n;
+  EXPECT_EQ(default_behaviour("AR"), "analysis");
+  EXPECT_EQ(default_behaviour("DD"), "dd");
+  EXPECT_EQ(default_behaviour("PR"), "canslave");
+  EXPECT_EQ(default_behaviour("cs_io"), "canslave");
+  for (const char* n : {"event", "trace", "monitor", "rawdata", "analysis", "nucleus", "dd"})
+    EXPECT_TRUE(behaviour_produces_data(n) && behaviour_known(n)) << n;
+  for (const char* n : {"instruction", "canslave", "cs", "echo", "stream", "silent"})
+    EXPECT_FALSE(behaviour_produces_data(n)) << n;
+  EXPECT_FALSE(behaviour_known("later"));
+  register_behaviour("Later", [] { return make_behaviour("echo"); });
+  EXPECT_TRUE(behaviour_known("later"));
+  EXPECT_NE(make_behaviour("no-such-thing"), nullptr);  // unknown names play silent
+  Bytes ev = make_event_payload(0x1234);
+  EXPECT_EQ(ev[0], 1);
+  EXPECT_EQ(ev[1], 0x12);
+  EXPECT_EQ(ev[2], 0x34);
 }

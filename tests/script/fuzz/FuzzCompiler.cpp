@@ -20,10 +20,12 @@ bool mayLoop(std::string s) {
 
 const bool g_started = [] {
   HalinitStart();
-  AddProc("Print", [](TObjHandle, const std::string&, TValue* a, int) {
-    (void)a[0].AsString();
-    return TValue();
-  }, {pkValue});
+  AddProc("Print",
+          [](TObjHandle, const std::string&, TValue* a, int) {
+            (void)a[0].AsString();
+            return TValue();
+          },
+          {pkValue});
   return true;
 }();
 }  // namespace
