@@ -47,7 +47,8 @@ std::pair<int, int> LoopbackPair() {
   listen(listener, 1);
   getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
   int nearEnd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (connect(nearEnd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) throw std::runtime_error("loopback connect");
+  if (connect(nearEnd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    throw std::runtime_error("loopback connect");
   int farEnd = accept(listener, nullptr, nullptr);
   close(listener);
   int on = 1;
@@ -95,10 +96,16 @@ bool MiniInstrument::HandleFrame(const uint8_t* f, size_t n) {
   // Every frame the host sends uses one of its send credits: give it back, as an instrument does.
   Reply(kFlow, {static_cast<uint8_t>(socket >> 8), static_cast<uint8_t>(socket), 1});
   if (socket == kCfg && len > 0) {
-    if (p[0] == 0x01) Reply(kCfg, Bytes({0x01}, std::string("BENCH-1\0" "000001\0", 15)));
-    else if (p[0] == 0x04) Reply(kCfg, Bytes({0x04}, std::string("BENCH\0DATA\0DA\0\x10\x11\x90\x04\x00\x80", 20)));
-    else if (p[0] == 0x07) return false;
-    else Reply(kCfg, {0x0E});  // every "next" and list 2: end of list
+    if (p[0] == 0x01)
+      Reply(kCfg, Bytes({0x01}, std::string("BENCH-1\0"
+                                            "000001\0",
+                                            15)));
+    else if (p[0] == 0x04)
+      Reply(kCfg, Bytes({0x04}, std::string("BENCH\0DATA\0DA\0\x10\x11\x90\x04\x00\x80", 20)));
+    else if (p[0] == 0x07)
+      return false;
+    else
+      Reply(kCfg, {0x0E});  // every "next" and list 2: end of list
   } else if (socket == kOpen && len > 0) {
     std::vector<uint8_t> reply(p, p + len);
     if (p[0] == 0x09) reply.insert(reply.end(), {0, kDataSocket});

@@ -26,8 +26,8 @@ std::vector<uint8_t> OpenRequest(const std::string& cu) {
     r.push_back(0);
   }
   int outCount = cu == "DA" ? 16 : 4, inSize = cu == "DA" ? 128 : 4496;
-  r.insert(r.end(), {static_cast<uint8_t>(outCount), 4496 >> 8, 4496 & 0xFF, 4,
-                     static_cast<uint8_t>(inSize >> 8), static_cast<uint8_t>(inSize & 0xFF)});
+  r.insert(r.end(), {static_cast<uint8_t>(outCount), 4496 >> 8, 4496 & 0xFF, 4, static_cast<uint8_t>(inSize >> 8),
+                     static_cast<uint8_t>(inSize & 0xFF)});
   return r;
 }
 }  // namespace

@@ -9,13 +9,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <string>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <tuple>
 
-#include "MiniInstrument.h"
 #include <vector>
+#include "MiniInstrument.h"
 
 #include "BenchSupport.h"
 #include "RawZemat.h"
@@ -124,9 +124,10 @@ int main(int argc, char** argv) {
         raw = std::min(raw, RawTrip(sim, size));
         tcp = std::min(tcp, TcpTrip(size));
       }
-      std::printf("payload %4d: engine %7.1f us | plain Zemat client, same simulator %7.1f us (ratio %.2f) | "
-                  "plain TCP ping-pong %6.1f us (ratio %.2f)\n",
-                  size, engine, raw, engine / raw, tcp, engine / tcp);
+      std::printf(
+          "payload %4d: engine %7.1f us | plain Zemat client, same simulator %7.1f us (ratio %.2f) | "
+          "plain TCP ping-pong %6.1f us (ratio %.2f)\n",
+          size, engine, raw, engine / raw, tcp, engine / tcp);
     }
     std::printf("target: engine / baseline <= 2.00\n");
   } catch (const std::exception& e) {

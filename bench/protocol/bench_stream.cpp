@@ -103,12 +103,16 @@ int main(int argc, char** argv) {
     long big = static_cast<long>(40000 * scale), small = static_cast<long>(400000 * scale);
     std::printf("stream throughput, engine channel vs plain socket reader (best of 3 rounds each)\n");
     std::printf("sender: zemat-sim\n");
-    Compare("4500-byte frames", [&] { return EngineRound(sim, big, 4496); }, [&] { return RawRound(sim, big, 4496); });
-    Compare("64-byte payloads", [&] { return EngineRound(sim, small, 64); }, [&] { return RawRound(sim, small, 64); });
+    Compare(
+        "4500-byte frames", [&] { return EngineRound(sim, big, 4496); }, [&] { return RawRound(sim, big, 4496); });
+    Compare(
+        "64-byte payloads", [&] { return EngineRound(sim, small, 64); }, [&] { return RawRound(sim, small, 64); });
     std::printf("sender: in-process instrument (pre-built frames, not limited by the simulator)\n");
-    Compare("4500-byte frames", [&] { return EngineLocalRound(4 * big, 4496); },
-            [&] { return RawLocalRound(4 * big, 4496); });
-    Compare("64-byte payloads", [&] { return EngineLocalRound(small, 64); }, [&] { return RawLocalRound(small, 64); });
+    Compare(
+        "4500-byte frames", [&] { return EngineLocalRound(4 * big, 4496); },
+        [&] { return RawLocalRound(4 * big, 4496); });
+    Compare(
+        "64-byte payloads", [&] { return EngineLocalRound(small, 64); }, [&] { return RawLocalRound(small, 64); });
     std::printf("target: 4500-byte frames ratio >= 0.50\n");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_stream: %s\n", e.what());

@@ -44,7 +44,8 @@ std::string GeneratedScript(int lines) {
   int used = 2, n = 0;
   while (used + 10 + 4 <= lines) {
     std::string k = std::to_string(n++);
-    s += "procedure P" + k + "(x: Integer);\nvar y: Integer;\nbegin\n  y := x * 2 + " + k + ";\n"
+    s += "procedure P" + k + "(x: Integer);\nvar y: Integer;\nbegin\n  y := x * 2 + " + k +
+         ";\n"
          "  if y > 100 then a := a + 1 else b := b + y;\n  while y > 0 do y := y - 7;\n"
          "  c := (c + y) mod 1000;\n  a := a + Length('text ' + IntToStr(y));\n  b := b div 2;\nend;\n";
     used += 10;
@@ -61,7 +62,8 @@ std::string GeneratedLua(int lines) {
   int used = 1, n = 0;
   while (used + 10 + 1 <= lines) {
     std::string k = std::to_string(n++);
-    s += "function P" + k + "(x)\n  local y\n  y = x * 2 + " + k + "\n"
+    s += "function P" + k + "(x)\n  local y\n  y = x * 2 + " + k +
+         "\n"
          "  if y > 100 then a = a + 1 else b = b + y end\n  while y > 0 do y = y - 7 end\n"
          "  c = (c + y) % 1000\n  a = a + #('text ' .. tostring(y))\n  b = b // 2\n  return nil\nend\n";
     used += 10;

@@ -7,6 +7,7 @@
 #include "../../src/script/HalComp.h"
 #include "../../src/script/Halinit.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -15,7 +16,6 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -62,7 +62,7 @@ double CompileSeconds(const std::string& source) {
 }
 
 class CTempText {
-public:
+ public:
   CTempText(const std::string& suffix, const std::string& text) {
     const char* dir = std::getenv("TMPDIR");
     m_path = std::string(dir ? dir : "/tmp") + "/bench_script_" + std::to_string(::getpid()) + suffix;
@@ -71,7 +71,7 @@ public:
   ~CTempText() { std::remove(m_path.c_str()); }
   const std::string& Path() const { return m_path; }
 
-private:
+ private:
   std::string m_path;
 };
 
@@ -108,7 +108,8 @@ void CompareProgram(const TBenchProgram& p, bool& haveLua) {
     std::printf("%-22s ours %9.1f ms   (no Lua)\n", p.name.c_str(), ours.seconds * 1e3);
     return;
   }
-  std::string same = SameResult(ours.result, lua.result) ? "" : "   RESULTS DIFFER: " + ours.result + " vs " + lua.result;
+  std::string same =
+      SameResult(ours.result, lua.result) ? "" : "   RESULTS DIFFER: " + ours.result + " vs " + lua.result;
   std::printf("%-22s ours %9.1f ms   lua %9.1f ms   ratio %5.2f%s\n", p.name.c_str(), ours.seconds * 1e3,
               lua.seconds * 1e3, ours.seconds / lua.seconds, same.c_str());
 }
@@ -119,10 +120,12 @@ void CompileSpeed(bool haveLua) {
   std::printf("%-22s ours %9.0f lines/s", "compile 10,000 lines", lines / ours);
   if (haveLua) {
     CTempText chunk(".big.lua", GeneratedLua(lines));
-    std::string loader = "local f = io.open('" + chunk.Path() + "')\nlocal src = f:read('a')\nf:close()\n"
+    std::string loader = "local f = io.open('" + chunk.Path() +
+                         "')\nlocal src = f:read('a')\nf:close()\n"
                          "local best = math.huge\nfor _ = 1, 3 do\n  local t0 = os.clock()\n"
                          "  assert(load(src))\n  local t = os.clock() - t0\n  if t < best then best = t end\nend\n"
-                         "print(" + std::to_string(lines) + ", best)\n";
+                         "print(" +
+                         std::to_string(lines) + ", best)\n";
     TTimed lua;
     if (RunLua(loader, lua))
       std::printf("   lua load() %9.0f lines/s   time ratio %5.2f", lines / lua.seconds, ours / lua.seconds);
@@ -138,7 +141,9 @@ int main(int argc, char** argv) {
   RegisterGeneralLibrary();
   bool haveLua = true;
   std::string only = argc > 1 ? argv[1] : "";
-  std::printf("CPU time, best of 9 runs in 3 alternating rounds; ratio = ours / Lua 5.4 (target: at most 2 on arithmetic and routine calls)\n");
+  std::printf(
+      "CPU time, best of 9 runs in 3 alternating rounds; ratio = ours / Lua 5.4 (target: at most 2 on arithmetic and "
+      "routine calls)\n");
   for (const TBenchProgram& p : BenchPrograms())
     if (p.name.rfind(only, 0) == 0) CompareProgram(p, haveLua);
   if (!only.empty()) return 0;
