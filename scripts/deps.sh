@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a profile needs (build, bench, gui), only those still missing.
 set -euo pipefail
-pkgs=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev nlohmann-json3-dev)
+pkgs=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev nlohmann-json3-dev clang-format)
 for profile in "$@"; do
   case "$profile" in
     build) ;;

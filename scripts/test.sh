@@ -3,5 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh build bench gui
+scripts/check-tree.sh
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVENT_GUI=ON
 ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 600

@@ -3,9 +3,9 @@
 #include "BenchPrograms.h"
 #include "scriptlib/ScriptLibrary.h"
 
-#include "../../src/script/DynaVars.h"
-#include "../../src/script/HalComp.h"
-#include "../../src/script/Halinit.h"
+#include "script/DynaVars.h"
+#include "script/HalComp.h"
+#include "script/Halinit.h"
 
 #include <unistd.h>
 #include <algorithm>

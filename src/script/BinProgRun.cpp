@@ -14,26 +14,76 @@
 #define HAL_COMPUTED_GOTO 1
 #endif
 
-#define HAL_OPS(X)                                                                                                  \
-  X(Add, ocAdd)                                                                                                     \
-  X(Sub, ocSub) X(Mul, ocMul) X(IntDiv, ocIntDiv) X(Mod, ocMod) X(Div, ocDiv) X(Shl, ocShl) X(Shr, ocShr)           \
-      X(Not, ocNot) X(Or, ocOr) X(Xor, ocXor) X(And, ocAnd) X(Ge, ocGe) X(Eq, ocEq) X(Le, ocLe) X(Ne, ocNe)         \
-          X(Gt, ocGt) X(Lt, ocLt) X(Neg, ocNeg) X(Jump, ocJump) X(JumpFalse, ocJumpFalse) X(LoadConst, ocLoadConst) \
-              X(Stop, ocStop) X(Inc, ocInc) X(Dec, ocDec) X(CallHost, ocCallHost) X(SetSelf, ocSetSelf)             \
-                  X(LoadExt, ocLoadExt) X(StoreExt, ocStoreExt) X(SelfFromVar, ocSelfFromVar) X(Copy, ocCopy)       \
-                      X(Call, ocCall) X(Return, ocReturn) X(NewArray, ocNewArray) X(StoreElem, ocStoreElem)         \
-                          X(Line, ocLine) X(Entry, ocEntry) X(Exit, ocExit) X(FAdd, ocFBin + ocAdd)                 \
-                              X(FSub, ocFBin + ocSub) X(FMul, ocFBin + ocMul) X(FDiv, ocFBin + ocDiv)               \
-                                  X(FIntDiv, ocFBin + ocIntDiv) X(FMod, ocFBin + ocMod) X(FShl, ocFBin + ocShl)     \
-                                      X(FShr, ocFBin + ocShr) X(FOr, ocFBin + ocOr) X(FXor, ocFBin + ocXor)         \
-                                          X(FAnd, ocFBin + ocAnd) X(FGe, ocFBin + ocGe) X(FEq, ocFBin + ocEq)       \
-                                              X(FLe, ocFBin + ocLe) X(FNe, ocFBin + ocNe) X(FGt, ocFBin + ocGt)     \
-                                                  X(FLt, ocFBin + ocLt) X(JGe, ocFJCmp + 0) X(JEq, ocFJCmp + 1)     \
-                                                      X(JLe, ocFJCmp + 2) X(JNe, ocFJCmp + 3) X(JGt, ocFJCmp + 4)   \
-                                                          X(JLt, ocFJCmp + 5) X(FCopy, ocFCopy)                     \
-                                                              X(FIncJump, ocFIncJump) X(FDecJump, ocFDecJump)       \
-                                                                  X(FEntry, ocFEntry) X(FExit, ocFExit)             \
-                                                                      X(FCopy2, ocFCopy2)
+// clang-format off
+#define HAL_OPS(X) \
+  X(Add, ocAdd) \
+  X(Sub, ocSub) \
+  X(Mul, ocMul) \
+  X(IntDiv, ocIntDiv) \
+  X(Mod, ocMod) \
+  X(Div, ocDiv) \
+  X(Shl, ocShl) \
+  X(Shr, ocShr) \
+  X(Not, ocNot) \
+  X(Or, ocOr) \
+  X(Xor, ocXor) \
+  X(And, ocAnd) \
+  X(Ge, ocGe) \
+  X(Eq, ocEq) \
+  X(Le, ocLe) \
+  X(Ne, ocNe) \
+  X(Gt, ocGt) \
+  X(Lt, ocLt) \
+  X(Neg, ocNeg) \
+  X(Jump, ocJump) \
+  X(JumpFalse, ocJumpFalse) \
+  X(LoadConst, ocLoadConst) \
+  X(Stop, ocStop) \
+  X(Inc, ocInc) \
+  X(Dec, ocDec) \
+  X(CallHost, ocCallHost) \
+  X(SetSelf, ocSetSelf) \
+  X(LoadExt, ocLoadExt) \
+  X(StoreExt, ocStoreExt) \
+  X(SelfFromVar, ocSelfFromVar) \
+  X(Copy, ocCopy) \
+  X(Call, ocCall) \
+  X(Return, ocReturn) \
+  X(NewArray, ocNewArray) \
+  X(StoreElem, ocStoreElem) \
+  X(Line, ocLine) \
+  X(Entry, ocEntry) \
+  X(Exit, ocExit) \
+  X(FAdd, ocFBin + ocAdd) \
+  X(FSub, ocFBin + ocSub) \
+  X(FMul, ocFBin + ocMul) \
+  X(FDiv, ocFBin + ocDiv) \
+  X(FIntDiv, ocFBin + ocIntDiv) \
+  X(FMod, ocFBin + ocMod) \
+  X(FShl, ocFBin + ocShl) \
+  X(FShr, ocFBin + ocShr) \
+  X(FOr, ocFBin + ocOr) \
+  X(FXor, ocFBin + ocXor) \
+  X(FAnd, ocFBin + ocAnd) \
+  X(FGe, ocFBin + ocGe) \
+  X(FEq, ocFBin + ocEq) \
+  X(FLe, ocFBin + ocLe) \
+  X(FNe, ocFBin + ocNe) \
+  X(FGt, ocFBin + ocGt) \
+  X(FLt, ocFBin + ocLt) \
+  X(JGe, ocFJCmp + 0) \
+  X(JEq, ocFJCmp + 1) \
+  X(JLe, ocFJCmp + 2) \
+  X(JNe, ocFJCmp + 3) \
+  X(JGt, ocFJCmp + 4) \
+  X(JLt, ocFJCmp + 5) \
+  X(FCopy, ocFCopy) \
+  X(FIncJump, ocFIncJump) \
+  X(FDecJump, ocFDecJump) \
+  X(FEntry, ocFEntry) \
+  X(FExit, ocFExit) \
+  X(FCopy2, ocFCopy2)
+// clang-format on
 
 #ifdef HAL_COMPUTED_GOTO
 #define OP(name) op_##name:
@@ -195,8 +245,11 @@ void TBinProg::execute(int start, TStopFlag& stop) {
   SKIP();
   NEXT;  // s[a] := s[b] mod s[c]
   OP(FShl)
-  OP(FShr) OP(FOr) OP(FXor) OP(FAnd)  // s[a] := s[b] <op> s[c]
-      LINE_PREFIX() fusedSlow(ip->op - ocFBin, s[ip->a], s[ip->b], s[ip->c]);
+  OP(FShr)
+  OP(FOr)
+  OP(FXor)
+  OP(FAnd)  // s[a] := s[b] <op> s[c]
+  LINE_PREFIX() fusedSlow(ip->op - ocFBin, s[ip->a], s[ip->b], s[ip->c]);
   SKIP();
   NEXT;
   OP(FGe) LINE_PREFIX() s[ip->a].SetBool(fastCompare<voGe>(s[ip->b], s[ip->c]));

@@ -4,7 +4,7 @@
 #include "scriptlib/FloatText.h"
 #include "scriptlib/SysFormat.h"
 
-#include "../../src/script/Value.h"
+#include "script/Value.h"
 
 #include <gtest/gtest.h>
 

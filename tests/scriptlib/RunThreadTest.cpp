@@ -4,7 +4,7 @@
 #include "scriptlib/HeadlessSink.h"
 #include "scriptlib/HostClassName.h"
 
-#include "../../src/script/Registration.h"
+#include "script/Registration.h"
 
 #include <gtest/gtest.h>
 

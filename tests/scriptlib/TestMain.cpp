@@ -2,7 +2,7 @@
 #include "scriptlib/Instscript.h"
 #include "scriptlib/ScriptLibrary.h"
 
-#include "../../src/script/Halinit.h"
+#include "script/Halinit.h"
 
 #include <gtest/gtest.h>
 
