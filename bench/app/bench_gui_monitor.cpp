@@ -97,7 +97,7 @@ void Require(bool ok, const std::string& what) {
   if (!ok) throw std::runtime_error(what);
 }
 
-CCuDesc* MonitorCu(TMainForm& form) {
+std::shared_ptr<CCuDesc> MonitorCu(TMainForm& form) {
   CMyZematInstr* c = form.GetConnection();
   Require(c && c->GetModuleCount() == 1 && c->GetModule(0)->GetCuDescCount() == 1, "unexpected instrument");
   return c->GetModule(0)->GetCuDesc(0);

@@ -120,8 +120,8 @@ EngineClient::EngineClient(int fd, const char* cuName) {
 }
 
 void EngineClient::OpenCu(const char* cuName) {
-  CModule* module = m_instr.GetModule(0);
-  CCuDesc* desc = nullptr;
+  std::shared_ptr<CModule> module = m_instr.GetModule(0);
+  std::shared_ptr<CCuDesc> desc;
   for (int c = 0; module && c < module->GetCuDescCount(); ++c)
     if (std::string(module->GetCuDesc(c)->GetCuName()) == cuName) desc = module->GetCuDesc(c);
   m_channel = std::make_unique<CBaseCuIO>();

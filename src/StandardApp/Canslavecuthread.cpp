@@ -21,9 +21,9 @@ TCsCuThread::~TCsCuThread() {
 bool TCsCuThread::Start() {
   std::lock_guard<std::mutex> g(m_startLock);
   if (m_cs) return true;
-  CCuDesc* found = nullptr;
+  std::shared_ptr<CCuDesc> found;
   for (int i = 0; !found && i < m_session->GetModuleCount(); ++i) {
-    CModule* module = m_session->GetModule(i);
+    std::shared_ptr<CModule> module = m_session->GetModule(i);
     for (int j = 0; module && !found && j < module->GetCuDescCount(); ++j)
       if (strcasecmp(module->GetCuDesc(j)->GetCuName(), "CS") == 0) found = module->GetCuDesc(j);
   }
@@ -49,10 +49,15 @@ std::vector<CCuIoBase*> TCsCuThread::SlavesOf(const CModule* module) const {
   std::lock_guard<std::mutex> g(m_lock);
   std::vector<CCuIoBase*> found;
   for (CCuIoBase* slave : m_slaves) {
-    const CCuDesc* desc = slave->GetDesc();
+    std::shared_ptr<CCuDesc> desc = slave->GetDesc();
     if (desc && desc->GetModule() == module) found.push_back(slave);
   }
   return found;
+}
+
+std::vector<CCuIoBase*> TCsCuThread::Slaves() const {
+  std::lock_guard<std::mutex> g(m_lock);
+  return m_slaves;
 }
 
 bool TCsCuThread::IsRegistered(const CCuIoBase* slave) const {

@@ -25,6 +25,7 @@ class TCsCuThread : public CZThread {
   void Unregister(CCuIoBase* slave);
   bool IsRegistered(const CCuIoBase* slave) const;
   std::vector<CCuIoBase*> SlavesOf(const CModule* module) const;
+  std::vector<CCuIoBase*> Slaves() const;
 
  protected:
   void Execute() override;

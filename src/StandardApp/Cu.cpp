@@ -33,7 +33,7 @@ unsigned MsLeft(Clock::time_point end) {
 
 // ---- CCuIoBase ----
 
-CCuIoBase::CCuIoBase(CCuDesc* desc) { SetDesc(desc); }
+CCuIoBase::CCuIoBase(std::shared_ptr<CCuDesc> desc) { SetDesc(std::move(desc)); }
 
 CCuIoBase::~CCuIoBase() {
   if (m_session) m_session->ForgetChannel(this);
@@ -46,9 +46,20 @@ void CCuIoBase::DrainQueue() {
     if (!IsResult(item)) delete[] static_cast<uint8_t*>(item);
 }
 
-void CCuIoBase::SetDesc(CCuDesc* desc) {
-  m_desc = desc;
+void CCuIoBase::SetDesc(std::shared_ptr<CCuDesc> desc) {
   if (desc) m_session = desc->GetOwner();
+  std::lock_guard<std::mutex> g(m_descLock);
+  m_desc = std::move(desc);
+}
+
+std::shared_ptr<CCuDesc> CCuIoBase::GetDesc() const {
+  std::lock_guard<std::mutex> g(m_descLock);
+  return m_desc;
+}
+
+std::shared_ptr<CCuDesc> CCuIoBase::UsableDesc() const {
+  std::shared_ptr<CCuDesc> desc = GetDesc();
+  return desc && !desc->IsRemoved() ? desc : nullptr;
 }
 
 void CCuIoBase::SetSocket(long socket) {
@@ -62,7 +73,6 @@ void CCuIoBase::Deliver(uint8_t* item, int length) {
 }
 
 void CCuIoBase::Orphan() {
-  m_desc.store(nullptr);
   ResetSocket();
   DeliverResult(0);
 }
@@ -132,7 +142,7 @@ void CCuIO::ResetCredits(int sendCredits) {
 void CCuIO::SetSocket(long socket) {
   CCuIoBase::SetSocket(socket);
   std::lock_guard<std::mutex> g(m_lock);
-  const CCuDesc* desc = GetDesc();
+  std::shared_ptr<CCuDesc> desc = GetDesc();
   m_sendCredits = (desc && desc->GetInCount() > 0) ? 1 : 0;
 }
 
@@ -142,7 +152,7 @@ int CCuIO::GetSendCredits() const {
 }
 
 int CCuIO::Open() {
-  if (!m_desc || !SessionConnected() || !m_session->OpenCuThread()) return 0;
+  if (!UsableDesc() || !SessionConnected() || !m_session->OpenCuThread()) return 0;
   ResetCredits(0);
   DrainQueue();  // leftovers of an earlier open or close that timed out
   void* item = nullptr;
@@ -154,7 +164,13 @@ int CCuIO::Open() {
 }
 
 int CCuIO::Close() {
-  if (GetSocket() > Z_SOCKET_MAX || !SessionConnected() || !m_session->OpenCuThread()) return 0;
+  if (GetSocket() > Z_SOCKET_MAX) return 0;
+  if (!UsableDesc()) {  // the instrument no longer knows the socket: nothing to ask it
+    if (m_session) m_session->RemoveOpenCu(this);
+    ResetSocket();
+    return 0;
+  }
+  if (!SessionConnected() || !m_session->OpenCuThread()) return 0;
   if (m_session->OpenCuThread()->RequestClose(this) != Z_OK) return 0;
   int result = WaitResult(ChannelWait());
   if (result < 0) return 0;
@@ -223,7 +239,7 @@ void CCuCtrlIO::SetSocket(long socket) {
   ResetCredits(1);
 }
 
-int CBaseCuIO::OpenOn(CCuDesc* desc) {
-  SetDesc(desc);
+int CBaseCuIO::OpenOn(std::shared_ptr<CCuDesc> desc) {
+  SetDesc(std::move(desc));
   return Open();
 }

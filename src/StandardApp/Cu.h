@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "StandardApp/Module.h"
@@ -16,7 +17,7 @@ class CZematInstr;
 
 class CCuIoBase {
  public:
-  explicit CCuIoBase(CCuDesc* desc = nullptr);
+  explicit CCuIoBase(std::shared_ptr<CCuDesc> desc = nullptr);
   // Frees frames still queued and unhooks the channel from the session's lists. A channel must be
   // destroyed before its session.
   virtual ~CCuIoBase();
@@ -37,10 +38,11 @@ class CCuIoBase {
   // Queues an open/close result (1 success, 0 failure); used by the open-CU thread.
   void DeliverResult(int ok);
 
-  void SetDesc(CCuDesc* desc);
-  CCuDesc* GetDesc() const { return m_desc.load(); }
-  // Cuts the channel loose from a descriptor that is about to be destroyed (its module left the
-  // instrument): not open, no descriptor, and a waiting open or close gets the result 0.
+  // The channel keeps its descriptor (and so its module) alive for as long as it holds it.
+  void SetDesc(std::shared_ptr<CCuDesc> desc);
+  std::shared_ptr<CCuDesc> GetDesc() const;
+  // Cuts the channel loose from a descriptor whose module left the instrument: not open, and a
+  // waiting open or close gets the result 0. The descriptor stays readable and says it was removed.
   void Orphan();
   CZematInstr* GetSession() const { return m_session; }
   long GetSocket() const { return m_socket.load(); }
@@ -66,7 +68,11 @@ class CCuIoBase {
 
   std::atomic<int> m_open{0};
   std::atomic<long> m_socket{Z_NO_SOCKET};
-  std::atomic<CCuDesc*> m_desc{nullptr};
+  // The descriptor the channel works on, or null; removed descriptors refuse opens and closes.
+  std::shared_ptr<CCuDesc> UsableDesc() const;
+
+  mutable std::mutex m_descLock;  // guards m_desc: owners may re-target a channel others still look at
+  std::shared_ptr<CCuDesc> m_desc;
   CZematInstr* m_session = nullptr;
   TLQueue m_inQueue;
   int m_outCount = 0, m_outSize = 0, m_inCount = 0, m_inSize = 0;
@@ -74,7 +80,7 @@ class CCuIoBase {
 
 class CCuIO : public CCuIoBase {
  public:
-  explicit CCuIO(CCuDesc* desc = nullptr) : CCuIoBase(desc) {}
+  explicit CCuIO(std::shared_ptr<CCuDesc> desc = nullptr) : CCuIoBase(std::move(desc)) {}
   // Unregisters before the credit queue goes: a channel whose close failed is still listed, and the
   // reader may be handing it a credit grant right now.
   ~CCuIO() override;
@@ -108,25 +114,25 @@ class CCuIO : public CCuIoBase {
 
 class CCuCtrlIO : public CCuIO {
  public:
-  explicit CCuCtrlIO(CCuDesc* desc = nullptr) : CCuIO(desc) {}
+  explicit CCuCtrlIO(std::shared_ptr<CCuDesc> desc = nullptr) : CCuIO(std::move(desc)) {}
   // Control channels always start with one send credit.
   void SetSocket(long socket) override;
 };
 
 class CBaseCuIO : public CCuIO {
  public:
-  explicit CBaseCuIO(CCuDesc* desc = nullptr) : CCuIO(desc) {}
-  int OpenOn(CCuDesc* desc);
+  explicit CBaseCuIO(std::shared_ptr<CCuDesc> desc = nullptr) : CCuIO(std::move(desc)) {}
+  int OpenOn(std::shared_ptr<CCuDesc> desc);
 };
 
 class CFirmwareCuIO : public CBaseCuIO {
  public:
-  explicit CFirmwareCuIO(CCuDesc* desc = nullptr) : CBaseCuIO(desc) {}
+  explicit CFirmwareCuIO(std::shared_ptr<CCuDesc> desc = nullptr) : CBaseCuIO(std::move(desc)) {}
 };
 
 class CCuIoSlave : public CCuIoBase {
  public:
-  explicit CCuIoSlave(CCuDesc* desc = nullptr) : CCuIoBase(desc) {}
+  explicit CCuIoSlave(std::shared_ptr<CCuDesc> desc = nullptr) : CCuIoBase(std::move(desc)) {}
   int Open() override;
   // Returns 1 when the close request was written (the reply completes it in the background).
   int Close() override;

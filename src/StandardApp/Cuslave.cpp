@@ -8,7 +8,7 @@
 #include "StandardApp/Zematcore.h"
 
 int CCuIoSlave::Open() {
-  if (!m_desc || !SessionConnected() || !m_session->OpenCuThread()) return 0;
+  if (!UsableDesc() || !SessionConnected() || !m_session->OpenCuThread()) return 0;
   if (!m_session->CsThread(true)) return 0;
   DrainQueue();
   if (m_session->OpenCuThread()->RequestOpenSlave(this) != Z_OK) return 0;
@@ -17,7 +17,13 @@ int CCuIoSlave::Open() {
 }
 
 int CCuIoSlave::Close() {
-  if (GetSocket() > Z_SOCKET_MAX || !SessionConnected() || !m_session->OpenCuThread()) return 0;
+  if (GetSocket() > Z_SOCKET_MAX) return 0;
+  if (!UsableDesc()) {  // the instrument no longer knows the slave: drop it without asking
+    ResetSocket();
+    if (m_session) m_session->ForgetChannel(this);
+    return 0;
+  }
+  if (!SessionConnected() || !m_session->OpenCuThread()) return 0;
   if (m_session->OpenCuThread()->RequestCloseSlave(this) != Z_OK) return 0;
   ResetSocket();  // the reply only unregisters the channel; frames for it are dropped from now on
   return 1;

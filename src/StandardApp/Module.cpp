@@ -66,9 +66,20 @@ void CCuDesc::FillBuiltin(const char* description, const char* name, int outCoun
   m_reqOut = m_reqIn = 0;
 }
 
+bool CCuDesc::IsRemoved() const { return m_removed.load() || (m_module && m_module->IsRemoved()); }
+
+std::shared_ptr<CCuDesc> CCuDesc::Share() {
+  if (!m_module) return nullptr;
+  return std::shared_ptr<CCuDesc>(m_module->shared_from_this(), this);
+}
+
 CModule::CModule(CZematInstr* owner, bool secondList) : m_owner(owner), m_secondList(secondList) {}
 
-CModule::~CModule() { ClearCuDescs(); }
+std::shared_ptr<CModule> CModule::Create(CZematInstr* owner, bool secondList) {
+  return std::shared_ptr<CModule>(new CModule(owner, secondList));
+}
+
+CModule::~CModule() = default;
 
 bool CModule::SetRecord(const uint8_t* payload, int length) {
   if (length < 1 || length > Z_MODULE_RECORD_MAX) return false;
@@ -87,14 +98,10 @@ bool CModule::AddCuDesc(std::unique_ptr<CCuDesc> desc) {
   return true;
 }
 
-void CModule::ClearCuDescs() {
-  for (auto& d : m_cuDescs) d.reset();
-  m_cuCount = 0;
-}
-
-CCuDesc* CModule::GetCuDesc(int index) const {
+std::shared_ptr<CCuDesc> CModule::GetCuDesc(int index) const {
   if (index < 0 || index >= m_cuCount) return nullptr;
-  return m_cuDescs[index].get();
+  // Aliasing: the reference points at the descriptor and owns the module that owns it.
+  return std::shared_ptr<CCuDesc>(shared_from_this(), m_cuDescs[index].get());
 }
 
 bool CModule::SameRecord(const uint8_t* record, int length) const {

@@ -1,8 +1,14 @@
 // Module.h: the instrument's configuration as read at start-up: CModule (one module and its
 // records) and CCuDesc (one CU descriptor). Records are kept as received and sent back verbatim.
+//
+// Lifetime: the connection holds its modules by shared ownership and a module owns its descriptors.
+// Whoever keeps a descriptor (a channel, a window, a client, a script) holds a reference that keeps
+// the whole module alive, so no thread ever reads a freed record. When the connection drops a module
+// (it left the instrument, or the session ended) it marks it removed first: holders can tell.
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -40,6 +46,14 @@ class CCuDesc {
   int GetKeyLength() const { return m_keyLen; }
   CZematInstr* GetOwner() const { return m_owner; }
   CModule* GetModule() const { return m_module; }
+  // True once the connection dropped the record (its module left, or the session ended): the
+  // instrument no longer knows this CU, so nothing may be opened or closed on it.
+  bool IsRemoved() const;
+  // Marks a built-in descriptor dropped; module descriptors follow their module.
+  void MarkRemoved() { m_removed.store(true); }
+  // A reference that keeps this descriptor (and its module) alive; null for a built-in descriptor,
+  // which only its session's control channels use.
+  std::shared_ptr<CCuDesc> Share();
 
  private:
   const char* Text(int ofs) const { return reinterpret_cast<const char*>(m_record.data() + ofs); }
@@ -53,11 +67,13 @@ class CCuDesc {
   int m_reqOut = 0, m_reqIn = 0;
   CZematInstr* m_owner;
   CModule* m_module;
+  std::atomic<bool> m_removed{false};
 };
 
-class CModule {
+class CModule : public std::enable_shared_from_this<CModule> {
  public:
-  CModule(CZematInstr* owner, bool secondList);
+  // Modules live in shared ownership only: descriptors handed out keep them alive.
+  static std::shared_ptr<CModule> Create(CZematInstr* owner, bool secondList);
   ~CModule();
   CModule(const CModule&) = delete;
   CModule& operator=(const CModule&) = delete;
@@ -66,13 +82,14 @@ class CModule {
   // its two texts are not terminated inside it.
   bool SetRecord(const uint8_t* payload, int length);
   // Appends a parsed descriptor; false (and the descriptor is dropped) when the module has 16.
+  // Descriptors are only ever appended, while the module is not yet published by its connection.
   bool AddCuDesc(std::unique_ptr<CCuDesc> desc);
-  void ClearCuDescs();
 
   const char* GetModuleType() const { return reinterpret_cast<const char*>(m_record.data() + 1); }
   const char* GetSerialNumber() const { return reinterpret_cast<const char*>(m_record.data() + m_serialOfs); }
   int GetCuDescCount() const { return m_cuCount; }
-  CCuDesc* GetCuDesc(int index) const;
+  // The descriptor by index (null past the end), as a reference that keeps this module alive.
+  std::shared_ptr<CCuDesc> GetCuDesc(int index) const;
   bool IsSecondList() const { return m_secondList; }
   const uint8_t* GetRecord() const { return m_record.data(); }
   int GetRecordLength() const { return m_recordLen; }
@@ -80,8 +97,13 @@ class CModule {
   // True when another record (type byte first, which is not compared: it differs between replies)
   // has this record's length and the same bytes from the module type text on.
   bool SameRecord(const uint8_t* record, int length) const;
+  bool IsRemoved() const { return m_removed.load(); }
+  // Called by the connection when it drops the module, before any holder can see it gone.
+  void MarkRemoved() { m_removed.store(true); }
 
  private:
+  CModule(CZematInstr* owner, bool secondList);
+
   CZematInstr* m_owner;
   std::array<uint8_t, Z_MODULE_RECORD_MAX + 1> m_record{};  // one guard byte stays 0
   int m_serialOfs = 1;
@@ -89,4 +111,5 @@ class CModule {
   int m_cuCount = 0;
   std::array<std::unique_ptr<CCuDesc>, Z_CUDESCS_MAX> m_cuDescs{};
   bool m_secondList;
+  std::atomic<bool> m_removed{false};
 };

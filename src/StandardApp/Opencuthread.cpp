@@ -25,37 +25,38 @@ COpenCuThread::COpenCuThread(CZematInstr* session) : m_session(session) {}
 
 COpenCuThread::~COpenCuThread() { Stop(); }
 
-int COpenCuThread::Request(CCuIoBase* channel, uint8_t type, const uint8_t* payload, int length) {
+int COpenCuThread::Request(CCuIoBase* channel, std::shared_ptr<CCuDesc> desc, uint8_t type, const uint8_t* payload,
+                           int length) {
   CCuCtrlIO* open = m_session->OpnChannel();
   if (!open) return Z_ERROR;
   {
     std::lock_guard<std::mutex> g(m_lock);
-    m_pending.push_back({channel, type, channel->GetSocket()});
+    m_pending.push_back({channel, type, channel->GetSocket(), desc});
+  }
+  // A refresh marks the module removed before it looks for its pending channels: either it finds
+  // this entry, or the mark is seen here.
+  if (desc && desc->IsRemoved()) {
+    Forget(channel);
+    return Z_ERROR;
   }
   int rc = open->Write(payload, length);
   if (rc != Z_OK) Forget(channel);
   return rc;
 }
 
-int COpenCuThread::RequestOpen(CCuIoBase* channel) {
-  const CCuDesc* desc = channel->GetDesc();
+int COpenCuThread::RequestOpenOf(CCuIoBase* channel, uint8_t type, int extra) {
+  std::shared_ptr<CCuDesc> desc = channel->GetDesc();
   if (!desc) return Z_ERROR;
   uint8_t request[Z_CUDESC_RECORD_MAX];
-  int length = desc->GetKeyLength() + 6;
+  int length = desc->GetKeyLength() + extra;
   std::memcpy(request, desc->GetRecord(), length);
-  request[0] = Z_OPEN_CU;
-  return Request(channel, Z_OPEN_CU, request, length);
+  request[0] = type;
+  return Request(channel, std::move(desc), type, request, length);
 }
 
-int COpenCuThread::RequestOpenSlave(CCuIoBase* channel) {
-  const CCuDesc* desc = channel->GetDesc();
-  if (!desc) return Z_ERROR;
-  uint8_t request[Z_CUDESC_RECORD_MAX];
-  int length = desc->GetKeyLength();
-  std::memcpy(request, desc->GetRecord(), length);
-  request[0] = Z_OPEN_SLAVE_CU;
-  return Request(channel, Z_OPEN_SLAVE_CU, request, length);
-}
+int COpenCuThread::RequestOpen(CCuIoBase* channel) { return RequestOpenOf(channel, Z_OPEN_CU, 6); }
+
+int COpenCuThread::RequestOpenSlave(CCuIoBase* channel) { return RequestOpenOf(channel, Z_OPEN_SLAVE_CU, 0); }
 
 int COpenCuThread::RequestClose(CCuIoBase* channel) {
   if (!m_session->IsConnected()) {
@@ -64,13 +65,13 @@ int COpenCuThread::RequestClose(CCuIoBase* channel) {
   }
   uint8_t request[3] = {Z_CLOSE_CU, 0, 0};
   CZematInstr::WriteU16(request + 1, channel->GetSocket());
-  return Request(channel, Z_CLOSE_CU, request, 3);
+  return Request(channel, nullptr, Z_CLOSE_CU, request, 3);
 }
 
 int COpenCuThread::RequestCloseSlave(CCuIoBase* channel) {
   uint8_t request[3] = {Z_CLOSE_SLAVE_CU, 0, 0};
   CZematInstr::WriteU16(request + 1, channel->GetSocket());
-  return Request(channel, Z_CLOSE_SLAVE_CU, request, 3);
+  return Request(channel, nullptr, Z_CLOSE_SLAVE_CU, request, 3);
 }
 
 void COpenCuThread::Forget(CCuIoBase* channel) {
@@ -84,7 +85,7 @@ std::vector<CCuIoBase*> COpenCuThread::PendingOf(const CModule* module) const {
   std::lock_guard<std::mutex> g(m_lock);
   std::vector<CCuIoBase*> found;
   for (const Pending& p : m_pending) {
-    const CCuDesc* desc = p.channel->GetDesc();
+    std::shared_ptr<CCuDesc> desc = p.desc ? p.desc : p.channel->GetDesc();
     if (desc && desc->GetModule() == module) found.push_back(p.channel);
   }
   return found;
@@ -95,15 +96,14 @@ size_t COpenCuThread::PendingCount() const {
   return m_pending.size();
 }
 
-CCuIoBase* COpenCuThread::TakeByKey(uint8_t type, const uint8_t* payload, int length) {
+CCuIoBase* COpenCuThread::TakeByKey(uint8_t type, const uint8_t* payload, int length, std::shared_ptr<CCuDesc>* desc) {
   std::lock_guard<std::mutex> g(m_lock);
   for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
-    if (it->type != type) continue;
-    const CCuDesc* desc = it->channel->GetDesc();
-    if (!desc) continue;
-    int key = desc->GetKeyLength();
-    if (key == length && std::memcmp(desc->GetRecord() + 1, payload + 1, key - 1) == 0) {
+    if (it->type != type || !it->desc) continue;
+    int key = it->desc->GetKeyLength();
+    if (key == length && std::memcmp(it->desc->GetRecord() + 1, payload + 1, key - 1) == 0) {
       CCuIoBase* channel = it->channel;
+      if (desc) *desc = std::move(it->desc);
       m_pending.erase(it);
       return channel;
     }
@@ -127,8 +127,10 @@ void COpenCuThread::CompleteOpen(const uint8_t* p, int n) {
   int key = KeyLength(p, n);
   if (key < 0 || n < key + 8) return;  // malformed: whoever waits runs into its time-out
   long socket = CZematInstr::ReadU16(p + key + 6);
-  CCuIoBase* channel = TakeByKey(Z_OPEN_CU, p, key);
-  if (!channel || socket > Z_SOCKET_MAX) {
+  std::shared_ptr<CCuDesc> desc;
+  CCuIoBase* channel = TakeByKey(Z_OPEN_CU, p, key, &desc);
+  // A module that left while its open was under way gets no channel, whatever the instrument says.
+  if (!channel || socket > Z_SOCKET_MAX || desc->IsRemoved()) {
     m_session->UnexpectSocket(socket);
     if (channel) channel->DeliverResult(0);
     return;
@@ -149,11 +151,12 @@ void COpenCuThread::CompleteClose(const uint8_t* p, int n) {
 void COpenCuThread::CompleteSlaveOpen(const uint8_t* p, int n) {
   int key = KeyLength(p, n);
   if (key < 0 || n < key + 2) return;
-  CCuIoBase* channel = TakeByKey(Z_OPEN_SLAVE_CU, p, key);
+  std::shared_ptr<CCuDesc> desc;
+  CCuIoBase* channel = TakeByKey(Z_OPEN_SLAVE_CU, p, key, &desc);
   if (!channel) return;
   long socket = CZematInstr::ReadU16(p + key);
   TCsCuThread* cs = m_session->CsThread(false);
-  if (!cs || socket > Z_SOCKET_MAX) {
+  if (!cs || socket > Z_SOCKET_MAX || desc->IsRemoved()) {
     channel->DeliverResult(0);
     return;
   }

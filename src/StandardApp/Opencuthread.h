@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "StandardApp/Zthread.h"
 
+class CCuDesc;
 class CModule;
 class CZematInstr;
 class CCuIoBase;
@@ -37,11 +39,17 @@ class COpenCuThread : public CZThread {
  private:
   struct Pending {
     CCuIoBase* channel;
-    uint8_t type;  // request type: 9, 10, 20 or 21
-    long socket;   // socket being closed (close requests)
+    uint8_t type;                   // request type: 9, 10, 20 or 21
+    long socket;                    // socket being closed (close requests)
+    std::shared_ptr<CCuDesc> desc;  // what the request was made for (its key matches the reply)
   };
-  int Request(CCuIoBase* channel, uint8_t type, const uint8_t* payload, int length);
-  CCuIoBase* TakeByKey(uint8_t type, const uint8_t* payload, int length);
+  // Adds the channel to the pending list and writes the request; refuses (Z_ERROR) a descriptor
+  // whose module left, also when it leaves while the request is being entered.
+  int Request(CCuIoBase* channel, std::shared_ptr<CCuDesc> desc, uint8_t type, const uint8_t* payload, int length);
+  // An open request for the channel's descriptor (type 9 with the buffer parameters, 20 without).
+  int RequestOpenOf(CCuIoBase* channel, uint8_t type, int extra);
+  // The pending open whose descriptor key matches; its descriptor comes along.
+  CCuIoBase* TakeByKey(uint8_t type, const uint8_t* payload, int length, std::shared_ptr<CCuDesc>* desc = nullptr);
   CCuIoBase* TakeBySocket(uint8_t type, long socket);
   void CompleteOpen(const uint8_t* p, int n);
   void CompleteClose(const uint8_t* p, int n);

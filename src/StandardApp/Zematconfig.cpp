@@ -23,7 +23,7 @@ bool CZematInstr::ConfigRequest(const uint8_t* payload, int length, std::vector<
   return true;
 }
 
-bool CZematInstr::ReadModuleList(int list, std::vector<std::unique_ptr<CModule>>& modules) {
+bool CZematInstr::ReadModuleList(int list, std::vector<std::shared_ptr<CModule>>& modules) {
   if (modules.size() >= static_cast<size_t>(Z_MODULES_MAX)) return true;  // list 1 filled the array
   const uint8_t first = list == 1 ? Z_FIRST_MODULE_1 : Z_FIRST_MODULE_2;
   const uint8_t next = list == 1 ? Z_NEXT_MODULE_1 : Z_NEXT_MODULE_2;
@@ -37,7 +37,7 @@ bool CZematInstr::ReadModuleList(int list, std::vector<std::unique_ptr<CModule>>
     uint8_t t = n > 0 ? p[0] : 0xFF;
     if (t == Z_END_OF_LIST) return true;
     if (IsModuleType(t)) {
-      auto module = std::make_unique<CModule>(this, list == 2);
+      auto module = CModule::Create(this, list == 2);
       if (!module->SetRecord(p, n)) return false;  // malformed record
       last = module.get();
       modules.push_back(std::move(module));
@@ -53,19 +53,18 @@ bool CZematInstr::ReadModuleList(int list, std::vector<std::unique_ptr<CModule>>
   }
 }
 
-bool CZematInstr::ReadModules(std::vector<std::unique_ptr<CModule>>& modules) {
-  std::vector<std::unique_ptr<CModule>> found;
+bool CZematInstr::ReadModules(std::vector<std::shared_ptr<CModule>>& modules) {
+  std::vector<std::shared_ptr<CModule>> found;
   bool ok = ReadModuleList(1, found);
   // An empty list 1 has no first module to test for "-R": list 2 follows.
   if (ok && !(found.size() > 0 && std::strstr(found[0]->GetModuleType(), "-R"))) ok = ReadModuleList(2, found);
   if (!ok) return false;
-  std::lock_guard<std::mutex> g(m_modLock);
   for (auto& m : found) modules.push_back(std::move(m));
   return true;
 }
 
 bool CZematInstr::ReadCuDescs(CModule* module) {
-  module->ClearCuDescs();
+  Z_ASSERT(module->GetCuDescCount() == 0, Z_MODULE_CORE);
   uint8_t request[Z_CUDESC_RECORD_MAX];
   std::memcpy(request, module->GetRecord(), module->GetRecordLength());
   request[0] = Z_FIRST_CU_DESC;
@@ -93,50 +92,53 @@ int CZematInstr::GetModuleCount() const {
   return static_cast<int>(m_modules.size());
 }
 
-CModule* CZematInstr::GetModule(int index) const {
+std::shared_ptr<CModule> CZematInstr::GetModule(int index) const {
   std::lock_guard<std::mutex> g(m_modLock);
   if (index < 0 || index >= static_cast<int>(m_modules.size())) return nullptr;
-  return m_modules[index].get();
+  return m_modules[index];
 }
 
-CModule* CZematInstr::FindModule(const uint8_t* record, int length) const {
+std::shared_ptr<CModule> CZematInstr::FindModule(const uint8_t* record, int length) const {
   const void* desc = record;
   Z_ASSERT(desc != 0, Z_MODULE_CORE);
   std::lock_guard<std::mutex> g(m_modLock);
   for (auto& m : m_modules)
-    if (m->SameRecord(record, length)) return m.get();
+    if (m->SameRecord(record, length)) return m;
   return nullptr;
 }
 
 void CZematInstr::RefreshConfiguration() {
   OnConfigChanged();
-  std::vector<std::unique_ptr<CModule>> fresh;
+  std::vector<std::shared_ptr<CModule>> fresh;
   if (!ReadModules(fresh)) {
     Tracer().Trace(2, "CZematInstr::RefreshConfiguration", "module lists could not be read");
     return;
   }
+  // Only this (main) thread changes the array, so it reads it without the lock.
   for (size_t i = 0; i < m_modules.size();) {
-    CModule* current = m_modules[i].get();
+    std::shared_ptr<CModule> current = m_modules[i];
     bool kept = false;
     for (auto& m : fresh) kept = kept || current->SameRecord(m->GetRecord(), m->GetRecordLength());
     if (kept) {
       ++i;
       continue;
     }
-    OnModuleRemoved(current);
-    OrphanChannelsOf(current);
+    // Marked first: windows closing in the hook, and channels opening right now, see it gone.
+    current->MarkRemoved();
+    OnModuleRemoved(current.get());
+    OrphanChannelsOf(current.get());
     std::lock_guard<std::mutex> g(m_modLock);
-    m_modules.erase(m_modules.begin() + i);
+    RetireModule(i);
   }
   for (auto& m : fresh) {
     if (FindModule(m->GetRecord(), m->GetRecordLength()) || GetModuleCount() >= Z_MODULES_MAX) continue;
-    CModule* added = m.get();
+    // Its descriptors are read before other threads can see it.
+    if (!ReadCuDescs(m.get()))
+      Tracer().Trace(2, "CZematInstr::RefreshConfiguration", "CU list of module %s incomplete", m->GetModuleType());
     {
       std::lock_guard<std::mutex> g(m_modLock);
-      m_modules.push_back(std::move(m));
+      m_modules.push_back(m);
     }
-    if (!ReadCuDescs(added))
-      Tracer().Trace(2, "CZematInstr::RefreshConfiguration", "CU list of module %s incomplete", added->GetModuleType());
-    OnModuleAdded(added);
+    OnModuleAdded(m.get());
   }
 }

@@ -78,9 +78,9 @@ bool CZematInstr::StartSession() {
   m_reader->SetSilenceLimit(m_timeout.load());
   m_evtThread = std::make_unique<TMasterEvtCu>(this);
   m_openThread = std::make_unique<COpenCuThread>(this);
-  m_CfgDesc = std::make_unique<CCuDesc>(this, nullptr);
-  m_EvtDesc = std::make_unique<CCuDesc>(this, nullptr);
-  m_OpnDesc = std::make_unique<CCuDesc>(this, nullptr);
+  m_CfgDesc = std::make_shared<CCuDesc>(this, nullptr);
+  m_EvtDesc = std::make_shared<CCuDesc>(this, nullptr);
+  m_OpnDesc = std::make_shared<CCuDesc>(this, nullptr);
   Z_ASSERT(m_CfgDesc != 0, Z_MODULE_CORE);
   Z_ASSERT(m_EvtDesc != 0, Z_MODULE_CORE);
   Z_ASSERT(m_OpnDesc != 0, Z_MODULE_CORE);
@@ -92,8 +92,13 @@ bool CZematInstr::StartSession() {
     m_evtThread->SetEventChannel(m_evtIO.get());
     m_evtThread->Resume();
     m_connected.store(1);
-    ok = ReadModules(m_modules);
-    for (size_t i = 0; ok && i < m_modules.size(); ++i) ok = ReadCuDescs(m_modules[i].get());
+    std::vector<std::shared_ptr<CModule>> found;
+    ok = ReadModules(found);
+    for (size_t i = 0; ok && i < found.size(); ++i) ok = ReadCuDescs(found[i].get());
+    if (ok) {
+      std::lock_guard<std::mutex> g(m_modLock);
+      m_modules = std::move(found);
+    }
   }
   if (ok) return true;
   Tracer().Trace(1, "CZematInstr::Connect", "%s",
@@ -127,12 +132,15 @@ void CZematInstr::Disconnect() {
 
 void CZematInstr::StopThreads(bool goodbye) {
   std::unique_ptr<TCsCuThread> cs;
+  std::vector<std::unique_ptr<TCsCuThread>> retired;
   {
     std::lock_guard<std::mutex> g(m_csLock);
     cs = std::move(m_csThread);
+    retired = std::move(m_retiredCs);
   }
   cs.reset();
   m_openThread.reset();
+  retired.clear();  // after the open-CU thread, the last one that could still reach them
   m_evtThread.reset();
   if (goodbye && m_status.load() == IN_SYNC && m_writer && m_cfgIO) SendGoodbye();
   m_status.store(0);
@@ -158,8 +166,10 @@ void CZematInstr::SendGoodbye() {
 void CZematInstr::ResetSession() {
   {
     std::lock_guard<std::mutex> g(m_modLock);
-    m_modules.clear();
+    while (!m_modules.empty()) RetireModule(m_modules.size() - 1);
   }
+  for (CCuDesc* builtin : {m_CfgDesc.get(), m_EvtDesc.get(), m_OpnDesc.get()})
+    if (builtin) builtin->MarkRemoved();
   ResetInput();
   m_ostart = m_oend = m_obuf;
   m_mode = 0;
@@ -260,12 +270,42 @@ void CZematInstr::ForgetChannel(CCuIoBase* channel) {
   if (m_csThread) m_csThread->Unregister(channel);
 }
 
+void CZematInstr::RetireModule(size_t index) {
+  m_modules[index]->MarkRemoved();
+  m_modules.erase(m_modules.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+void CZematInstr::RetireCsThread() {
+  std::vector<CCuIoBase*> slaves;
+  {
+    std::lock_guard<std::mutex> g(m_csLock);
+    if (!m_csThread) return;
+    m_csThread->Terminate();
+    slaves = m_csThread->Slaves();
+    m_retiredCs.push_back(std::move(m_csThread));
+  }
+  // The slaves' only road to the instrument is gone; they end as if their own module had left.
+  for (CCuIoBase* slave : slaves) {
+    ForgetChannel(slave);
+    slave->Orphan();
+  }
+}
+
 void CZematInstr::OrphanChannelsOf(const CModule* module) {
+  {
+    std::unique_lock<std::mutex> g(m_csLock);
+    CCuIO* cs = m_csThread ? m_csThread->GetCsChannel() : nullptr;
+    std::shared_ptr<CCuDesc> csDesc = cs ? cs->GetDesc() : nullptr;
+    if (csDesc && csDesc->GetModule() == module) {
+      g.unlock();
+      RetireCsThread();
+    }
+  }
   std::vector<CCuIoBase*> channels;
   {
     std::lock_guard<std::mutex> g(m_openLock);
     for (CCuIoBase* cu : m_openCus) {
-      const CCuDesc* desc = cu->GetDesc();
+      std::shared_ptr<CCuDesc> desc = cu->GetDesc();
       if (desc && desc->GetModule() == module) channels.push_back(cu);
     }
   }

@@ -79,8 +79,10 @@ class CZematInstr {
   void SetConnected(bool on) { m_connected.store(on ? 1 : 0); }
 
   int GetModuleCount() const;
-  CModule* GetModule(int index) const;
-  CModule* FindModule(const uint8_t* record, int length) const;
+  // Modules are handed out as references that keep them (and their descriptors) alive; a module
+  // the connection has dropped says so (IsRemoved).
+  std::shared_ptr<CModule> GetModule(int index) const;
+  std::shared_ptr<CModule> FindModule(const uint8_t* record, int length) const;
   CCuIoBase* FindCu(long socket_number) const;
   // Main thread only.
   void RefreshConfiguration();
@@ -126,9 +128,9 @@ class CZematInstr {
   CCuCtrlIO* CfgChannel() const { return m_cfgIO.get(); }
   CCuCtrlIO* EvtChannel() const { return m_evtIO.get(); }
   CCuCtrlIO* OpnChannel() const { return m_opnIO.get(); }
-  CCuDesc* CfgDesc() const { return m_CfgDesc.get(); }
-  CCuDesc* EvtDesc() const { return m_EvtDesc.get(); }
-  CCuDesc* OpnDesc() const { return m_OpnDesc.get(); }
+  const CCuDesc* CfgDesc() const { return m_CfgDesc.get(); }
+  const CCuDesc* EvtDesc() const { return m_EvtDesc.get(); }
+  const CCuDesc* OpnDesc() const { return m_OpnDesc.get(); }
   // Open CU list: the open-CU thread adds channels when their socket is assigned (applying credit
   // grants that arrived first) and removes them on the close reply.
   void AddOpenCu(CCuIoBase* channel, long socket);
@@ -137,8 +139,9 @@ class CZematInstr {
   void ExpectSocket(long socket);
   void UnexpectSocket(long socket);
   void ForgetChannel(CCuIoBase* channel);
-  // Channels still held on the CUs of a module that is about to be destroyed are cut loose, so
-  // that no thread reaches its freed descriptors.
+  // Cuts loose the channels still held on the CUs of a module that left (open, opening, pending or
+  // registered as slaves): their waits end with 0 and they can no longer send. When the module held
+  // the "CS" CU, the CAN-slave thread is retired with every slave behind it.
   void OrphanChannelsOf(const CModule* module);
   bool IsSerial() const { return m_lan == 0; }
   uint8_t GetStatus() const { return m_status.load(); }
@@ -147,8 +150,9 @@ class CZematInstr {
   void ReportConnectionLost();
 
  protected:
-  bool ReadModules(std::vector<std::unique_ptr<CModule>>& modules);
-  bool ReadModuleList(int list, std::vector<std::unique_ptr<CModule>>& modules);
+  bool ReadModules(std::vector<std::shared_ptr<CModule>>& modules);
+  bool ReadModuleList(int list, std::vector<std::shared_ptr<CModule>>& modules);
+  // Reads the descriptors of a module that is not published yet (it has none so far).
   bool ReadCuDescs(CModule* module);
   // One request/reply on the configuration channel; false on a failed write or read.
   bool ConfigRequest(const uint8_t* payload, int length, std::vector<uint8_t>& reply);
@@ -167,6 +171,10 @@ class CZematInstr {
   // Stops every worker thread: CAN-slave, open-CU, event, reader, writer.
   void StopThreads(bool goodbye);
   void ResetSession();
+  // Drops a module from the array after marking it removed (m_modLock held by the caller).
+  void RetireModule(size_t index);
+  // Stops a CAN-slave thread whose "CS" module left; it is destroyed with the session's threads.
+  void RetireCsThread();
   void FillBuiltinDescs();
   // Sends all bytes or fails; sent tells how many went out before a failure.
   int TransportSend(const uint8_t* bytes, int count, int& sent);
@@ -194,13 +202,15 @@ class CZematInstr {
   uint8_t* m_oend = m_obuf;
   bool m_inputBroken = false;
 
-  std::unique_ptr<CCuDesc> m_CfgDesc, m_EvtDesc, m_OpnDesc;
+  std::shared_ptr<CCuDesc> m_CfgDesc, m_EvtDesc, m_OpnDesc;
   std::unique_ptr<CCuCtrlIO> m_cfgIO, m_evtIO, m_opnIO;
   std::atomic<long> m_cfgSocket{Z_NO_SOCKET}, m_evtSocket{Z_NO_SOCKET}, m_opnSocket{Z_NO_SOCKET};
 
   std::unique_ptr<TMasterEvtCu> m_evtThread;
   std::unique_ptr<TCsCuThread> m_csThread;
-  std::mutex m_csLock;        // guards the m_csThread pointer
+  // Retired CAN-slave threads stay until the session's threads stop: other threads may still hold them.
+  std::vector<std::unique_ptr<TCsCuThread>> m_retiredCs;
+  std::mutex m_csLock;        // guards m_csThread and m_retiredCs
   std::mutex m_csCreateLock;  // serialises its creation
   std::unique_ptr<COpenCuThread> m_openThread;
 
@@ -209,7 +219,7 @@ class CZematInstr {
   std::map<long, std::vector<int>> m_earlyCredits;  // socket -> grants seen before it was assigned
 
   mutable std::mutex m_modLock;  // guards the module array's shape
-  std::vector<std::unique_ptr<CModule>> m_modules;
+  std::vector<std::shared_ptr<CModule>> m_modules;
 
   std::unique_ptr<TZematRead> m_reader;
   std::unique_ptr<TZematWrite> m_writer;

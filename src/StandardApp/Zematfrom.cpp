@@ -127,13 +127,13 @@ int CZematInstr::HandleRedCardAnswer(const uint8_t* frame) {
     m_mode = 0;
     return -1;
   }
-  if (!m_CfgDesc) m_CfgDesc = std::make_unique<CCuDesc>(this, nullptr);
-  if (!m_EvtDesc) m_EvtDesc = std::make_unique<CCuDesc>(this, nullptr);
-  if (!m_OpnDesc) m_OpnDesc = std::make_unique<CCuDesc>(this, nullptr);
+  if (!m_CfgDesc) m_CfgDesc = std::make_shared<CCuDesc>(this, nullptr);
+  if (!m_EvtDesc) m_EvtDesc = std::make_shared<CCuDesc>(this, nullptr);
+  if (!m_OpnDesc) m_OpnDesc = std::make_shared<CCuDesc>(this, nullptr);
   FillBuiltinDescs();
-  if (!m_cfgIO) m_cfgIO = std::make_unique<CCuCtrlIO>(m_CfgDesc.get());
-  if (!m_evtIO) m_evtIO = std::make_unique<CCuCtrlIO>(m_EvtDesc.get());
-  if (!m_opnIO) m_opnIO = std::make_unique<CCuCtrlIO>(m_OpnDesc.get());
+  if (!m_cfgIO) m_cfgIO = std::make_unique<CCuCtrlIO>(m_CfgDesc);
+  if (!m_evtIO) m_evtIO = std::make_unique<CCuCtrlIO>(m_EvtDesc);
+  if (!m_opnIO) m_opnIO = std::make_unique<CCuCtrlIO>(m_OpnDesc);
   m_cfgSocket.store(cfg);
   m_evtSocket.store(evt);
   m_opnSocket.store(opn);

@@ -70,11 +70,11 @@ void TMainForm::LoadLayout(int n) {
   const std::string section = Section(n);
   CloseCuWindows(false);
   for (int m = 0; m < m_connection->GetModuleCount(); ++m) {
-    CModule* module = m_connection->GetModule(m);
+    std::shared_ptr<CModule> module = m_connection->GetModule(m);
     for (int c = 0; module && c < module->GetCuDescCount(); ++c) {
-      CCuDesc* cu = module->GetCuDesc(c);
+      std::shared_ptr<CCuDesc> cu = module->GetCuDesc(c);
       if (!cu) continue;
-      const std::string value = ini.ReadString(section, LayoutKey(cu).toStdString(), "");
+      const std::string value = ini.ReadString(section, LayoutKey(cu.get()).toStdString(), "");
       if (value.empty()) continue;
       int v[4];
       if (!ParseLayoutValue(value, v)) {

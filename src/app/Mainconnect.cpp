@@ -212,7 +212,7 @@ void TMainForm::AfterChildCreated(QMdiSubWindow* sub) {
   if (m_openMaximized && Children().size() == 1) sub->showMaximized();
 }
 
-QWidget* TMainForm::OpenCuWindow(CCuDesc* cu, bool viaCs) {
+QWidget* TMainForm::OpenCuWindow(std::shared_ptr<CCuDesc> cu, bool viaCs) {
   RememberMaximized();
   const TWindowKind* kind = cu ? FindWindowKind(L1(cu->GetCuName())) : nullptr;
   if (!kind) {
@@ -259,8 +259,8 @@ void TMainForm::AddModuleNode(QTreeWidgetItem* root, CModule* module) {
   QTreeWidgetItem* node =
       NewNode(root, L1(module->GetModuleType()) + " - " + L1(module->GetSerialNumber()), module, image, image, style());
   for (int i = 0; i < module->GetCuDescCount(); ++i) {
-    CCuDesc* cu = module->GetCuDesc(i);
-    if (cu) NewNode(node, L1(cu->GetCuName()), cu, 2, 4, style());
+    std::shared_ptr<CCuDesc> cu = module->GetCuDesc(i);
+    if (cu) NewNode(node, L1(cu->GetCuName()), cu.get(), 2, 4, style());
   }
   node->setExpanded(true);
 }
@@ -270,7 +270,7 @@ void TMainForm::FillTree() {
   QTreeWidgetItem* root = NewNode(nullptr, "Serion Instrument", m_connection.get(), 0, 0, style());
   TreeView1->addTopLevelItem(root);
   for (int i = 0; i < m_connection->GetModuleCount(); ++i)
-    if (CModule* module = m_connection->GetModule(i)) AddModuleNode(root, module);
+    if (std::shared_ptr<CModule> module = m_connection->GetModule(i)) AddModuleNode(root, module.get());
   root->setExpanded(true);
 }
 
@@ -300,17 +300,8 @@ void TMainForm::TreeRightClick(const QPoint& pos) {
 
 void TMainForm::OpenSelectedCu(bool viaCs) {
   QTreeWidgetItem* item = TreeView1->currentItem();
-  if (item && Level(item) == 2) OpenCuWindow(NodeObject<CCuDesc>(item), viaCs);
-}
-
-bool TMainForm::CuStillExists(const CCuDesc* cu) const {
-  if (!m_connection) return false;
-  for (int i = 0; i < m_connection->GetModuleCount(); ++i) {
-    const CModule* module = m_connection->GetModule(i);
-    for (int j = 0; module && j < module->GetCuDescCount(); ++j)
-      if (module->GetCuDesc(j) == cu) return true;
-  }
-  return false;
+  // Tree nodes leave with their module, so a node's record is alive here.
+  if (item && Level(item) == 2) OpenCuWindow(NodeObject<CCuDesc>(item)->Share(), viaCs);
 }
 
 void TMainForm::PropertiesClick(int popup) {
@@ -321,18 +312,19 @@ void TMainForm::PropertiesClick(int popup) {
     m_modulePropDlg->Fill(NodeObject<CModule>(item));
     m_modulePropDlg->exec();
   } else if (popup == 2 && item && Level(item) == 2) {
-    CCuDesc* cu = NodeObject<CCuDesc>(item);
-    m_cuPropDlg->Fill(cu);
+    // Held across the dialog: the module may leave while it is open.
+    std::shared_ptr<CCuDesc> cu = NodeObject<CCuDesc>(item)->Share();
+    m_cuPropDlg->Fill(cu.get());
     m_cuPropDlg->exec();
-    CuPropertiesClosed(cu);
+    CuPropertiesClosed(*cu);
   }
 }
 
-void TMainForm::CuPropertiesClosed(CCuDesc* cu) {
-  // The configuration may have changed while the dialog was open: write only into a live descriptor.
-  if (!CuStillExists(cu)) return;
-  cu->SetRequestedOut(m_cuPropDlg->ExtraOut());
-  cu->SetRequestedIn(m_cuPropDlg->ExtraIn());
+void TMainForm::CuPropertiesClosed(CCuDesc& cu) {
+  // A record that left meanwhile is no longer anybody's configuration.
+  if (cu.IsRemoved()) return;
+  cu.SetRequestedOut(m_cuPropDlg->ExtraOut());
+  cu.SetRequestedIn(m_cuPropDlg->ExtraIn());
 }
 
 // ---- hooks and timers ----

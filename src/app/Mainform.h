@@ -50,7 +50,7 @@ class TMainForm : public QMainWindow, public TMainLink {
   ~TMainForm() override;
 
   // ---- operations other parts use ----
-  QWidget* OpenCuWindow(CCuDesc* cu, bool viaCs);
+  QWidget* OpenCuWindow(std::shared_ptr<CCuDesc> cu, bool viaCs);
   void WriteLog(const QString& text) override;
   CMainDispatcher& Dispatcher() override { return m_dispatcher; }
   void EventsWindowClosed() override;
@@ -87,7 +87,7 @@ class TMainForm : public QMainWindow, public TMainLink {
   void OpenEventsWindow();
   void ApplyLayoutNames(const QStringList& names);
   void ApplyAutostart(const QString& script, bool execute);
-  void CuPropertiesClosed(CCuDesc* cu);
+  void CuPropertiesClosed(CCuDesc& cu);
 
   // ---- layouts ----
   void SaveLayout(int n);
@@ -162,7 +162,6 @@ class TMainForm : public QMainWindow, public TMainLink {
   void PropertiesClick(int popup);
   void BuildWindowMenu();
   void ArrangeIcons();
-  bool CuStillExists(const CCuDesc* cu) const;
 
   QString m_programDir;
   QString m_title;

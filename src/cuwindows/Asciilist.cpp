@@ -162,7 +162,7 @@ void TAsciiListForm::CopyAll() {
   QApplication::clipboard()->setText(all);
 }
 
-int TAsciiListForm::OpenCu(CCuDesc* cu, TMainLink* mainWindow, bool viaCs, const QString& caption) {
+int TAsciiListForm::OpenCu(std::shared_ptr<CCuDesc> cu, TMainLink* mainWindow, bool viaCs, const QString& caption) {
   m_viaCs = viaCs;
   m_cu = cu;
   m_main = mainWindow;

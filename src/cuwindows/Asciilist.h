@@ -57,7 +57,7 @@ class TAsciiListForm : public TBaseForm {
 
   // Binds the window to cu through a new channel and starts reading; 1 on success, 0 when the CU
   // could not be opened (the window then closes itself).
-  virtual int OpenCu(CCuDesc* cu, TMainLink* mainWindow, bool viaCs, const QString& caption);
+  virtual int OpenCu(std::shared_ptr<CCuDesc> cu, TMainLink* mainWindow, bool viaCs, const QString& caption);
   // One received payload (fromCu 1) or text the program shows itself (fromCu 0).
   virtual void ShowData(const char* data, int length, int fromCu);
   virtual void LineChosen(const QString& text) { (void)text; }
@@ -76,7 +76,7 @@ class TAsciiListForm : public TBaseForm {
   void CopyAll();
 
   // Tests replace the channel the window creates (an empty function restores CCuIO / CCuIoSlave).
-  using TChannelFactory = std::function<std::unique_ptr<CCuIoBase>(CCuDesc*, bool viaCs)>;
+  using TChannelFactory = std::function<std::unique_ptr<CCuIoBase>(const std::shared_ptr<CCuDesc>&, bool viaCs)>;
   static TChannelFactory SetChannelFactory(TChannelFactory factory);
 
  protected:

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QWidget>
+#include <memory>
 
 class CCuDesc;
 class QFont;
@@ -13,9 +14,9 @@ class TBaseForm : public QWidget {
 
   virtual void ApplyFont(const QFont& font) { (void)font; }
   // Lets go of the CU; the window stays open with its contents.
-  virtual void ReleaseCu() { m_cu = nullptr; }
-  CCuDesc* Cu() const { return m_cu; }
+  virtual void ReleaseCu() { m_cu.reset(); }
+  CCuDesc* Cu() const { return m_cu.get(); }
 
  protected:
-  CCuDesc* m_cu = nullptr;
+  std::shared_ptr<CCuDesc> m_cu;  // keeps the record alive while the window shows it
 };

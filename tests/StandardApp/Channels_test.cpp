@@ -55,7 +55,8 @@ TEST(Channels, MalformedDescriptorRecordsAreRefused) {
 }
 
 TEST(Channels, ModuleRecordsAndComparison) {
-  CModule m(nullptr, true);
+  auto module = CModule::Create(nullptr, true);
+  CModule& m = *module;
   Bytes rec = Join({{1}, Z("MAIN-1"), Z("000123"), {0xAA, 0xBB}});
   ASSERT_TRUE(m.SetRecord(rec.data(), static_cast<int>(rec.size())));
   EXPECT_STREQ(m.GetModuleType(), "MAIN-1");
@@ -75,7 +76,8 @@ TEST(Channels, ModuleRecordsAndComparison) {
 }
 
 TEST(Channels, ModuleKeepsSixteenDescriptors) {
-  CModule m(nullptr, false);
+  auto module = CModule::Create(nullptr, false);
+  CModule& m = *module;
   for (int i = 0; i < 16; ++i) EXPECT_TRUE(m.AddCuDesc(std::make_unique<CCuDesc>(nullptr, &m)));
   EXPECT_FALSE(m.AddCuDesc(std::make_unique<CCuDesc>(nullptr, &m)));
   EXPECT_EQ(m.GetCuDescCount(), 16);
@@ -84,17 +86,17 @@ TEST(Channels, ModuleKeepsSixteenDescriptors) {
 }
 
 TEST(Channels, InitialSendCreditsFollowTheInBuffers) {
-  CCuDesc none(nullptr, nullptr), some(nullptr, nullptr);
+  auto none = std::make_shared<CCuDesc>(nullptr, nullptr), some = std::make_shared<CCuDesc>(nullptr, nullptr);
   Bytes r0 = DescRecord(0), r4 = DescRecord(4);
-  ASSERT_TRUE(none.Parse(r0.data(), static_cast<int>(r0.size())));
-  ASSERT_TRUE(some.Parse(r4.data(), static_cast<int>(r4.size())));
-  CCuIO a(&none), b(&some);
+  ASSERT_TRUE(none->Parse(r0.data(), static_cast<int>(r0.size())));
+  ASSERT_TRUE(some->Parse(r4.data(), static_cast<int>(r4.size())));
+  CCuIO a(none), b(some);
   a.SetSocket(10);
   b.SetSocket(11);
   EXPECT_EQ(a.GetSendCredits(), 0);
   EXPECT_EQ(b.GetSendCredits(), 1);
   EXPECT_TRUE(b.IsOpen());
-  CCuCtrlIO control(&none);  // control channels start with one credit whatever the descriptor says
+  CCuCtrlIO control(none);  // control channels start with one credit whatever the descriptor says
   control.SetSocket(0);
   EXPECT_EQ(control.GetSendCredits(), 1);
   EXPECT_EQ(control.GetReadCreditsOutstanding(), 0);

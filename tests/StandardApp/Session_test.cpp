@@ -75,7 +75,7 @@ class ThreadedSession : public ::testing::Test {
     EXPECT_TRUE(fake->WaitConsumed(3000)) << fake->StepsLeft() << " steps left";
     for (auto& e : fake->Errors()) ADD_FAILURE() << e;
   }
-  CCuDesc* Desc(int module, int cu) { return s->GetModule(module)->GetCuDesc(cu); }
+  std::shared_ptr<CCuDesc> Desc(int module, int cu) { return s->GetModule(module)->GetCuDesc(cu); }
   int ReadFrame(CCuIoBase& ch, std::string& text, unsigned ms = 3000) {
     uint8_t buffer[Z_READ_BUFFER];
     int length = sizeof buffer;
@@ -109,7 +109,7 @@ TEST_F(ThreadedSession, EnumeratesBothListsWithNamedControlSockets) {
   EXPECT_STREQ(s->GetModule(2)->GetModuleType(), "SLAVE-A");
   EXPECT_TRUE(s->GetModule(2)->IsSecondList());
   EXPECT_EQ(s->GetModule(3), nullptr);
-  CModule* main = s->GetModule(0);
+  std::shared_ptr<CModule> main = s->GetModule(0);
   ASSERT_EQ(main->GetCuDescCount(), 5);
   EXPECT_STREQ(main->GetCuDesc(0)->GetCuName(), "IN");
   EXPECT_STREQ(main->GetCuDesc(0)->GetOwnerText(), "MAIN");
@@ -119,7 +119,7 @@ TEST_F(ThreadedSession, EnumeratesBothListsWithNamedControlSockets) {
   EXPECT_EQ(main->GetCuDesc(1)->GetInCount(), 0);
   EXPECT_EQ(main->GetCuDesc(4)->GetInSize(), 32);
   EXPECT_EQ(main->GetCuDesc(5), nullptr);
-  EXPECT_EQ(main->GetCuDesc(0)->GetModule(), main);
+  EXPECT_EQ(main->GetCuDesc(0)->GetModule(), main.get());
   EXPECT_EQ(fake->RedCards(), 1);
   EXPECT_GE(fake->GrantsFor(7), 1);  // read credits for the configuration CU
   ExpectGoodbye();
@@ -253,8 +253,8 @@ TEST_F(ThreadedSession, RefreshRemovesOneModuleAndAddsOneInOrder) {
   ModModel a{"A-1", "1", {kIN}}, b{"B-1", "2", {kIN}}, c{"C-1", "3", {kIN}}, d{"D-1", "4", {kIN, kTR}};
   ScriptEnumeration(*fake, cfg, {a, b, c}, {});
   ASSERT_TRUE(Connect());
-  CModule* keptA = s->GetModule(0);
-  CModule* keptC = s->GetModule(2);
+  std::shared_ptr<CModule> keptA = s->GetModule(0);
+  std::shared_ptr<CModule> keptC = s->GetModule(2);
   // Event code 6 changes nothing; code 5 refreshes.
   fake->Send(MakeFrame(evt, {0x00, 0x00, 0x06}));
   ScriptList(*fake, cfg, 1, {a, c, d});
@@ -290,7 +290,8 @@ TEST_F(ThreadedSession, ChannelsOnARemovedModuleAreCutLoose) {
   opener.join();
   EXPECT_EQ(pendingResult, 0);
   for (CCuIO* ch : {&opened, &pending}) {
-    EXPECT_EQ(ch->GetDesc(), nullptr);
+    ASSERT_NE(ch->GetDesc(), nullptr);  // the channel keeps the record; it tells that it is gone
+    EXPECT_TRUE(ch->GetDesc()->IsRemoved());
     EXPECT_FALSE(ch->IsOpen());
     EXPECT_EQ(ch->Close(), 0);  // nothing to close: no request goes out
   }
@@ -643,7 +644,7 @@ TEST_F(ThreadedSession, OversizedWritesAreRefused) {
 
 TEST_F(ThreadedSession, SlaveChannelThroughTheCanSlaveCu) {
   ASSERT_TRUE(ConnectStandard());
-  CCuDesc* slaveDesc = Desc(2, 0);
+  std::shared_ptr<CCuDesc> slaveDesc = Desc(2, 0);
   const CuModel& slaveModel = kSlave.cus[0];
   CCuIoSlave slave(slaveDesc);
   fake->Expect(opn, CuRec(kCS, 0x09), {MakeFrame(opn, OpenReply(kCS, 46))});

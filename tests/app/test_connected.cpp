@@ -48,10 +48,10 @@ class Connected : public ::testing::Test {
     if (form) form->close();
     form.reset();
   }
-  CCuDesc* Cu(const char* module, const char* name) const {
+  std::shared_ptr<CCuDesc> Cu(const char* module, const char* name) const {
     CMyZematInstr* c = form->GetConnection();
     for (int i = 0; c && i < c->GetModuleCount(); ++i) {
-      CModule* m = c->GetModule(i);
+      std::shared_ptr<CModule> m = c->GetModule(i);
       if (QString(m->GetModuleType()) != module) continue;
       for (int j = 0; j < m->GetCuDescCount(); ++j)
         if (QString(m->GetCuDesc(j)->GetCuName()) == name) return m->GetCuDesc(j);
@@ -111,13 +111,13 @@ TEST_F(Connected, TreeCaptionsImagesAndPopups) {
 }
 
 TEST_F(Connected, CuPropertiesWriteTheExtraBufferCountsBack) {
-  CCuDesc* cu = Cu("G1", "IN");
-  form->CuPropertiesDialog()->Fill(cu);
+  std::shared_ptr<CCuDesc> cu = Cu("G1", "IN");
+  form->CuPropertiesDialog()->Fill(cu.get());
   EXPECT_EQ(form->CuPropertiesDialog()->NameLabel->text(), "IN");
   EXPECT_EQ(form->CuPropertiesDialog()->InCount->text(), "4");
   form->CuPropertiesDialog()->EditNumIn->setText("5abc");
   form->CuPropertiesDialog()->EditNumOut->setText("x");
-  form->CuPropertiesClosed(cu);
+  form->CuPropertiesClosed(*cu);
   EXPECT_EQ(cu->GetRequestedIn(), 5);
   EXPECT_EQ(cu->GetRequestedOut(), 0);
 }

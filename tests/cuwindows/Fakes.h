@@ -79,25 +79,25 @@ class TFakeMain : public TMainLink {
 
 // A module "G1" with serial "123" and one CU of the given name, as the instrument would report them.
 struct TFakeModule {
-  explicit TFakeModule(const char* cuName = "MO") : module(nullptr, false) {
+  explicit TFakeModule(const char* cuName = "MO") : module(CModule::Create(nullptr, false)) {
     const uint8_t record[] = {1, 'G', '1', 0, '1', '2', '3', 0};
-    module.SetRecord(record, sizeof record);
+    module->SetRecord(record, sizeof record);
     std::vector<uint8_t> d = {4, 'O', 'W', 0, 'D', 'E', 'S', 'C', 0};
     for (const char* p = cuName; *p; ++p) d.push_back(static_cast<uint8_t>(*p));
     d.insert(d.end(), {0, 2, 0x01, 0x00, 2, 0x01, 0x00});
-    auto desc = std::make_unique<CCuDesc>(nullptr, &module);
+    auto desc = std::make_unique<CCuDesc>(nullptr, module.get());
     desc->Parse(d.data(), static_cast<int>(d.size()));
-    cu = desc.get();
-    module.AddCuDesc(std::move(desc));
+    module->AddCuDesc(std::move(desc));
+    cu = module->GetCuDesc(0);
   }
-  CModule module;
-  CCuDesc* cu;
+  std::shared_ptr<CModule> module;
+  std::shared_ptr<CCuDesc> cu;
 };
 
 // Installs a fake channel factory for the life of the object.
 struct TFakeChannels {
   explicit TFakeChannels(bool opens = true) : shared(std::make_shared<TFakeChannel::TShared>()) {
-    TAsciiListForm::SetChannelFactory([s = shared, opens](CCuDesc*, bool viaCs) {
+    TAsciiListForm::SetChannelFactory([s = shared, opens](const std::shared_ptr<CCuDesc>&, bool viaCs) {
       lastViaCs() = viaCs;
       return std::unique_ptr<CCuIoBase>(new TFakeChannel(s, opens));
     });

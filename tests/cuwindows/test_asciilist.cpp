@@ -34,7 +34,7 @@ TEST(AsciiListOpen, BindsToTheCuAndCaptionsAndLogs) {
   EXPECT_EQ(form.windowTitle(), "G1 - 123 - Monitor");
   EXPECT_EQ(main.log, QStringList{"opened G1 - 123 - Monitor"});
   EXPECT_FALSE(TFakeChannels::lastViaCs());
-  EXPECT_EQ(form.Cu(), m.cu);
+  EXPECT_EQ(form.Cu(), m.cu.get());
 
   TAsciiListForm viaCs;
   ASSERT_EQ(viaCs.OpenCu(m.cu, &main, true, "CanSlave"), 1);

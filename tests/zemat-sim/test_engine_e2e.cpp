@@ -49,13 +49,13 @@ struct Engine {
   ~Engine() { z.Disconnect(); }
   bool connect() { return z.Connect(0, "127.0.0.1"); }
   bool serve_until(const std::function<bool()>& pred, unsigned ms = 10000) { return loop.RunUntil(pred, ms); }
-  CModule* module(const std::string& type) {
+  std::shared_ptr<CModule> module(const std::string& type) {
     for (int i = 0; i < z.GetModuleCount(); ++i)
       if (type == z.GetModule(i)->GetModuleType()) return z.GetModule(i);
     return nullptr;
   }
-  CCuDesc* cu(const std::string& type, const std::string& name) {
-    CModule* m = module(type);
+  std::shared_ptr<CCuDesc> cu(const std::string& type, const std::string& name) {
+    std::shared_ptr<CModule> m = module(type);
     for (int i = 0; m && i < m->GetCuDescCount(); ++i)
       if (name == m->GetCuDesc(i)->GetCuName()) return m->GetCuDesc(i);
     return nullptr;
@@ -120,7 +120,7 @@ TEST(EngineE2E, EnumeratesBothListsAndSaysGoodbye) {
     Engine e(sim);
     ASSERT_TRUE(e.connect());
     EXPECT_EQ(e.types(), "MAIN-1 PUMP-2 DET-3 VALVE-S1(2) TEMP-S2(2) ");
-    CModule* main = e.module("MAIN-1");
+    std::shared_ptr<CModule> main = e.module("MAIN-1");
     ASSERT_NE(main, nullptr);
     std::string names;
     for (int i = 0; i < main->GetCuDescCount(); ++i) names += std::string(main->GetCuDesc(i)->GetCuName()) + " ";
@@ -163,7 +163,7 @@ TEST(EngineE2E, RefreshWithOneModuleRemovedAndOneAdded) {
   SimProcess sim;
   Engine e(sim);
   ASSERT_TRUE(e.connect());
-  CModule* main_before = e.module("MAIN-1");
+  std::shared_ptr<CModule> main_before = e.module("MAIN-1");
   EXPECT_EQ(sim.command("add-module NEW-7 777 1 6"), "ok");  // code 6: no refresh yet
   EXPECT_EQ(sim.command("remove-module PUMP-2"), "ok");      // code 5: refresh
   ASSERT_TRUE(e.serve_until([&] { return e.z.saw("added NEW-7"); }));

@@ -1,10 +1,10 @@
 // CliChannel.cpp: opening, writing, reading and closing the client's CU channel.
 #include "morvent-cli/CliChannel.h"
 
-CCliChannel::CCliChannel(CCliSession& session, CCuDesc* desc, bool viaCs)
-    : m_session(session), m_desc(desc), m_viaCs(viaCs) {
+CCliChannel::CCliChannel(CCliSession& session, std::shared_ptr<CCuDesc> desc, bool viaCs)
+    : m_session(session), m_desc(std::move(desc)), m_viaCs(viaCs) {
   if (viaCs)
-    m_channel = std::make_unique<CCuIoSlave>(desc);
+    m_channel = std::make_unique<CCuIoSlave>(m_desc);
   else
     m_channel = std::make_unique<CBaseCuIO>();
 }
@@ -13,9 +13,9 @@ CCliChannel::~CCliChannel() { Close(); }
 
 bool CCliChannel::Open() {
   CCuIoBase* channel = m_channel.get();
-  CCuDesc* desc = m_desc;
+  std::shared_ptr<CCuDesc> desc = m_desc;
   bool viaCs = m_viaCs;
-  m_session.Instr().WatchModule(desc->GetModule());
+  m_session.Instr().WatchModule(desc->GetModule()->shared_from_this());
   // A lost link never brings the open reply: a failure result ends the wait at once.
   int ok = m_session.Await(
       [channel, desc, viaCs] { return viaCs ? channel->Open() : static_cast<CBaseCuIO*>(channel)->OpenOn(desc); },

@@ -12,7 +12,7 @@
 
 class CCliChannel {
  public:
-  CCliChannel(CCliSession& session, CCuDesc* desc, bool viaCs);
+  CCliChannel(CCliSession& session, std::shared_ptr<CCuDesc> desc, bool viaCs);
   // Closes the channel unless its module went away (the instrument then no longer knows the socket).
   ~CCliChannel();
   CCliChannel(const CCliChannel&) = delete;
@@ -27,7 +27,7 @@ class CCliChannel {
 
  private:
   CCliSession& m_session;
-  CCuDesc* m_desc;
+  std::shared_ptr<CCuDesc> m_desc;  // kept alive for the channel's whole life
   bool m_viaCs;
   std::unique_ptr<CCuIoBase> m_channel;
   bool m_open = false;

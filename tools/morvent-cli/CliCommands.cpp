@@ -46,12 +46,12 @@ int RemovedExit() {
 
 // Finds and opens the CU; prints the reason and returns the exit code when that is not possible.
 int OpenCu(CCliSession& session, const CCuArgs& a, std::unique_ptr<CCliChannel>& channel) {
-  CModule* module = session.ResolveModule(a.module);
+  std::shared_ptr<CModule> module = session.ResolveModule(a.module);
   if (!module) {
     std::fprintf(stderr, "Module \"%s\" not found\nCannot open CU\n", a.module.c_str());
     return kExitNoCu;
   }
-  CCuDesc* desc = CCliSession::ResolveCu(module, a.cu);
+  std::shared_ptr<CCuDesc> desc = CCliSession::ResolveCu(module.get(), a.cu);
   if (!desc) {
     std::fprintf(stderr, "CU \"%s\" not found in module %s\nCannot open CU\n", a.cu.c_str(), module->GetModuleType());
     return kExitNoCu;

@@ -49,10 +49,6 @@ void TCliInstr::OnConnectionLost() { m_lost.store(true); }
 void TCliInstr::OnConfigChanged() { PrintLine("Configuration changed"); }
 
 void TCliInstr::OnModuleRemoved(CModule* module) {
-  if (module == m_watched) {
-    m_watchedRemoved = true;
-    m_watched = nullptr;  // about to be destroyed
-  }
   PrintLine(std::string("Module ") + module->GetModuleType() + " removed");
 }
 
@@ -105,31 +101,31 @@ void CCliSession::ServeFor(unsigned ms) {
 void CCliSession::PrintTree(std::FILE* out) {
   std::fprintf(out, "Serion Instrument\n");
   for (int m = 0; m < m_instr.GetModuleCount(); ++m) {
-    CModule* module = m_instr.GetModule(m);
+    std::shared_ptr<CModule> module = m_instr.GetModule(m);
     if (!module) continue;
     std::fprintf(out, "  %s - %s%s\n", module->GetModuleType(), module->GetSerialNumber(),
                  module->IsSecondList() ? " (CS)" : "");
     for (int c = 0; c < module->GetCuDescCount(); ++c)
-      if (CCuDesc* desc = module->GetCuDesc(c)) std::fprintf(out, "    %s\n", desc->GetCuName());
+      if (std::shared_ptr<CCuDesc> desc = module->GetCuDesc(c)) std::fprintf(out, "    %s\n", desc->GetCuName());
   }
   std::fflush(out);
 }
 
-CModule* CCliSession::ResolveModule(const std::string& text) const {
+std::shared_ptr<CModule> CCliSession::ResolveModule(const std::string& text) const {
   int count = m_instr.GetModuleCount();
   if (auto index = ParseInteger(text, 1, LONG_MAX)) return *index <= count ? m_instr.GetModule(*index - 1) : nullptr;
   for (int m = 0; m < count; ++m) {
-    CModule* module = m_instr.GetModule(m);
+    std::shared_ptr<CModule> module = m_instr.GetModule(m);
     if (module && EqualsNoCase(module->GetModuleType(), text)) return module;
   }
   return nullptr;
 }
 
-CCuDesc* CCliSession::ResolveCu(const CModule* module, const std::string& text) {
+std::shared_ptr<CCuDesc> CCliSession::ResolveCu(const CModule* module, const std::string& text) {
   int count = module->GetCuDescCount();
   if (auto index = ParseInteger(text, 1, LONG_MAX)) return *index <= count ? module->GetCuDesc(*index - 1) : nullptr;
   for (int c = 0; c < count; ++c) {
-    CCuDesc* desc = module->GetCuDesc(c);
+    std::shared_ptr<CCuDesc> desc = module->GetCuDesc(c);
     if (desc && EqualsNoCase(desc->GetCuName(), text)) return desc;
   }
   return nullptr;

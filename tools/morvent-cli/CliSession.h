@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -23,16 +24,16 @@ class TCliInstr : public CZematInstr {
   // watch prints the notifications; the other commands only note them.
   void SetPrintNotifications(bool on) { m_printNotifications = on; }
   // A module whose removal ends the command (the one holding its CU).
-  void WatchModule(const CModule* module) { m_watched = module; }
+  void WatchModule(std::shared_ptr<const CModule> module) { m_watched = std::move(module); }
   bool Lost() const { return m_lost.load(); }
-  bool WatchedModuleRemoved() const { return m_watchedRemoved; }
+  // Also true when the module left before it was watched: the record says so itself.
+  bool WatchedModuleRemoved() const { return m_watched && m_watched->IsRemoved() && IsConnected(); }
 
  private:
   void PrintLine(const std::string& line);
 
   bool m_printNotifications = false;
-  const CModule* m_watched = nullptr;
-  bool m_watchedRemoved = false;
+  std::shared_ptr<const CModule> m_watched;
   std::atomic<bool> m_lost{false};
 };
 
@@ -64,8 +65,8 @@ class CCliSession {
 
   void PrintTree(std::FILE* out);
   // Module by 1-based index or type, CU by 1-based index or name (case-insensitive); null if none.
-  CModule* ResolveModule(const std::string& text) const;
-  static CCuDesc* ResolveCu(const CModule* module, const std::string& text);
+  std::shared_ptr<CModule> ResolveModule(const std::string& text) const;
+  static std::shared_ptr<CCuDesc> ResolveCu(const CModule* module, const std::string& text);
 
  private:
   CCliOptions m_options;
