@@ -119,6 +119,36 @@ TEST(Routines, CallsParametersAndResults) {
   EXPECT_EQ(RunProgram(src), (std::vector<std::string>{"42", "5", "3", "-13", "6"}));
 }
 
+TEST(Routines, HeadingsParameterGroupsAndDirectives) {
+  const char* src =
+      "program T;\n"
+      "procedure P(var a, b: integer; const c: integer; d, e: integer);\n"
+      "begin a := c + d; b := e; c := 0 end;\n"
+      "function F(n: integer): integer; stdcall; virtual;\n"
+      "begin Result := n * 2 end;\n"
+      "var x, y, z: integer;\n"
+      "begin z := 3; P(x, y, z, 4, 5); Print(x); Print(y); Print(z); Print(F(x)) end.";
+  // var parameters are copied back, const and value parameters are not
+  EXPECT_EQ(RunProgram(src), (std::vector<std::string>{"7", "5", "3", "14"}));
+  auto err = [](const std::string& heading) { return ErrorOf("program T; " + heading + " begin end; begin end."); };
+  EXPECT_EQ(err("procedure 5;"), "Syntax error line 1: Identifier expected");
+  EXPECT_EQ(err("procedure A.5;"), "Syntax error line 1: Identifier expected");
+  EXPECT_EQ(err("procedure P(5: integer);"), "Syntax error line 1: Method parameters declaration error");
+  EXPECT_EQ(err("procedure P(var 5: integer);"), "Syntax error line 1: Method parameters declaration error");
+  EXPECT_EQ(err("procedure P(a integer);"), "Syntax error line 1: Method declaration error");
+  EXPECT_EQ(err("procedure P(a: integer b: integer);"), "Syntax error line 1: Method declaration error");
+  EXPECT_EQ(err("procedure P(a: integer; a: integer);"),
+            "Syntax error line 1: Function or Variable <A> already defined");
+  EXPECT_EQ(err("procedure P(a, b, a: integer);"), "Syntax error line 1: Function or Variable <A> already defined");
+  EXPECT_EQ(err("procedure P(a: integer)"), "Syntax error line 1: ';' expected");
+  // at most two directives are read; a third is left for the body
+  EXPECT_EQ(err("procedure P; virtual; override; dynamic;"), "Syntax error line 1: BEGIN expected");
+  // a method declared in its class cannot be declared again with its dotted name
+  EXPECT_EQ(ErrorOf("program T; type TFoo = class procedure M(x: integer); end;\n"
+                    "procedure TFoo.M(x: integer); begin end; begin end."),
+            "Syntax error line 2: Function or Variable TFOO.M already defined");
+}
+
 TEST(Routines, ResultIsReadBackInsideTheFunction) {
   const char* src =
       "program T;\n"
