@@ -1,5 +1,6 @@
 // The compiler's program and unit structure, declarations, name keys and the name search order.
 #include <algorithm>
+#include <unordered_set>
 
 #include "script/HalCompiler.h"
 #include "script/Registration.h"
@@ -195,14 +196,15 @@ void THalCompiler::getglobalnames() {
 void THalCompiler::getmyvariables() {
   for (;;) {
     std::vector<std::string> names;
+    // Names of this group so far (identifiers arrive upper-cased): a hash set keeps long lists linear.
+    std::unordered_set<std::string> seen;
     TToken t;
     for (;;) {
       ReadToken(t);
       if (t.code != tkIdent) error("Variable name expected");
       const std::string name = t.value.StrVal();
-      bool dup = VarByNameThisLevel(name) != nullptr;
-      for (const std::string& n : names) dup = dup || n == name;
-      if (dup) error("Function or Variable <" + name + "> already defined");
+      if (VarByNameThisLevel(name) || !seen.insert(name).second)
+        error("Function or Variable <" + name + "> already defined");
       names.push_back(name);
       NextToken(t);
       if (t.code != ',') break;

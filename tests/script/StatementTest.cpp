@@ -1,6 +1,8 @@
 // Statements and expressions: every statement form, the precedence table, literals, script routines.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "ScriptTestUtil.h"
 
 TEST(Statements, IfThenElse) {
@@ -212,4 +214,24 @@ TEST(Declarations, ConstantsAndTypes) {
   EXPECT_EQ(ErrorOf("program T; type TFoo: class; begin end."), "Syntax error line 1: TFOO declaration  error");
   EXPECT_EQ(ErrorOf("program T; initialization begin end."),
             "Syntax error line 1: 'Initialization' not allowed for programs");
+}
+
+TEST(Declarations, LongVariableListsFindTheFirstDuplicate) {
+  // one list of 100,000 names, ten to a line: name i is on line 2 + i / 10
+  auto program = [](const std::string& before, const std::map<int, std::string>& replaced) {
+    std::string src = "program T;\nvar " + before;
+    for (int i = 0; i < 100000; ++i) {
+      if (i > 0) src += i % 10 == 0 ? ",\n" : ", ";
+      auto r = replaced.find(i);
+      src += r != replaced.end() ? r->second : "v" + std::to_string(i);
+    }
+    return src + ": integer;\nbegin v99999 := 5; v0 := 2; Print(v99999 + v0) end.";
+  };
+  EXPECT_EQ(RunProgram(program("", {})), (std::vector<std::string>{"7"}));
+  // names compare without regard to case; the first repeated name in reading order is reported
+  EXPECT_EQ(ErrorOf(program("", {{99990, "V17"}, {99995, "v3"}})),
+            "Syntax error line 10001: Function or Variable <V17> already defined");
+  // a name declared by an earlier group of the same scope counts as well
+  EXPECT_EQ(ErrorOf(program("keep: integer;\n", {{99993, "Keep"}, {99997, "v1"}})),
+            "Syntax error line 10002: Function or Variable <KEEP> already defined");
 }
