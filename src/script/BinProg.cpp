@@ -52,25 +52,13 @@ class TImageReader {
   size_t p_ = 0;
 };
 
-// Which fields of an instruction are slot numbers.
-bool aIsSlot(int op) {
-  return (op >= ocAdd && op <= ocNeg) || op == ocJumpFalse || op == ocLoadConst || op == ocInc || op == ocDec ||
-         op == ocCallHost || op == ocSelfFromVar || op == ocCopy || op == ocNewArray;
-}
-bool validOp(int op) {
-  return (op >= ocAdd && op <= ocJumpFalse) || op == ocLoadConst || op == ocStop || op == ocInc || op == ocDec ||
-         (op >= ocCallHost && op <= ocExit && op != 43);
-}
-bool bIsSlot(int op) { return (op >= ocAdd && op <= ocLt && op != ocNot) || op == ocCopy || op == ocStoreElem; }
 }  // namespace
 
 int HalOperandWords(const TProgItem& it) {
-  switch (it.op) {
-    case ocLoadExt:
-    case ocStoreExt:
-    case ocStoreElem:
+  switch (HalOpInfo(it.op).next) {
+    case THalField::Slot:
       return 1;
-    case ocCallHost:
+    case THalField::Args:
       if (it.b < 0 || it.b >= Funs().Count()) return 0;
       return (Funs().Item(it.b).ParamCount + 2) / 3;
     default:
@@ -140,39 +128,36 @@ void TBinProg::decode() {
   const int n = static_cast<int>(code_.size());
   std::vector<bool> start(static_cast<size_t>(n) + 1, false);
   int maxSlot = HAL_SLOTS - 1;
-  auto slot = [&](int s) {
-    if (s < 0 || s >= HAL_MAX_SLOTS) Error("Damaged program image");
-    if (s > maxSlot) maxSlot = s;
-  };
-  auto label = [&](int l) {
-    if (l < 0 || l >= static_cast<int>(labels_.size())) Error("Damaged program image");
+  // Field kinds come from the instruction table; immediates and host numbers are checked where used.
+  auto field = [&](THalField kind, int v) {
+    if ((kind == THalField::Slot && (v < 0 || v >= HAL_MAX_SLOTS)) ||
+        (kind == THalField::Label && (v < 0 || v >= static_cast<int>(labels_.size()))) ||
+        (kind == THalField::Const && (v < 0 || v >= static_cast<int>(consts_.size()))))
+      Error("Damaged program image");
+    if (kind == THalField::Slot && v > maxSlot) maxSlot = v;
   };
   exec_.assign(static_cast<size_t>(n) + 1, TExec{ocStop, 0, 0, 0, 0, 0, 0});  // runs off the end into a stop
   for (int i = 0; i < n;) {
     const TProgItem& it = code_[static_cast<size_t>(i)];
+    const THalOpInfo& info = HalOpInfo(it.op);
     start[static_cast<size_t>(i)] = true;
     TExec& e = exec_[static_cast<size_t>(i)];
-    e = TExec{validOp(it.op) ? it.op : ocInvalid, it.a, it.b, 0, 0, 0, 0};
+    e = TExec{info.image ? it.op : ocInvalid, it.a, it.b, 0, 0, 0, 0};
     const int words = HalOperandWords(it);
     if (i + words >= n) Error("Damaged program image");
-    if (aIsSlot(it.op)) slot(it.a);
-    if (bIsSlot(it.op)) slot(it.b);
-    if (it.op == ocJump || it.op == ocCall) label(it.a);
-    if (it.op == ocJumpFalse) label(it.b);
-    if ((it.op == ocLoadConst && (it.b < 0 || it.b >= static_cast<int>(consts_.size()))) ||
-        ((it.op == ocEntry || it.op == ocExit) && (it.a < 0 || it.a >= static_cast<int>(consts_.size()))))
-      Error("Damaged program image");
-    if (it.op == ocLoadExt || it.op == ocStoreExt || it.op == ocStoreElem) {
+    field(info.a, it.a);
+    field(info.b, it.b);
+    if (info.next == THalField::Slot) {  // pre-read, so that the run loop need not look at the word
       e.c = code_[static_cast<size_t>(i) + 1].a;
-      slot(e.c);
+      field(THalField::Slot, e.c);
     }
     if (it.op == ocNewArray && (it.b < -1 || it.b > (1 << 24))) Error("Damaged program image");
-    if (it.op == ocCallHost) {
+    if (info.next == THalField::Args) {
       e.c = words;
       e.d = Funs().Count() > it.b && it.b >= 0 ? Funs().Item(it.b).ParamCount : 0;
       for (int k = 0; k < e.d; ++k) {
         const TProgItem& w = code_[static_cast<size_t>(i + 1 + k / 3)];
-        slot(k % 3 == 0 ? w.op : k % 3 == 1 ? w.a : w.b);
+        field(THalField::Slot, k % 3 == 0 ? w.op : k % 3 == 1 ? w.a : w.b);
       }
     }
     i += 1 + words;
@@ -277,10 +262,10 @@ std::string TBinProg::Listing(bool fused) const {
   std::string out;
   for (int i = 0; i < CodeCount();) {
     const TExec& x = code[static_cast<size_t>(i)];
-    out += std::to_string(i) + ": " + std::to_string(x.op) + " " + std::to_string(x.a) + " " + std::to_string(x.b) +
-           " " + std::to_string(x.c) + " " + std::to_string(x.d) + (x.e ? " +" + std::to_string(x.e) : "") +
+    out += std::to_string(i) + ": " + HalOpName(x.op) + " " + std::to_string(x.a) + " " + std::to_string(x.b) + " " +
+           std::to_string(x.c) + " " + std::to_string(x.d) + (x.e ? " +" + std::to_string(x.e) : "") +
            (x.ln ? " line " + std::to_string(x.ln) : "") + "\n";
-    i += 1 + (x.op >= ocFBin ? x.e : HalOperandWords(code_[static_cast<size_t>(i)]));
+    i += 1 + (HalOpInfo(x.op).image ? HalOperandWords(code_[static_cast<size_t>(i)]) : x.e);
   }
   return out;
 }

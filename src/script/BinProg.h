@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "script/Opcodes.h"
 #include "script/ScriptObjects.h"
 #include "script/Value.h"
 
@@ -21,59 +22,6 @@ constexpr int HAL_SLOTS = 3001;         // slots every program gets at least
 constexpr int HAL_MAX_SLOTS = 1 << 22;  // programs needing more are rejected
 constexpr int HAL_RETURN_STACK = 1001;
 constexpr int HAL_ARGS = 101;
-
-// Op codes.
-enum THalOp : int32_t {
-  ocAdd = 0,
-  ocSub = 1,
-  ocMul = 2,
-  ocIntDiv = 3,
-  ocMod = 4,
-  ocDiv = 5,
-  ocShl = 6,
-  ocShr = 7,
-  ocNot = 8,
-  ocOr = 9,
-  ocXor = 10,
-  ocAnd = 11,
-  ocGe = 12,
-  ocEq = 13,
-  ocLe = 14,
-  ocNe = 15,
-  ocGt = 16,
-  ocLt = 17,
-  ocNeg = 18,
-  ocJump = 19,
-  ocJumpFalse = 20,
-  ocLoadConst = 23,
-  ocStop = 26,
-  ocInc = 29,
-  ocDec = 30,
-  ocOperand = 34,  // filler op of operand words
-  ocCallHost = 42,
-  ocSetSelf = 44,
-  ocLoadExt = 45,
-  ocStoreExt = 46,
-  ocSelfFromVar = 47,
-  ocCopy = 48,
-  ocCall = 49,
-  ocReturn = 50,
-  ocNewArray = 51,
-  ocStoreElem = 52,
-  ocLine = 53,
-  ocEntry = 54,
-  ocExit = 55,
-  // Fused instructions (never in an image; made at load time, see BinProgFuse.cpp).
-  ocFBin = 100,      // 100 + op (0..17): s[a] := s[b] <op> s[c]
-  ocFJCmp = 120,     // 120 + (op - 12): if not (s[b] <op> s[c]) then pc := labels[d]
-  ocFCopy = 130,     // s[a] := s[b]
-  ocFIncJump = 131,  // s[a] := s[a] + 1; pc := labels[d]
-  ocFDecJump = 132,  // s[a] := s[a] - 1; pc := labels[d]
-  ocFEntry = 133,    // routine entry trace of constants[a] (after its line prefix)
-  ocFExit = 134,     // routine exit trace of constants[a] (after its line prefix)
-  ocFCopy2 = 135,    // s[a] := s[b]; s[c] := s[d]
-  ocInvalid = 255    // any op code that is not an instruction
-};
 
 // One instruction of the image.
 struct TProgItem {
@@ -121,7 +69,7 @@ class TBinProg {
   TObjHandle Self() const { return self_; }
   // Number of instruction sequences the load-time pass fused (for benchmarks and tests).
   int FusedCount() const { return fusedCount_; }
-  // One line per instruction of the decoded program ("index: op a b c d +skip"), for tests and tuning.
+  // One line per instruction of the decoded program ("index: name a b c d +skip line n"), for tuning.
   std::string Listing(bool fused = true) const;
   // Turns the fused instructions off (the plain instruction list then runs as written).
   void SetFusion(bool on) { fusion_ = on; }

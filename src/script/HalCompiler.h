@@ -169,6 +169,10 @@ class THalCompiler {
   void gettypeidentifier();
   void getclassdef();
   TIdentListItem* getprocdef(bool inClass);
+  std::string readRoutineName();
+  void getParameterList(TIdentListItem& routine);
+  void getParameterGroup(TIdentListItem& routine, int first);
+  void skipDirectives();
   void getprocbody(TIdentListItem* routine, const std::string& plainName);
   void getlabels();
   void getglobalnames();

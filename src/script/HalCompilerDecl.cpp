@@ -1,5 +1,6 @@
 // The compiler's program and unit structure, declarations, name keys and the name search order.
 #include <algorithm>
+#include <unordered_set>
 
 #include "script/HalCompiler.h"
 #include "script/Registration.h"
@@ -195,14 +196,15 @@ void THalCompiler::getglobalnames() {
 void THalCompiler::getmyvariables() {
   for (;;) {
     std::vector<std::string> names;
+    // Names of this group so far (identifiers arrive upper-cased): a hash set keeps long lists linear.
+    std::unordered_set<std::string> seen;
     TToken t;
     for (;;) {
       ReadToken(t);
       if (t.code != tkIdent) error("Variable name expected");
       const std::string name = t.value.StrVal();
-      bool dup = VarByNameThisLevel(name) != nullptr;
-      for (const std::string& n : names) dup = dup || n == name;
-      if (dup) error("Function or Variable <" + name + "> already defined");
+      if (VarByNameThisLevel(name) || !seen.insert(name).second)
+        error("Function or Variable <" + name + "> already defined");
       names.push_back(name);
       NextToken(t);
       if (t.code != ',') break;
@@ -301,8 +303,32 @@ void THalCompiler::getclassdef() {
   }
 }
 
+// Routine heading: name, parameters, result type, directives. Declares the routine, its parameters
+// and its Result; the body (if any) is read by getprocbody.
 TIdentListItem* THalCompiler::getprocdef(bool inClass) {
   (void)inClass;
+  const std::string name = readRoutineName();
+  if (VarByNameThisLevel(name)) error("Function or Variable " + name + " already defined");
+  TIdentListItem* routine = AddVars(name, newLabel(false), 1);
+  const std::string outerScope = scope_;
+  pushScope(name);
+  getParameterList(*routine);
+  TToken t;
+  NextToken(t);
+  if (t.code == ':') {
+    ReadToken(t);
+    ReadToken(t);
+    routine->TypeName = tokenText(t);
+  }
+  AddVars("RESULT", newTemp(), 0)->TypeName = routine->TypeName;
+  scope_ = outerScope;
+  expect(';', "';' expected");
+  skipDirectives();
+  return routine;
+}
+
+// A routine name, dotted for methods (TFORM1.BUTTON1CLICK).
+std::string THalCompiler::readRoutineName() {
   TToken t;
   ReadToken(t);
   if (t.code != tkIdent) error("Identifier expected");
@@ -313,60 +339,64 @@ TIdentListItem* THalCompiler::getprocdef(bool inClass) {
     if (t.code != tkIdent) error("Identifier expected");
     name += "." + t.value.StrVal();
   }
-  if (VarByNameThisLevel(name)) error("Function or Variable " + name + " already defined");
-  TIdentListItem* routine = AddVars(name, newLabel(false), 1);
-  const std::string outerScope = scope_;
-  pushScope(name);
+  return name;
+}
+
+// "(" groups separated by ";" ")", if there is a list at all.
+void THalCompiler::getParameterList(TIdentListItem& routine) {
+  TToken t;
   NextToken(t);
-  if (t.code == '(') {
-    ReadToken(t);
-    for (NextToken(t); t.code != ')';) {
-      bool byRef = false;
-      if (t.code == rwVar || t.code == rwConst) {
-        byRef = t.code == rwVar;
-        ReadToken(t);
-      } else if (t.code != tkIdent) {
-        error("Method parameters declaration error");
-      }
-      std::vector<std::string> names;
-      for (;;) {
-        ReadToken(t);
-        if (t.code != tkIdent) error("Method parameters declaration error");
-        names.push_back(t.value.StrVal());
-        NextToken(t);
-        if (t.code != ',') break;
-        ReadToken(t);
-      }
-      expect(':', "Method declaration error");
+  if (t.code != '(') return;
+  ReadToken(t);
+  for (NextToken(t); t.code != ')';) {
+    getParameterGroup(routine, t.code);
+    NextToken(t);
+    if (t.code == ';') {
       ReadToken(t);
-      const std::string typeName = tokenText(t);
-      for (const std::string& p : names) {
-        if (VarByNameThisLevel(p)) error("Function or Variable <" + p + "> already defined");
-        AddVars(p, newTemp(), 0)->TypeName = typeName;
-        if (routine->ParamCount < HAL_MAX_PARAMS) {
-          routine->ByRef[routine->ParamCount++] = byRef ? 1 : 0;
-          routine->ParamNames.push_back(p);
-        }
-      }
       NextToken(t);
-      if (t.code == ';') {
-        ReadToken(t);
-        NextToken(t);
-      } else if (t.code != ')') {
-        error("Method declaration error");
-      }
+    } else if (t.code != ')') {
+      error("Method declaration error");
     }
+  }
+  ReadToken(t);
+}
+
+// One group "[var|const] a, b: T" (first: the code of its first token, not yet read). Each
+// parameter gets a slot in the routine's scope and is recorded on the routine (up to the limit).
+void THalCompiler::getParameterGroup(TIdentListItem& routine, int first) {
+  TToken t;
+  bool byRef = false;
+  if (first == rwVar || first == rwConst) {
+    byRef = first == rwVar;
+    ReadToken(t);
+  } else if (first != tkIdent) {
+    error("Method parameters declaration error");
+  }
+  std::vector<std::string> names;
+  for (;;) {
+    ReadToken(t);
+    if (t.code != tkIdent) error("Method parameters declaration error");
+    names.push_back(t.value.StrVal());
+    NextToken(t);
+    if (t.code != ',') break;
     ReadToken(t);
   }
-  NextToken(t);
-  if (t.code == ':') {
-    ReadToken(t);
-    ReadToken(t);
-    routine->TypeName = tokenText(t);
+  expect(':', "Method declaration error");
+  ReadToken(t);
+  const std::string typeName = tokenText(t);
+  for (const std::string& p : names) {
+    if (VarByNameThisLevel(p)) error("Function or Variable <" + p + "> already defined");
+    AddVars(p, newTemp(), 0)->TypeName = typeName;
+    if (routine.ParamCount < HAL_MAX_PARAMS) {
+      routine.ByRef[routine.ParamCount++] = byRef ? 1 : 0;
+      routine.ParamNames.push_back(p);
+    }
   }
-  AddVars("RESULT", newTemp(), 0)->TypeName = routine->TypeName;
-  scope_ = outerScope;
-  expect(';', "';' expected");
+}
+
+// Up to two of virtual, override, dynamic, abstract, stdcall, each with its ";": accepted, no effect.
+void THalCompiler::skipDirectives() {
+  TToken t;
   for (int i = 0; i < 2; ++i) {
     NextToken(t);
     if (t.code != rwVirtual && t.code != rwOverride && t.code != rwDynamic && t.code != rwAbstract &&
@@ -375,7 +405,6 @@ TIdentListItem* THalCompiler::getprocdef(bool inClass) {
     ReadToken(t);
     expect(';', "';' expected");
   }
-  return routine;
 }
 
 void THalCompiler::getprocbody(TIdentListItem* routine, const std::string& plainName) {

@@ -56,8 +56,9 @@ void THalCompiler::writeprogram() {
   // A jump or call to a label that was never placed would land on instruction 0.
   for (size_t i = 0; i < code_.size(); i += 1 + static_cast<size_t>(HalOperandWords(code_[i]))) {
     const TProgItem& it = code_[i];
-    if (it.op != ocJump && it.op != ocCall && it.op != ocJumpFalse) continue;
-    const int label = it.op == ocJumpFalse ? it.b : it.a;
+    const THalOpInfo& info = HalOpInfo(it.op);
+    if (info.a != THalField::Label && info.b != THalField::Label) continue;
+    const int label = info.a == THalField::Label ? it.a : it.b;
     if (!labels_[static_cast<size_t>(label)].placed) {
       std::string name = std::to_string(label);
       for (const auto& [n, num] : labelNames_)

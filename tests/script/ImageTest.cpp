@@ -90,6 +90,12 @@ TEST(Image, DamagedImagesAreRefused) {
   EXPECT_EQ(LoadError(Image("", 0, {7}, {{ocJump, 0, 0}})), "Damaged program image");
   EXPECT_EQ(LoadError(Image("", 0, {}, {{ocLoadConst, 0, 4}})), "Damaged program image");
   EXPECT_EQ(LoadError(Image("", 0, {}, {{ocStoreElem, 0, 0}})), "Damaged program image");  // operand word missing
+  // every field the instruction table marks as a slot, label or constant is checked
+  EXPECT_EQ(LoadError(Image("", 0, {}, {{ocJumpFalse, 0, 3}, {ocStop, 0, 0}})), "Damaged program image");
+  EXPECT_EQ(LoadError(Image("", 0, {}, {{ocEntry, 2, 0}, {ocStop, 0, 0}})), "Damaged program image");
+  EXPECT_EQ(LoadError(Image("", 0, {}, {{ocNeg, -1, 0}, {ocStop, 0, 0}})), "Damaged program image");
+  EXPECT_EQ(LoadError(Image("", 0, {}, {{ocLoadExt, 0, 0}, {ocOperand, -5, 0}, {ocStop, 0, 0}})),
+            "Damaged program image");
   std::string hugeCount;
   PutInt(hugeCount, 0x7FFFFFFF);
   EXPECT_EQ(LoadError(hugeCount), "Damaged program image");
@@ -102,4 +108,29 @@ TEST(Image, DamagedImagesAreRefused) {
   } catch (const ECompilerError& e) {
     EXPECT_STREQ(e.what(), "Invalid opcode");
   }
+}
+
+TEST(Image, LoadTimeCodesAreNoInstructionsOfAnImage) {
+  // fused instructions carry fields the loader does not check, the operand filler is never run,
+  // and codes outside the table must not index it: all of them are invalid when reached
+  for (int32_t op : {int32_t(ocOperand), int32_t(ocFCopy), int32_t(ocFAdd), int32_t(ocJLt), -1, 256, 1 << 30}) {
+    TBinProg prog(Image("", 0, {}, {{op, 999999, 999999}, {ocStop, 0, 0}}));
+    TStopFlag stop{'R'};
+    try {
+      prog.Run(stop, nullptr);
+      ADD_FAILURE() << "op " << op << " ran";
+    } catch (const ECompilerError& e) {
+      EXPECT_STREQ(e.what(), "Invalid opcode") << "op " << op;
+    }
+  }
+}
+
+TEST(Image, ListingNamesTheInstructions) {
+  TBinProg prog(CompileImage("program P; var a, b: integer; begin a := 1; b := a + 2 end."));
+  const std::string plain = prog.Listing(false);
+  EXPECT_EQ(plain.substr(0, plain.find('\n', plain.find('\n') + 1)), "0: Line 1 0 0 0\n1: Jump 0 0 0 0");
+  for (const char* name : {"LoadConst", "Copy", "Add", "Stop"})
+    EXPECT_NE(plain.find(std::string(": ") + name + " "), std::string::npos) << name;
+  // the fused listing shows the one instruction that stands for the four of "b := a + 2"
+  EXPECT_NE(prog.Listing(true).find(": FAdd "), std::string::npos);
 }

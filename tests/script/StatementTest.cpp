@@ -1,6 +1,8 @@
 // Statements and expressions: every statement form, the precedence table, literals, script routines.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "ScriptTestUtil.h"
 
 TEST(Statements, IfThenElse) {
@@ -119,6 +121,36 @@ TEST(Routines, CallsParametersAndResults) {
   EXPECT_EQ(RunProgram(src), (std::vector<std::string>{"42", "5", "3", "-13", "6"}));
 }
 
+TEST(Routines, HeadingsParameterGroupsAndDirectives) {
+  const char* src =
+      "program T;\n"
+      "procedure P(var a, b: integer; const c: integer; d, e: integer);\n"
+      "begin a := c + d; b := e; c := 0 end;\n"
+      "function F(n: integer): integer; stdcall; virtual;\n"
+      "begin Result := n * 2 end;\n"
+      "var x, y, z: integer;\n"
+      "begin z := 3; P(x, y, z, 4, 5); Print(x); Print(y); Print(z); Print(F(x)) end.";
+  // var parameters are copied back, const and value parameters are not
+  EXPECT_EQ(RunProgram(src), (std::vector<std::string>{"7", "5", "3", "14"}));
+  auto err = [](const std::string& heading) { return ErrorOf("program T; " + heading + " begin end; begin end."); };
+  EXPECT_EQ(err("procedure 5;"), "Syntax error line 1: Identifier expected");
+  EXPECT_EQ(err("procedure A.5;"), "Syntax error line 1: Identifier expected");
+  EXPECT_EQ(err("procedure P(5: integer);"), "Syntax error line 1: Method parameters declaration error");
+  EXPECT_EQ(err("procedure P(var 5: integer);"), "Syntax error line 1: Method parameters declaration error");
+  EXPECT_EQ(err("procedure P(a integer);"), "Syntax error line 1: Method declaration error");
+  EXPECT_EQ(err("procedure P(a: integer b: integer);"), "Syntax error line 1: Method declaration error");
+  EXPECT_EQ(err("procedure P(a: integer; a: integer);"),
+            "Syntax error line 1: Function or Variable <A> already defined");
+  EXPECT_EQ(err("procedure P(a, b, a: integer);"), "Syntax error line 1: Function or Variable <A> already defined");
+  EXPECT_EQ(err("procedure P(a: integer)"), "Syntax error line 1: ';' expected");
+  // at most two directives are read; a third is left for the body
+  EXPECT_EQ(err("procedure P; virtual; override; dynamic;"), "Syntax error line 1: BEGIN expected");
+  // a method declared in its class cannot be declared again with its dotted name
+  EXPECT_EQ(ErrorOf("program T; type TFoo = class procedure M(x: integer); end;\n"
+                    "procedure TFoo.M(x: integer); begin end; begin end."),
+            "Syntax error line 2: Function or Variable TFOO.M already defined");
+}
+
 TEST(Routines, ResultIsReadBackInsideTheFunction) {
   const char* src =
       "program T;\n"
@@ -182,4 +214,24 @@ TEST(Declarations, ConstantsAndTypes) {
   EXPECT_EQ(ErrorOf("program T; type TFoo: class; begin end."), "Syntax error line 1: TFOO declaration  error");
   EXPECT_EQ(ErrorOf("program T; initialization begin end."),
             "Syntax error line 1: 'Initialization' not allowed for programs");
+}
+
+TEST(Declarations, LongVariableListsFindTheFirstDuplicate) {
+  // one list of 100,000 names, ten to a line: name i is on line 2 + i / 10
+  auto program = [](const std::string& before, const std::map<int, std::string>& replaced) {
+    std::string src = "program T;\nvar " + before;
+    for (int i = 0; i < 100000; ++i) {
+      if (i > 0) src += i % 10 == 0 ? ",\n" : ", ";
+      auto r = replaced.find(i);
+      src += r != replaced.end() ? r->second : "v" + std::to_string(i);
+    }
+    return src + ": integer;\nbegin v99999 := 5; v0 := 2; Print(v99999 + v0) end.";
+  };
+  EXPECT_EQ(RunProgram(program("", {})), (std::vector<std::string>{"7"}));
+  // names compare without regard to case; the first repeated name in reading order is reported
+  EXPECT_EQ(ErrorOf(program("", {{99990, "V17"}, {99995, "v3"}})),
+            "Syntax error line 10001: Function or Variable <V17> already defined");
+  // a name declared by an earlier group of the same scope counts as well
+  EXPECT_EQ(ErrorOf(program("keep: integer;\n", {{99993, "Keep"}, {99997, "v1"}})),
+            "Syntax error line 10002: Function or Variable <KEEP> already defined");
 }
