@@ -9,6 +9,7 @@
 #include <QFocusEvent>
 #include <QListWidget>
 #include <QMenu>
+#include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -174,9 +175,13 @@ int TAsciiListForm::OpenCu(std::shared_ptr<CCuDesc> cu, TMainLink* mainWindow, b
     m_channel = std::make_unique<CCuIO>();
   if (m_channel) m_channel->SetDesc(cu);
   if (!m_channel || m_channel->Open() == 0) {
-    MorventMessage(this, TMsgKind::Error, "Cannot open CU");
+    // Let go of the CU before the message box runs its own event loop: a refresh in there must not
+    // take this half-opened window for one of its module's windows and close it under our feet.
     m_channel.reset();  // never opened: nothing to close
-    (parentWidget() ? parentWidget() : static_cast<QWidget*>(this))->close();
+    m_cu.reset();
+    QPointer<QWidget> frame = parentWidget() ? parentWidget() : static_cast<QWidget*>(this);
+    MorventMessage(this, TMsgKind::Error, "Cannot open CU");
+    if (frame) frame->close();
     return 0;
   }
   const CModule* module = cu ? cu->GetModule() : nullptr;

@@ -10,6 +10,8 @@
 #include <QMenu>
 #include <QTimer>
 #include <QTreeWidget>
+#include <chrono>
+#include <thread>
 
 #include "Appfixture.h"
 #include "Simulator.h"
@@ -245,6 +247,31 @@ TEST_F(Connected, LayoutsSaveAndLoadWindowsInModuleOrder) {
   EXPECT_TRUE(form->Children().isEmpty());
   EXPECT_EQ(form->size(), before);
   EXPECT_TRUE(recorder.messages.isEmpty());
+}
+
+// The instrument takes the window's open up late and the module leaves meanwhile. The message box's
+// own event loop (played by the handler below) runs the refresh while the window is still in its open.
+TEST_F(Connected, ModuleLeavesWhileItsWindowOpens) {
+  SetMessageHandler([this](TMsgKind kind, const QString& text) {
+    recorder.messages << qMakePair(kind, text);
+    WaitFor([this] { return form->Tree()->topLevelItem(0)->childCount() == 2; }, 5000);
+  });
+  ASSERT_EQ(sim.Command("delay-open 300"), "ok");
+  std::thread remover([this] {
+    for (int i = 0; i < 500 && sim.Command("status").find("\"held_opens\":1") == std::string::npos; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    sim.Command("remove-module PUMP");
+  });
+  std::shared_ptr<CCuDesc> pumpIn = Cu("PUMP", "IN");
+  QPointer<QWidget> window = form->OpenCuWindow(pumpIn, false);
+  remover.join();
+  EXPECT_TRUE(window.isNull());
+  EXPECT_EQ(recorder.Texts(), QStringList{"Cannot open CU"});
+  EXPECT_TRUE(WaitFor([&] { return form->Children().isEmpty(); }));
+  EXPECT_TRUE(pumpIn->IsRemoved());
+  EXPECT_STREQ(pumpIn->GetCuName(), "IN");  // still readable for whoever kept it
+  form->SaveLayout(1);
+  EXPECT_FALSE(form->Ini().SectionExists("LastWindows-1"));
 }
 
 TEST_F(Connected, ModulesRemovedAndAddedWhileWindowsAreOpen) {

@@ -138,6 +138,18 @@ TEST_F(CliFailure, ModuleRemovedUnderListenEndsTheCommand) {
   EXPECT_NE(cli->Err().find("removed"), std::string::npos) << cli->Err();
 }
 
+// The instrument holds the "CS" open back and meanwhile reports a configuration without the slave's
+// module: the slave's open must not go out, and the client says why it ends.
+TEST_F(CliFailure, SlaveModuleLeavesWhileTheCsOpenIsHeld) {
+  EXPECT_EQ(sim.Command("delay-open 500"), "ok");
+  auto cli = StartCli(Concat(sim.LinkArgs(), {"listen", "--via-cs", "VALVE-S1", "IN", "--seconds", "60"}));
+  ASSERT_TRUE(sim.WaitForStatus("\"held_opens\":1", 20s)) << sim.Command("status");
+  EXPECT_EQ(sim.Command("remove-module VALVE-S1"), "ok");
+  EXPECT_EQ(cli->Finish(30s), 3) << cli->Err();
+  EXPECT_NE(cli->Err().find("Module of the CU was removed by the instrument"), std::string::npos) << cli->Err();
+  EXPECT_EQ(sim.Command("status").find("\"slave\":true"), std::string::npos);  // no slave was opened
+}
+
 TEST_F(CliFailure, InterruptEndsListenCleanly) {
   auto cli = StartCli(Concat(sim.LinkArgs(), {"listen", "MAIN-1", "EV"}));
   ASSERT_TRUE(sim.WaitForStatus("\"cu\":\"EV\"", 20s)) << sim.Command("status");

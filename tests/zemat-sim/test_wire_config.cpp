@@ -131,6 +131,7 @@ TEST(SimConfig, ErrorsNameTheProblem) {
                 .find("\"colour\" in modules[0].cus[0]"),
             std::string::npos);
   EXPECT_NE(message("{ nope").find("not valid JSON"), std::string::npos);
+  EXPECT_NE(message(R"({"keepalive_ms": 1e999})").find("number overflow"), std::string::npos);  // no double holds it
   EXPECT_NE(message(R"({"keepalive_ms": "often"})").find("\"keepalive_ms\""), std::string::npos);
   EXPECT_NE(message(R"({"redcard_sockets": [1, 1, 2]})").find("differ"), std::string::npos);
   EXPECT_NE(message(R"({"modules": [{"type": "A", "cus": [{"name": "IN", "behaviour": "dance"}]}]})")

@@ -57,6 +57,7 @@ std::string Simulator::execute(const std::string& line) {
   if (c == "emit") return cmd_emit(a);
   if (c == "grant") return cmd_grant(a);
   if (c == "refuse-open") return cmd_refuse(a);
+  if (c == "delay-open") return cmd_delay_open(a);
   if (c == "fault") return cmd_fault(a);
   if (c == "quit") {
     quit_ = true;
@@ -87,7 +88,9 @@ std::string Simulator::cmd_status() {
                       {"unknown_sockets", stats_.unknown_sockets},
                       {"modules", modules},
                       {"console_lines", console_lines_},
-                      {"refuse_open", refuse_open_}};
+                      {"refuse_open", refuse_open_},
+                      {"open_delay_ms", open_delay_ms_},
+                      {"held_opens", session_ ? session_->held_opens() : 0}};
   return "ok " + s.dump();
 }
 
@@ -242,6 +245,14 @@ std::string Simulator::cmd_refuse(const std::vector<std::string>& a) {
   if (a.size() != 2 || (a[1] != "on" && a[1] != "off")) return error("usage: refuse-open on|off");
   refuse_open_ = a[1] == "on";
   if (session_) session_->set_refuse_open(refuse_open_);
+  return "ok";
+}
+
+std::string Simulator::cmd_delay_open(const std::vector<std::string>& a) {
+  long ms = 0;
+  if (a.size() != 2 || !parse_long(a[1], 0, 600000, ms)) return error("usage: delay-open MS (0..600000)");
+  open_delay_ms_ = static_cast<int>(ms);
+  if (session_) session_->set_open_delay(open_delay_ms_);
   return "ok";
 }
 

@@ -224,6 +224,7 @@ void Session::reset_cus() {
   slaves_.clear();
   for (auto& [s, cu] : open_) cu->behaviour->on_close(*cu);
   open_.clear();
+  held_opens_.clear();
   in_sync_ = false;
 }
 
@@ -309,6 +310,22 @@ void Session::on_goodbye() {
 // ---- open CU -----------------------------------------------------------------------------------
 
 void Session::on_open_request(const uint8_t* p, size_t n) {
+  if (open_delay_ms_ > 0 && (p[0] == Z_OPEN || p[0] == Z_SLAVE_OPEN)) {
+    held_opens_.emplace_back(Clock::now() + std::chrono::milliseconds(open_delay_ms_), Bytes(p, p + n));
+    return;
+  }
+  take_open_request(p, n);
+}
+
+void Session::take_held_opens(Clock::time_point now) {
+  while (!held_opens_.empty() && held_opens_.front().first <= now) {
+    Bytes request = std::move(held_opens_.front().second);
+    held_opens_.pop_front();
+    take_open_request(request.data(), request.size());
+  }
+}
+
+void Session::take_open_request(const uint8_t* p, size_t n) {
   switch (p[0]) {
     case Z_OPEN:
       return open_cu(p, n, false);
@@ -515,6 +532,7 @@ void Session::pump_stream(OpenCu& cu, Clock::time_point now) {
 
 void Session::tick(Clock::time_point now) {
   if (!in_sync_) return;
+  take_held_opens(now);
   for (auto* table : {&open_, &slaves_}) {
     for (auto& [s, cu] : *table) {
       if (cu->grant_pending && now - cu->opened >= std::chrono::milliseconds(cu->cfg.grant_after_ms)) {

@@ -89,6 +89,10 @@ class Session {
   bool in_sync() const { return in_sync_; }
   bool goodbye_seen() const { return goodbye_; }
   void set_refuse_open(bool on) { refuse_all_ = on; }
+  // Open and slave-open requests are taken up this long after they arrive (0: at once); the
+  // configuration may change meanwhile, as it can on a busy instrument.
+  void set_open_delay(int ms) { open_delay_ms_ = ms; }
+  size_t held_opens() const { return held_opens_.size(); }
 
   // For the control commands.
   OpenCu* find_open(int module_id, size_t cu_index);
@@ -132,6 +136,8 @@ class Session {
   void on_goodbye();
 
   void on_open_request(const uint8_t* p, size_t n);
+  void take_open_request(const uint8_t* p, size_t n);
+  void take_held_opens(Clock::time_point now);
   struct CuRef {
     const ModuleConfig* mod;
     size_t index;
@@ -160,6 +166,8 @@ class Session {
   bool goodbye_ = false;
   bool refuse_all_ = false;
   bool split_next_ = false;
+  int open_delay_ms_ = 0;
+  std::deque<std::pair<Clock::time_point, Bytes>> held_opens_;  // open requests not taken up yet
   uint16_t cfg_sock_ = 0, evt_sock_ = 1, opn_sock_ = 2;
   int enum_module_ = 0;  // module whose descriptors the host is walking
   std::map<uint16_t, Channel> channels_;

@@ -178,7 +178,7 @@ SimConfig parse_config(const std::string& json_text) {
   json root;
   try {
     root = json::parse(json_text, nullptr, true, true);  // comments allowed
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {                   // also a number no double holds (1e999)
     throw ConfigError(std::string("not valid JSON: ") + e.what());
   }
   check_keys(root,

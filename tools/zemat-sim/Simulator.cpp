@@ -39,12 +39,17 @@ void Simulator::log(const std::string& text) {
   std::fflush(stdout);
 }
 
+void Simulator::new_session() {
+  session_ = std::make_unique<Session>(cfg_, stats_, *this, [this](const std::string& t) { log(t); });
+  session_->set_refuse_open(refuse_open_);
+  session_->set_open_delay(open_delay_ms_);
+}
+
 void Simulator::open_endpoints() {
   if (!opt_.no_telnet) telnet_ = listen_tcp(opt_.address, opt_.telnet_port);
   if (opt_.serial) {
     pty_ = open_pty();
-    session_ = std::make_unique<Session>(cfg_, stats_, *this, [this](const std::string& t) { log(t); });
-    session_->set_refuse_open(refuse_open_);
+    new_session();
   } else {
     data_ = listen_tcp(opt_.address, opt_.data_port);
   }
@@ -140,8 +145,7 @@ void Simulator::accept_data() {
   if (conn_.valid()) end_data("host opened a new connection after its goodbye");
   conn_ = std::move(c);
   ++stats_.connections;
-  session_ = std::make_unique<Session>(cfg_, stats_, *this, [this](const std::string& t) { log(t); });
-  session_->set_refuse_open(refuse_open_);
+  new_session();
   log("data connection " + std::to_string(stats_.connections) + " accepted");
 }
 
@@ -152,8 +156,7 @@ void Simulator::end_data(const std::string& why) {
   goodbye_close_.reset();
   if (pty_) {
     tcflush(pty_->master.get(), TCIOFLUSH);
-    session_ = std::make_unique<Session>(cfg_, stats_, *this, [this](const std::string& t) { log(t); });
-    session_->set_refuse_open(refuse_open_);
+    new_session();
     return;
   }
   session_.reset();

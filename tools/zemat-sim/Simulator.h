@@ -92,6 +92,8 @@ class Simulator : public ByteSink {
   std::string cmd_emit(const std::vector<std::string>& a);
   std::string cmd_grant(const std::vector<std::string>& a);
   std::string cmd_refuse(const std::vector<std::string>& a);
+  std::string cmd_delay_open(const std::vector<std::string>& a);
+  void new_session();
   std::string cmd_fault(const std::vector<std::string>& a);
   std::vector<ModuleConfig*> ordered_modules();
   ModuleConfig* find_module(const std::string& what);
@@ -103,6 +105,7 @@ class Simulator : public ByteSink {
   Stats stats_;
   int next_module_id_;
   bool refuse_open_;
+  int open_delay_ms_ = 0;
   bool quit_ = false;
   bool stdin_open_ = true;
   LineBuffer stdin_lines_;
