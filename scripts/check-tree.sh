@@ -11,11 +11,11 @@ rules='
 src/StandardApp noqt StandardApp
 src/script noqt script
 src/scriptlib noqt StandardApp script scriptlib
-src/qtbridge StandardApp qtbridge
-src/cuwindows StandardApp qtbridge cuwindows
-src/scripthost StandardApp script scriptlib qtbridge cuwindows scripthost
-src/graphics StandardApp script scriptlib qtbridge graphics
-src/app StandardApp script scriptlib qtbridge cuwindows scripthost graphics app
+src/qtdispatch StandardApp qtdispatch
+src/cuwindows StandardApp qtdispatch cuwindows
+src/scripthost StandardApp script scriptlib qtdispatch cuwindows scripthost
+src/graphics StandardApp script scriptlib qtdispatch graphics
+src/app StandardApp script scriptlib qtdispatch cuwindows scripthost graphics app
 tools/zemat-sim noqt zemat-sim
 tools/morvent-cli noqt StandardApp script scriptlib morvent-cli
 '

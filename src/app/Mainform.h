@@ -10,9 +10,9 @@
 #include <memory>
 
 #include "app/Logfile.h"
-#include "app/Qtdispatcher.h"
 #include "cuwindows/Instreventlist.h"
 #include "cuwindows/Mainlink.h"
+#include "qtdispatch/Qtdispatcher.h"
 
 class CCuDesc;
 class CModule;

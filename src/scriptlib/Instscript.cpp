@@ -30,6 +30,7 @@ TInstrScriptThread::TInstrScriptThread(TScriptHost host, std::string fileName, s
 
 TInstrScriptThread::~TInstrScriptThread() {
   if (m_worker.joinable()) {
+    m_hostGone.store(true);
     Abort();
     m_worker.join();
   }
@@ -45,11 +46,10 @@ void TInstrScriptThread::Wait() {
 
 TInstrScriptThread* TInstrScriptThread::Current() { return t_current; }
 
-void TInstrScriptThread::CallMain(const std::function<void()>& f) {
-  if (m_host.mainThread)
-    m_host.mainThread->Call(f);
-  else
-    f();
+bool TInstrScriptThread::CallMain(const std::function<void()>& f) {
+  if (m_host.mainThread) return SyncCall(*m_host.mainThread, f, &m_hostGone);
+  f();
+  return true;
 }
 
 void TInstrScriptThread::OutputLine(const std::string& text) {

@@ -5,6 +5,7 @@
 #include "scriptlib/OutputQueue.h"
 #include "scriptlib/ScriptSink.h"
 
+#include "StandardApp/Mainthread.h"
 #include "script/BinProg.h"
 #include "script/ScriptObjects.h"
 
@@ -27,7 +28,7 @@ struct TRunObjectSource {
 
 struct TScriptHost {
   IScriptSink* sink = nullptr;            // required; outlives every run
-  IMainThreadCall* mainThread = nullptr;  // none: calls run on the script thread
+  CMainDispatcher* mainThread = nullptr;  // none: calls run on the script thread
   std::vector<TRunObjectSource> runObjects;
 };
 
@@ -36,7 +37,8 @@ enum class TScriptOutcome { NotRun, Ok, Aborted, ScriptError, FatalError };
 class TInstrScriptThread {
  public:
   TInstrScriptThread(TScriptHost host, std::string fileName, std::vector<std::string> arguments);
-  ~TInstrScriptThread();  // requests an abort and waits for the worker
+  // Requests an abort and waits for the worker; main-thread calls the run makes meanwhile are skipped.
+  ~TInstrScriptThread();
   TInstrScriptThread(const TInstrScriptThread&) = delete;
   TInstrScriptThread& operator=(const TInstrScriptThread&) = delete;
 
@@ -50,7 +52,9 @@ class TInstrScriptThread {
 
   // Queues one text and has the main thread hand everything queued to the sink.
   void OutputLine(const std::string& text);
-  void CallMain(const std::function<void()>& f);
+  // Runs f on the host's main thread and waits for it; false (f not run) once the host stopped
+  // waiting for this run, so that a host that waits for the run's end never deadlocks.
+  bool CallMain(const std::function<void()>& f);
   IScriptSink& Sink() { return *m_host.sink; }
   // The run thread the calling thread is running, or none.
   static TInstrScriptThread* Current();
@@ -63,6 +67,7 @@ class TInstrScriptThread {
   std::string m_fileName;
   std::vector<std::string> m_arguments;
   TStopFlag m_runState{'R'};
+  std::atomic<bool> m_hostGone{false};
   int m_debugLevel = 0;
   TScriptOutcome m_outcome = TScriptOutcome::NotRun;
   TOutputQueue m_queue;

@@ -1,5 +1,5 @@
-// The interfaces through which a script run reaches its host: where output goes (a script window,
-// standard output, a test recorder) and how a call is made on the host's main thread.
+// Where a script run's output goes (a script window, standard output, a test recorder). Calls on the
+// host's main thread go through the engine's dispatcher (StandardApp/Mainthread.h).
 #pragma once
 
 #include <functional>
@@ -16,19 +16,4 @@ class IScriptSink {
   virtual void CloseLogFile() = 0;
   // Called as the run's last act.
   virtual void ScriptFinished() {}
-};
-
-// Runs a function on the host's main thread and returns when it has run. A GUI host must keep
-// serving these calls while it waits for a script thread to end (or skip them once it asked the
-// thread to stop), so that the script thread never deadlocks.
-class IMainThreadCall {
- public:
-  virtual ~IMainThreadCall() = default;
-  virtual void Call(const std::function<void()>& f) = 0;
-};
-
-// Headless hosts: the call runs at once on the calling thread.
-class CDirectMainThreadCall : public IMainThreadCall {
- public:
-  void Call(const std::function<void()>& f) override { f(); }
 };

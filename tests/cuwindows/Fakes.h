@@ -14,9 +14,9 @@
 
 #include "StandardApp/Cu.h"
 #include "StandardApp/Module.h"
-#include "app/Qtdispatcher.h"
 #include "cuwindows/Asciilist.h"
 #include "cuwindows/Mainlink.h"
+#include "qtdispatch/Qtdispatcher.h"
 
 // A channel whose received frames the test pushes; writes are recorded.
 class TFakeChannel : public CCuIoBase {

@@ -255,43 +255,6 @@ TEST(RunThreadExec, FailuresReturnZero) {
   EXPECT_EQ(OkLines(r), (Lines{"0", "0", "0"}));
 }
 
-// A main thread that serves calls from its own loop, as a GUI does: output must arrive in order
-// and only on that thread.
-class CLoopMainThread : public IMainThreadCall {
- public:
-  void Call(const std::function<void()>& f) override {
-    std::promise<void> done;
-    {
-      std::lock_guard<std::mutex> g(m_lock);
-      m_calls.push([&] {
-        f();
-        done.set_value();
-      });
-    }
-    m_wake.notify_one();
-    done.get_future().wait();
-  }
-  // Serves calls until `finished` says the run is over.
-  void Serve(const std::function<bool()>& finished) {
-    while (!finished()) {
-      std::function<void()> call;
-      {
-        std::unique_lock<std::mutex> g(m_lock);
-        m_wake.wait_for(g, std::chrono::milliseconds(50), [&] { return !m_calls.empty(); });
-        if (m_calls.empty()) continue;
-        call = std::move(m_calls.front());
-        m_calls.pop();
-      }
-      call();
-    }
-  }
-
- private:
-  std::mutex m_lock;
-  std::condition_variable m_wake;
-  std::queue<std::function<void()>> m_calls;
-};
-
 class CThreadCheckingSink : public CRecordingSink {
  public:
   void AddText(const std::string& text) override {
@@ -310,13 +273,13 @@ class CThreadCheckingSink : public CRecordingSink {
 TEST(RunThreadMainThread, OutputIsHandedOverOnTheMainThread) {
   CTempFile file("main.pas", "program p;\nvar i: Integer;\nbegin\n  for i := 1 to 50 do Output.writeln(i);\nend.\n");
   CThreadCheckingSink sink;
-  CLoopMainThread mainThread;
+  CLoopDispatcher mainThread;  // serves calls from its own loop, as a GUI does
   TScriptHost host;
   host.sink = &sink;
   host.mainThread = &mainThread;
   TInstrScriptThread thread(host, file.Path(), {});
   thread.Start();
-  mainThread.Serve([&] { return sink.finished.load(); });
+  ASSERT_TRUE(mainThread.RunUntil([&] { return sink.finished.load(); }, 60000));
   thread.Wait();
   Lines lines = sink.Lines();
   ASSERT_EQ(lines.size(), 52u);

@@ -1,6 +1,6 @@
 // TQtDispatcher: the calls cross threads through our own queue (so that each call's data is handed over
 // under one lock); Qt's event queue only carries the wake-up, one per batch.
-#include "app/Qtdispatcher.h"
+#include "qtdispatch/Qtdispatcher.h"
 
 #include <QCoreApplication>
 #include <QEvent>
