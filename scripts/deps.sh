@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages a profile needs (build, bench, gui), only those still missing.
+# Installs the Debian packages a profile needs (build, bench, gui, fuzz), only those still missing.
 set -euo pipefail
-pkgs=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev nlohmann-json3-dev clang-format)
+pkgs=(build-essential cmake ninja-build libgtest-dev nlohmann-json3-dev clang-format)
 for profile in "$@"; do
   case "$profile" in
     build) ;;
-    bench) pkgs+=(libbenchmark-dev lua5.4) ;;
-    gui)   pkgs+=(qt6-base-dev qt6-base-dev-tools libgl-dev) ;;
+    bench) pkgs+=(lua5.4) ;;
+    fuzz)  pkgs+=(clang libclang-rt-14-dev) ;;
+    gui)   pkgs+=(qt6-base-dev qt6-base-dev-tools libgl-dev pkg-config) ;;  # Qt's CMake modules look some libraries up with pkg-config
     *) echo "deps.sh: unknown profile '$profile'" >&2; exit 2 ;;
   esac
 done

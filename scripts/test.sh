@@ -4,5 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh build bench gui
 scripts/check-tree.sh
-scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVENT_GUI=ON
+scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVENT_GUI=ON -DMORVENT_WERROR=ON
 ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 600

@@ -1,8 +1,5 @@
 // libFuzzer driver for the lexer, compiler and image loader; loop-free inputs are also run.
-// Build (outside CMake, from the repository root):
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc/script \
-//     tests/script/fuzz/FuzzCompiler.cpp src/script/*.cpp -o /tmp/fuzz_compiler
-//   /tmp/fuzz_compiler -max_len=4096 -max_total_time=600 tests/script/fuzz/corpus
+// Built by the target fuzz_compiler with -DMORVENT_FUZZ=ON and clang++ (README names the commands).
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
