@@ -1,4 +1,5 @@
 // test_scriptlib's main: starts the engine and registers the libraries once, as the program does.
+#include "scriptlib/Bytearray.h"
 #include "scriptlib/Instscript.h"
 #include "scriptlib/ScriptLibrary.h"
 
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   THalinit engine;
   RegisterGeneralLibrary();
+  RegisterByteArrayLibrary();
   RegisterScriptHostNames();
   RegisterRunThreadTestNames();
   return RUN_ALL_TESTS();
