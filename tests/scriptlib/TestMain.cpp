@@ -1,5 +1,6 @@
 // test_scriptlib's main: starts the engine and registers the libraries once, as the program does.
 #include "scriptlib/Bytearray.h"
+#include "scriptlib/Cmdfile.h"
 #include "scriptlib/Instscript.h"
 #include "scriptlib/ScriptLibrary.h"
 
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
   THalinit engine;
   RegisterGeneralLibrary();
   RegisterByteArrayLibrary();
+  RegisterFileLibrary();
   RegisterScriptHostNames();
   RegisterRunThreadTestNames();
   return RUN_ALL_TESTS();
