@@ -146,8 +146,20 @@ void TScriptObjectRegistry::AddCleanup(std::function<void()> cleanup) {
   m_cleanups.push_back(std::move(cleanup));
 }
 
-// The lock is held through the whole clean-up, so that a script starting meanwhile waits for it.
+void TScriptObjectRegistry::AddRunEnd(std::function<void()> atRunEnd) {
+  std::lock_guard<std::mutex> g(m_lock);
+  m_runEnds.push_back(std::move(atRunEnd));
+}
+
+// The run's own end work comes first, outside the lock. The lock is then held through the whole
+// clean-up, so that a script starting meanwhile waits for it.
 void TScriptObjectRegistry::Release(TInstrScriptThread& thread) {
+  std::vector<std::function<void()>> runEnds;
+  {
+    std::lock_guard<std::mutex> g(m_lock);
+    runEnds = m_runEnds;
+  }
+  for (const auto& atRunEnd : runEnds) atRunEnd();
   std::lock_guard<std::mutex> g(m_lock);
   if (--m_running > 0) return;
   thread.CallMain([&thread] { thread.Sink().CloseLogFile(); });

@@ -89,11 +89,15 @@ class TScriptObjectRegistry {
   int Running();
   // More clean-up for the last script's end (later libraries' objects).
   void AddCleanup(std::function<void()> cleanup);
+  // Work for the end of every run, called on the ending run's thread before the count drops (locks
+  // its script still holds).
+  void AddRunEnd(std::function<void()> atRunEnd);
 
  private:
   std::mutex m_lock;
   int m_running = 0;
   std::vector<std::function<void()>> m_cleanups;
+  std::vector<std::function<void()>> m_runEnds;
 };
 
 // Version, Sleep, SleepMS, Exec, the Output and Arguments names: once per process.

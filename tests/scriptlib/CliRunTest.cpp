@@ -1,6 +1,7 @@
 // The run command end to end: script programs through the command-line runner, with their expected
 // standard output and exit codes, grouped by feature; Ctrl-C aborts through the run-state byte.
 #include "ScriptTestSupport.h"
+#include "scriptlib/FileStream.h"
 
 #include <gtest/gtest.h>
 
@@ -211,6 +212,33 @@ end.
   TCliResult r = RunCli({script.Path()});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.lines, (Lines{"brown nworb", "fox   xof", "jumps spmuj", "quick kciuq", "the   eht", "ok.", ""}));
+}
+
+TEST(CliRunPrograms, ByteBufferFilesTimeAndPipes) {
+  std::string data = TempPath("cli-data.bin");
+  CTempFile locked("cli-locked.txt", "locked\n");
+  // Sharing holds between processes: this process keeps the file open exclusively.
+  auto hold = CFileStream::Open(locked.Path(), fmOpenRead + fmShareExclusive);
+  ASSERT_NE(hold, nullptr);
+  CTempFile script("libs.pas",
+                   "program libs;\nvar M: TMemory; F, G: TFile; P: TStringListPipe; L: TStringList;\n"
+                   "begin\n  M := TMemory.Create(6);\n  M.SetMotorolaInteger(0, $01020304);\n"
+                   "  M.SetMotorolaShort(4, 65535);\n  F := TFile.Create;\n"
+                   "  Output.writeln(F.Open('" +
+                       data +
+                       "', fmCreate));\n  Output.writeln(F.WriteMem(M, 6));\n  F.Free;\n"
+                       "  G := TFile.Create;\n  Output.writeln(G.Open('" +
+                       locked.Path() +
+                       "', fmOpenRead + fmShareDenyNone));\n"
+                       "  Output.writeln(StrToTime(TimeToStr(86400)));\n"
+                       "  P := TStringListPipe.Create('cli');\n  L := P.Lock;\n  L.Tokenize('a b', ' ');\n"
+                       "  Output.writeln(L.Count);\n  P.Unlock;\n"
+                       "  Output.writeln(Pos2('abcabc', 3, 'bc'));\nend.\n");
+  TCliResult r = RunCli({script.Path()});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.lines, (Lines{"1", "6", "0", "86400", "2", "5", "ok.", ""}));
+  EXPECT_EQ(ReadFile(data), "\x01\x02\x03\x04\xff\xff");
+  std::remove(data.c_str());
 }
 
 }  // namespace

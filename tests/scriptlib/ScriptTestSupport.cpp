@@ -98,3 +98,15 @@ std::vector<std::string> OkLines(const TRunResult& r) {
   EXPECT_EQ(r.lines.back(), "");
   return std::vector<std::string>(r.lines.begin(), r.lines.end() - 2);
 }
+
+CScriptRun::CScriptRun(const std::string& source, const std::vector<std::string>& args) : m_file("script.pas", source) {
+  TScriptHost host;
+  host.sink = &m_sink;
+  m_thread = std::make_unique<TInstrScriptThread>(host, m_file.Path(), args);
+  m_thread->Start();
+}
+
+TRunResult CScriptRun::Finish() {
+  m_thread->Wait();
+  return TRunResult{m_sink.Lines(), m_thread->Outcome()};
+}

@@ -5,6 +5,7 @@
 #include "scriptlib/Instscript.h"
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -57,3 +58,19 @@ struct TRunResult {
 TRunResult RunScript(const std::string& source, const std::vector<std::string>& args = {}, int debugLevel = 0);
 // The lines without the closing "ok." and empty line (asserting they are there).
 std::vector<std::string> OkLines(const TRunResult& r);
+
+// A script running on its own run thread while the test goes on (several can run at once); the
+// destructor aborts it if it still runs and waits for its end.
+class CScriptRun {
+ public:
+  explicit CScriptRun(const std::string& source, const std::vector<std::string>& args = {});
+  CRecordingSink& Sink() { return m_sink; }
+  void Abort() { m_thread->Abort(); }
+  // Waits for the end and returns the lines and the outcome.
+  TRunResult Finish();
+
+ private:
+  CTempFile m_file;
+  CRecordingSink m_sink;
+  std::unique_ptr<TInstrScriptThread> m_thread;
+};

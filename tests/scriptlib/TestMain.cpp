@@ -1,4 +1,7 @@
 // test_scriptlib's main: starts the engine and registers the libraries once, as the program does.
+#include "scriptlib/Bytearray.h"
+#include "scriptlib/Cmdfile.h"
+#include "scriptlib/Cmdtime.h"
 #include "scriptlib/Instscript.h"
 #include "scriptlib/ScriptLibrary.h"
 
@@ -12,6 +15,9 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   THalinit engine;
   RegisterGeneralLibrary();
+  RegisterByteArrayLibrary();
+  RegisterFileLibrary();
+  RegisterTimeLibrary();
   RegisterScriptHostNames();
   RegisterRunThreadTestNames();
   return RUN_ALL_TESTS();

@@ -2,6 +2,9 @@
 // run thread, turns Ctrl-C into an abort through the run-state byte and maps the outcome to an exit code.
 #include "morvent-cli/RunCommand.h"
 
+#include "scriptlib/Bytearray.h"
+#include "scriptlib/Cmdfile.h"
+#include "scriptlib/Cmdtime.h"
 #include "scriptlib/HeadlessSink.h"
 #include "scriptlib/Instscript.h"
 #include "scriptlib/ScriptLibrary.h"
@@ -114,6 +117,9 @@ int MorventCliRun(int argc, char** argv) {
   }
   THalinit engine;
   RegisterGeneralLibrary();
+  RegisterByteArrayLibrary();
+  RegisterFileLibrary();
+  RegisterTimeLibrary();
   RegisterScriptHostNames();
   TScriptHost host;
   host.sink = &sink;
