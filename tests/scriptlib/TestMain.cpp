@@ -1,4 +1,5 @@
 // test_scriptlib's main: starts the engine and registers the libraries once, as the program does.
+#include "scriptlib/Cmdregexp.h"
 #include "scriptlib/Instscript.h"
 #include "scriptlib/ScriptLibrary.h"
 
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   THalinit engine;
   RegisterGeneralLibrary();
+  RegisterRegExpLibrary();
   RegisterScriptHostNames();
   RegisterRunThreadTestNames();
   return RUN_ALL_TESTS();

@@ -2,6 +2,7 @@
 // run thread, turns Ctrl-C into an abort through the run-state byte and maps the outcome to an exit code.
 #include "morvent-cli/RunCommand.h"
 
+#include "scriptlib/Cmdregexp.h"
 #include "scriptlib/HeadlessSink.h"
 #include "scriptlib/Instscript.h"
 #include "scriptlib/ScriptLibrary.h"
@@ -114,6 +115,7 @@ int MorventCliRun(int argc, char** argv) {
   }
   THalinit engine;
   RegisterGeneralLibrary();
+  RegisterRegExpLibrary();
   RegisterScriptHostNames();
   TScriptHost host;
   host.sink = &sink;
