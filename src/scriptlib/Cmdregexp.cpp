@@ -59,8 +59,9 @@ void CRegErrorHandler::ClearError() {
 
 // ---- regexp ---------------------------------------------------------------------------------
 
+// Slots above the program's highest group are never written, so they need no clearing.
 void regexp::ClearGroups() {
-  for (int i = 0; i < REG_GROUP_SLOTS; ++i) m_startp[i] = m_endp[i] = -1;
+  for (int i = 0; i <= m_groupCount; ++i) m_startp[i] = m_endp[i] = -1;
   m_groupsTaken = 0;
 }
 
@@ -74,6 +75,7 @@ bool regexp::Compile(const char* pattern, bool ignoreCase) {
   m_program.clear();
   m_size = 0;
   ClearError();
+  m_groupCount = REG_MAX_GROUPS;
   ClearGroups();
   if (!pattern) {
     SetError(regNullPattern);
@@ -140,8 +142,8 @@ bool regexp::Execute(const char* text, size_t length, const TRegAbortProbe& prob
 bool regexp::ExecuteTries(CRegExecutor& ex, const unsigned char* text, int32_t length) {
   const void* must = m_program.data() + (m_must < 0 ? 0 : m_must);
   int32_t mustAt = -1;
-  int32_t p = 0;
-  for (;;) {
+  int32_t p = m_shortcuts && !m_firstAtStart ? NextCandidate(text, length, 0) : 0;
+  while (p >= 0) {
     if (m_shortcuts && m_must >= 0 && p > mustAt) {
       const void* hit = memmem(text + p, static_cast<size_t>(length - p), must, static_cast<size_t>(m_mustLength));
       if (!hit || !ex.Charge((length - p) >> 6)) return false;
@@ -153,15 +155,15 @@ bool regexp::ExecuteTries(CRegExecutor& ex, const unsigned char* text, int32_t l
     }
     if (ex.ErrorCode() != regNoError || p >= length || (m_shortcuts && m_anchored)) return false;
     p = m_shortcuts ? NextCandidate(text, length, p + 1) : p + 1;
-    if (p < 0) return false;
   }
+  return false;
 }
 
 void regexp::Finish(int32_t start, int32_t end) {
   m_startp[0] = start;
   m_endp[0] = end;
   m_groupsTaken = 0;
-  for (int n = REG_MAX_GROUPS; n >= 1; --n)
+  for (int n = m_groupCount; n >= 1; --n)
     if (m_startp[n] >= 0) {
       m_groupsTaken = n;
       break;
@@ -170,9 +172,22 @@ void regexp::Finish(int32_t start, int32_t end) {
 
 // ---- Regexp ---------------------------------------------------------------------------------
 
+Regexp::Regexp(const Regexp& other) : CRegErrorHandler(other) { *this = other; }
+
+// Shares the program; an own subject is copied along, a kept one stays the holder's.
+Regexp& Regexp::operator=(const Regexp& other) {
+  if (this == &other) return *this;
+  CRegErrorHandler::operator=(other);
+  m_prog = other.m_prog;
+  m_copy = other.m_copy;
+  m_subject = other.OwnsSubject() ? m_copy.c_str() : other.m_subject;
+  m_subjectLength = other.m_subjectLength;
+  return *this;
+}
+
 bool Regexp::SetPattern(const char* pattern, bool ignoreCase) {
   m_prog.reset();
-  m_subject.reset();
+  m_subject = nullptr;
   m_subjectLength = 0;
   ClearError();
   auto prog = std::make_shared<regexp>();
@@ -184,24 +199,23 @@ bool Regexp::SetPattern(const char* pattern, bool ignoreCase) {
   return true;
 }
 
-bool Regexp::Match(std::shared_ptr<const char> subject, size_t length, const TRegAbortProbe& probe) {
+bool Regexp::MatchKept(const char* text, size_t length, const TRegAbortProbe& probe) {
   ClearError();
   if (!m_prog) {
     SetError(regNullRegexp);
     return false;
   }
   if (m_prog.use_count() > 1) m_prog = std::make_shared<regexp>(*m_prog);  // matching writes the groups
-  m_subject = std::move(subject);
+  m_subject = text;
   m_subjectLength = length;
-  const bool found = m_prog->Execute(m_subject.get(), length, probe);
+  const bool found = m_prog->Execute(text, length, probe);
   if (!found && m_prog->ErrorCode() != regNoError) SetError(m_prog->ErrorCode());
   return found;
 }
 
 bool Regexp::Match(std::string_view text, const TRegAbortProbe& probe) {
-  auto copy = std::make_shared<const std::string>(text);
-  const char* start = copy->c_str();
-  return Match(std::shared_ptr<const char>(copy, start), text.size(), probe);
+  m_copy.assign(text);
+  return MatchKept(m_copy.c_str(), m_copy.size(), probe);
 }
 
 void Regexp::ClearMatch() {
@@ -223,7 +237,7 @@ std::string Regexp::SubString(int n) const {
   const int slot = Slot(n);
   if (!Taken(slot)) return std::string();
   const int32_t start = m_prog->GroupStart(slot);
-  return std::string(m_subject.get() + start, static_cast<size_t>(m_prog->GroupEnd(slot) - start));
+  return std::string(m_subject + start, static_cast<size_t>(m_prog->GroupEnd(slot) - start));
 }
 
 int Regexp::SubStart(int n) const {

@@ -4,6 +4,7 @@
 
 #include "scriptlib/RegBacktrack.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -80,6 +81,9 @@ struct TRegCharSet {
 // The compiled program and the groups of its last match. Positions are offsets into the text.
 class regexp : public CRegErrorHandler {
  public:
+  regexp() {
+    for (int i = 0; i < REG_GROUP_SLOTS; ++i) m_startp[i] = m_endp[i] = -1;
+  }
   // Compiles the pattern (zero-terminated); false with the error text set.
   bool Compile(const char* pattern, bool ignoreCase);
   // Matches a text whose first zero byte (or `length`) ends it; fills the groups.
@@ -93,6 +97,7 @@ class regexp : public CRegErrorHandler {
   uint8_t FirstChar() const { return m_firstChar; }
   bool Anchored() const { return m_anchored != 0; }
   std::string RequiredLiteral() const;
+  // Forgets the last match's groups.
   void ClearGroups();
 
   // Tuning and inspection for tests: the start-position shortcuts can be turned off (every position is
@@ -112,6 +117,10 @@ class regexp : public CRegErrorHandler {
   bool ExecuteTries(class CRegExecutor& ex, const unsigned char* text, int32_t length);
   int32_t NextCandidate(const unsigned char* text, int32_t length, int32_t from) const;
   void Finish(int32_t start, int32_t end);
+  bool Digram(const unsigned char* at) const {
+    const unsigned pair = at[0] * 256u + at[1];
+    return m_digrams.empty() || ((m_digrams[pair >> 6] >> (pair & 63)) & 1);
+  }
 
   int32_t m_size = 0;
   int32_t m_startp[REG_GROUP_SLOTS];
@@ -123,31 +132,42 @@ class regexp : public CRegErrorHandler {
   std::vector<uint8_t> m_program;
   uint8_t m_compiled = 0;
   int32_t m_groupsTaken = 0;
+  int32_t m_groupCount = REG_MAX_GROUPS;  // highest group number in the program; slots beyond stay -1
 
   // Derived at compile time for the matcher.
   std::vector<TRegCharSet> m_sets;  // one per bracket node
   std::vector<int16_t> m_setOf;     // node offset -> index into m_sets, -1 for other nodes
   int32_t m_prefix = -1;            // literal that every match starts with (offset), -1 = none
   int32_t m_prefixLength = 0;
-  TRegCharSet m_first;     // characters a match can start with (after position 0)
-  bool m_firstAll = true;  // every position may start a match
-  int m_firstSingle = -1;  // the only member of m_first, when there is exactly one
+  TRegCharSet m_first;                   // characters a match can start with (after position 0)
+  std::array<bool, 256> m_firstTable{};  // the same, a byte each, for the candidate scan's inner loop
+  bool m_firstAll = true;                // every position may start a match
+  bool m_firstAtStart = true;            // "^" can come first: position 0 is tried whatever its character
+  int m_firstSingle = -1;                // the only member of m_first, when there is exactly one
+  // When every match starts with one of some literals: their first two characters, as 65536 bits.
+  std::vector<uint64_t> m_digrams;
   bool m_shortcuts = true;
   size_t m_backtrackLimit = REG_DEFAULT_BACKTRACK_LIMIT;
   CRegBacktrackStack m_backtrack;
 };
 
 // What a TRegExp holds: the program (shared between copies until one matches), the subject of the
-// last match (kept alive here, so that group texts stay valid) and the last error.
+// last match and the last error. The subject is either this object's own copy of the text or a text
+// its holder keeps unchanged for it (TRegExp keeps the script's string value).
 class Regexp : public CRegErrorHandler {
  public:
+  Regexp() = default;
+  Regexp(const Regexp& other);
+  Regexp& operator=(const Regexp& other);
+
   // Releases the old program and compiles the new one; the compiled flag.
   bool SetPattern(const char* pattern, bool ignoreCase);
   bool HasPattern() const { return m_prog != nullptr; }
-  // Matches `length` bytes at `subject` (zero-terminated there); `subject` owns the text.
-  bool Match(std::shared_ptr<const char> subject, size_t length, const TRegAbortProbe& probe = {});
-  // Same on a copy of `text`.
+  // Matches a copy of `text`.
   bool Match(std::string_view text, const TRegAbortProbe& probe = {});
+  // Matches `length` bytes at `text` (zero there) without copying: the caller keeps the text
+  // unchanged until the next match or until this object goes.
+  bool MatchKept(const char* text, size_t length, const TRegAbortProbe& probe = {});
   // Forgets the last match's groups (a match that was not even tried).
   void ClearMatch();
 
@@ -160,9 +180,11 @@ class Regexp : public CRegErrorHandler {
  private:
   static int Slot(int n);
   bool Taken(int n) const;
+  bool OwnsSubject() const { return m_subject == m_copy.c_str(); }
 
   std::shared_ptr<regexp> m_prog;
-  std::shared_ptr<const char> m_subject;
+  std::string m_copy;  // the subject when this object made its own copy
+  const char* m_subject = nullptr;
   size_t m_subjectLength = 0;
 };
 

@@ -35,14 +35,27 @@ class CRegBacktrackStack {
     if (m_top == m_begin) Shrink();
     return *--m_top;
   }
-  void Clear();
-  // Gives back all but the first few segments.
-  void Trim();
+  // Empties the stack for a match that may hold up to `limit` entries.
+  void Clear(size_t limit) {
+    if (m_segments.empty()) return;
+    Enter(0, m_segments[0].get());
+    if (limit < kSegment) m_end = m_begin + limit;
+  }
+  // Empties the stack and gives back all but the first few segments.
+  void Trim() {
+    Clear(0);
+    if (m_segments.size() > kKeptSegments) m_segments.resize(kKeptSegments);
+  }
 
  private:
   bool Grow(size_t limit);
   void Shrink();
-  void Enter(size_t segment, TRegBacktrack* top);
+  void Enter(size_t segment, TRegBacktrack* top) {
+    m_segment = segment;
+    m_begin = m_segments[segment].get();
+    m_end = m_begin + kSegment;
+    m_top = top;
+  }
 
   std::vector<std::unique_ptr<TRegBacktrack[]>> m_segments;
   size_t m_segment = 0;  // the segment m_top points into

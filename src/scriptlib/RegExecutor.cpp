@@ -47,7 +47,7 @@ bool CRegExecutor::Push(TKind kind, int id, int32_t pos, int32_t count) {
 }
 
 bool CRegExecutor::Try(int32_t at) {
-  m_stack.Clear();
+  m_stack.Clear(m_limit);
   int node = REG_FIRST_NODE;
   int32_t pos = at;
   for (;;) {
@@ -167,9 +167,13 @@ bool CRegExecutor::Repeat(int node, int32_t& pos) {
   const int32_t count = Span(node, pos);
   if (count < 0) return false;
   const int32_t min = m_nodes.Op(node) == NodeRepeatPlus ? 1 : 0;
-  const int32_t k = BackOff(pos, count, min, Lookahead(node));
+  const int lookahead = Lookahead(node);
+  const int32_t k = BackOff(pos, count, min, lookahead);
   if (k < 0) return false;
-  if (k > min && !Push(kRepeat, node, pos, k)) return false;
+  // Shorter counts are needed only if what follows can fail and could succeed after one of them.
+  const int next = m_nodes.Next(node);
+  const bool last = next != REG_NO_NODE && m_nodes.Op(next) == NodeEnd;
+  if (k > min && !last && lookahead != kAtEnd && !Push(kRepeat, node, pos, k)) return false;
   pos += k;
   return true;
 }
@@ -215,7 +219,8 @@ int32_t CRegExecutor::Span(int node, int32_t pos) {
 // The largest count from `count` down to `min` after which the look-ahead character stands.
 int32_t CRegExecutor::BackOff(int32_t base, int32_t count, int32_t min, int lookahead) {
   if (count < min) return -1;
-  if (lookahead < 0) return count;
+  if (lookahead == kNoLookahead) return count;
+  if (lookahead == kAtEnd) return base + count == m_length ? count : -1;
   const unsigned char* from = m_text + base + min;
   const size_t n = static_cast<size_t>(count - min) + 1;
   const void* hit = memrchr(from, lookahead, n);
@@ -225,11 +230,14 @@ int32_t CRegExecutor::BackOff(int32_t base, int32_t count, int32_t min, int look
   return k;
 }
 
+// What must follow the repetition: a literal's first character, the end of the text, or anything.
 int CRegExecutor::Lookahead(int node) const {
-  int next = m_nodes.Next(node);
-  if (next == REG_NO_NODE || m_nodes.Op(next) != NodeLiteral) return -1;
-  unsigned char c = *m_nodes.OperandText(next);
-  return c != 0 ? c : -1;
+  const int next = m_nodes.Next(node);
+  if (next == REG_NO_NODE) return kNoLookahead;
+  if (m_nodes.Op(next) == NodeLineEnd) return kAtEnd;
+  if (m_nodes.Op(next) != NodeLiteral) return kNoLookahead;
+  const unsigned char c = *m_nodes.OperandText(next);
+  return c != 0 ? c : kNoLookahead;
 }
 
 const TRegCharSet* CRegExecutor::Set(int node) {

@@ -24,6 +24,9 @@ class CRegExecutor : public CRegErrorHandler {
 
  private:
   enum TKind : uint32_t { kAlternative, kRepeat, kSaveStart, kSaveEnd };
+  // Look-ahead of a repetition besides a character (0..255).
+  static constexpr int kNoLookahead = -1;
+  static constexpr int kAtEnd = 256;
 
   bool Push(TKind kind, int id, int32_t pos, int32_t count = 0);
   bool Resume(int& node, int32_t& pos);
@@ -34,6 +37,7 @@ class CRegExecutor : public CRegErrorHandler {
   bool Repeat(int node, int32_t& pos);
   bool Group(uint8_t op, int32_t pos);
   int32_t Span(int node, int32_t pos);
+  // The largest count from `count` down to `min` that the look-ahead allows, or -1.
   int32_t BackOff(int32_t base, int32_t count, int32_t min, int lookahead);
   int Lookahead(int node) const;
   const TRegCharSet* Set(int node);

@@ -7,7 +7,6 @@
 
 #include "script/Registration.h"
 
-#include <memory>
 #include <mutex>
 
 namespace {
@@ -16,11 +15,17 @@ class TRegExpObj : public TLibObject {
  public:
   TRegExpObj() : TLibObject("TRegExp") {}
   size_t InstanceSize() const override { return sizeof(*this); }
-  void CleanupInstance() override { re = Regexp(); }
+  void CleanupInstance() override {
+    re = Regexp();
+    subject = TValue();
+  }
   Regexp re;
+  TValue subject;  // the text of the last match: script strings never change, so re reads it in place
 };
 
-Regexp& Re(TObjHandle self) { return ScriptObjectAs<TRegExpObj>(self, "TRegExp")->re; }
+// A live object of this C++ class; the dynamic type check makes a class-name walk unnecessary.
+TRegExpObj& Obj(TObjHandle self) { return *ScriptObjectAs<TRegExpObj>(self); }
+Regexp& Re(TObjHandle self) { return Obj(self).re; }
 
 // The running script's run state, asked by long matches.
 TRegAbortProbe AbortProbe() {
@@ -36,20 +41,22 @@ int GroupNumber(const TValue& v) {
 }
 
 // The text from the start position (1 = first character; one past the end is the empty rest, where
-// "$" and empty patterns still match). The subject shares the script's immutable string buffer.
+// "$" and empty patterns still match). The object keeps the script's string value as the subject.
 TValue MatchHandler(TObjHandle self, const std::string&, TValue* a, int) {
-  Regexp& re = Re(self);
+  TRegExpObj& obj = Obj(self);
+  Regexp& re = obj.re;
   if (!re.HasPattern()) return TValue(static_cast<int32_t>(re.Match(std::string_view()) ? 1 : 0));
-  auto text = std::make_shared<TValue>(a[0].IsString() ? a[0] : TValue(a[0].AsString()));
-  const std::string& s = text->StrVal();
+  TValue text = a[0].IsString() ? a[0] : TValue(a[0].AsString());
   const int64_t start = a[1].AsInt64();
-  if (start < 1 || start > static_cast<int64_t>(s.size()) + 1) {
+  const size_t size = text.StrVal().size();
+  if (start < 1 || start > static_cast<int64_t>(size) + 1) {
     re.ClearMatch();
     return TValue(int32_t(0));
   }
-  const size_t offset = static_cast<size_t>(start - 1);
-  std::shared_ptr<const char> subject(text, s.c_str() + offset);
-  const bool found = re.Match(std::move(subject), s.size() - offset, AbortProbe());
+  const TValue previous = std::move(obj.subject);  // released only once re has let go of it
+  obj.subject = std::move(text);
+  const auto offset = static_cast<size_t>(start - 1);
+  const bool found = re.MatchKept(obj.subject.StrVal().c_str() + offset, size - offset, AbortProbe());
   if (!found && re.ErrorCode() == regStackOverflow) throw ERunTimeError(re.ErrorText());
   return TValue(static_cast<int32_t>(found ? 1 : 0));
 }

@@ -5,6 +5,7 @@
 #include "scriptlib/RegCompiler.h"
 #include "scriptlib/RegProgram.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -67,9 +68,11 @@ void regexp::ComputeHints(int flags) {
 void regexp::ComputeNodeSets() {
   CRegProgramAccessor nodes(m_program.data(), m_size);
   m_sets.clear();
+  m_groupCount = 0;
   m_setOf.assign(static_cast<size_t>(m_size), -1);
   for (int n = REG_FIRST_NODE; n + REG_NODE_SIZE <= m_size; n = nodes.Following(n)) {
     const uint8_t op = nodes.Op(n);
+    if (IsGroupOpen(op)) m_groupCount = std::max<int32_t>(m_groupCount, op - NodeGroupOpen);
     if (op != NodeAnyOf && op != NodeNoneOf) continue;
     TRegCharSet members;
     for (const unsigned char* c = nodes.OperandText(n); *c != 0; ++c) members.Add(*c);
@@ -88,6 +91,10 @@ void regexp::ComputeFirstSet() {
   CRegProgramAccessor nodes(m_program.data(), m_size);
   m_first = TRegCharSet();
   m_firstAll = false;
+  m_firstAtStart = false;
+  m_digrams.clear();
+  bool literalsOnly = true;  // every first character comes from a literal of two or more
+  std::vector<int> literals;
   std::vector<int> work{REG_FIRST_NODE};
   std::vector<bool> seen(static_cast<size_t>(m_size), false);
   while (!work.empty() && !m_firstAll) {
@@ -100,11 +107,17 @@ void regexp::ComputeFirstSet() {
     if (seen[n]) continue;
     seen[n] = true;
     const uint8_t op = nodes.Op(n);
+    if (op == NodeLiteral && nodes.OperandText(n)[0] != 0 && nodes.OperandText(n)[1] != 0)
+      literals.push_back(n);
+    else if (op != NodeLineStart && op != NodeAlternative && op != NodeEmpty && op != NodeBack && op != NodeWordStart &&
+             op != NodeWordEnd && !IsGroupOpen(op) && !IsGroupClose(op))
+      literalsOnly = false;
     switch (op) {
       case NodeEnd:
         m_firstAll = true;
         break;
       case NodeLineStart:
+        m_firstAtStart = true;
         break;
       case NodeLineEnd:
         m_first.Add(0);
@@ -136,6 +149,15 @@ void regexp::ComputeFirstSet() {
     }
   }
   if (m_first.Count() >= 255) m_firstAll = true;
+  for (int c = 0; c < 256; ++c) m_firstTable[c] = m_first.Has(static_cast<unsigned char>(c));
+  if (literalsOnly && !m_firstAll && !literals.empty()) {
+    m_digrams.assign(65536 / 64, 0);
+    for (int n : literals) {
+      const unsigned char* t = nodes.OperandText(n);
+      const unsigned pair = t[0] * 256u + t[1];
+      m_digrams[pair >> 6] |= uint64_t(1) << (pair & 63);
+    }
+  }
   m_firstSingle = -1;
   if (!m_firstAll && m_first.Count() == 1 && !m_first.Has(0))
     for (int c = 1; c < 256; ++c)
@@ -154,11 +176,14 @@ int32_t regexp::NextCandidate(const unsigned char* text, int32_t length, int32_t
   } else if (m_firstAll) {
     return from;
   } else if (m_firstSingle > 0) {
-    hit = std::memchr(text + from, m_firstSingle, rest);
+    for (hit = std::memchr(text + from, m_firstSingle, rest); hit && !Digram(static_cast<const unsigned char*>(hit));)
+      hit = std::memchr(static_cast<const unsigned char*>(hit) + 1, m_firstSingle,
+                        static_cast<size_t>(text + length - static_cast<const unsigned char*>(hit) - 1));
   } else {
+    const bool* first = m_firstTable.data();
     for (int32_t p = from; p < length; ++p)
-      if (m_first.Has(text[p])) return p;
-    return m_first.Has(0) ? length : -1;
+      if (first[text[p]] && Digram(text + p)) return p;
+    return first[0] ? length : -1;
   }
   return hit ? static_cast<int32_t>(static_cast<const unsigned char*>(hit) - text) : -1;
 }
