@@ -57,63 +57,54 @@ bool CRegExecutor::Try(int32_t at) {
       return false;
     }
     const uint8_t op = m_nodes.Op(node);
-    bool ok = true;
-    switch (op) {
-      case NodeEnd:
-        m_input = pos;
-        return true;
-      case NodeLineStart:
-        ok = pos == 0;
-        break;
-      case NodeLineEnd:
-        ok = pos == m_length;
-        break;
-      case NodeAnyChar:
-        ok = pos < m_length;
-        pos += ok;
-        break;
-      case NodeAnyOf:
-      case NodeNoneOf: {
-        const TRegCharSet* set = Set(node);
-        if (!set) return false;
-        ok = set->Has(m_text[pos]);
-        pos += ok;
-        break;
-      }
-      case NodeLiteral:
-        ok = Literal(node, pos);
-        break;
-      case NodeEmpty:
-      case NodeBack:
-        break;
-      case NodeWordStart:
-        ok = WordAt(pos) && (pos == 0 || !WordAt(pos - 1));
-        break;
-      case NodeWordEnd:  // a word must end here: one before, none at the position
-        ok = !WordAt(pos) && pos > 0 && WordAt(pos - 1);
-        break;
-      case NodeAlternative: {
-        int next = m_nodes.Next(node);
-        if (next != REG_NO_NODE && m_nodes.Op(next) == NodeAlternative && !Push(kAlternative, next, pos)) return false;
-        node = CRegProgramAccessor::Operand(node);
-        continue;
-      }
-      case NodeRepeatStar:
-      case NodeRepeatPlus:
-        ok = Repeat(node, pos);
-        if (ErrorCode() != regNoError) return false;
-        break;
-      default:
-        if (!IsGroupOpen(op) && !IsGroupClose(op)) {
-          SetError(regCorruptedNode);
-          return false;
-        }
-        if (!Group(op, pos)) return false;
-        break;
+    if (op == NodeEnd) {
+      m_input = pos;
+      return true;
     }
+    if (op == NodeAlternative) {  // the later alternatives wait on the stack
+      const int next = m_nodes.Next(node);
+      if (next != REG_NO_NODE && m_nodes.Op(next) == NodeAlternative && !Push(kAlternative, next, pos)) return false;
+      node = CRegProgramAccessor::Operand(node);
+      continue;
+    }
+    const bool ok = Test(op, node, pos);
+    if (ErrorCode() != regNoError) return false;
     if (ok)
       node = m_nodes.Next(node);
     else if (!Resume(node, pos))
+      return false;
+  }
+}
+
+// Whether the node matches at `pos`; advances `pos` past what it consumed.
+bool CRegExecutor::Test(uint8_t op, int node, int32_t& pos) {
+  switch (op) {
+    case NodeLineStart:
+      return pos == 0;
+    case NodeLineEnd:
+      return pos == m_length;
+    case NodeAnyChar:
+      return pos < m_length && Advance(pos);
+    case NodeAnyOf:
+    case NodeNoneOf: {
+      const TRegCharSet* set = Set(node);
+      return set && set->Has(m_text[pos]) && Advance(pos);
+    }
+    case NodeLiteral:
+      return Literal(node, pos);
+    case NodeEmpty:
+    case NodeBack:
+      return true;
+    case NodeWordStart:
+      return WordAt(pos) && (pos == 0 || !WordAt(pos - 1));
+    case NodeWordEnd:  // a word must end here: one before, none at the position
+      return !WordAt(pos) && pos > 0 && WordAt(pos - 1);
+    case NodeRepeatStar:
+    case NodeRepeatPlus:
+      return Repeat(node, pos);
+    default:
+      if (IsGroupOpen(op) || IsGroupClose(op)) return Group(op, pos);
+      SetError(regCorruptedNode);
       return false;
   }
 }

@@ -29,6 +29,11 @@ class CRegExecutor : public CRegErrorHandler {
   static constexpr int kAtEnd = 256;
 
   bool Push(TKind kind, int id, int32_t pos, int32_t count = 0);
+  bool Test(uint8_t op, int node, int32_t& pos);
+  static bool Advance(int32_t& pos) {
+    ++pos;
+    return true;
+  }
   bool Resume(int& node, int32_t& pos);
   bool Interrupted();
   // Work inside a try; the next node asks the probe once the budget is used up.
