@@ -132,7 +132,7 @@ double Compare(const TCase& c) {
   }
   const double ratio = ours.seconds / theirs.seconds;
   std::printf(
-      "%-24s ours %8.2f ms   regexec %8.2f ms   ratio %5.2f%s\n", c.name, ours.seconds * 1e3, theirs.seconds * 1e3,
+      "%-24s ours %8.2f ms   regexec %8.2f ms   ratio %6.3f%s\n", c.name, ours.seconds * 1e3, theirs.seconds * 1e3,
       ratio,
       ours.result == theirs.result ? "" : ("   RESULTS DIFFER: " + ours.result + " vs " + theirs.result).c_str());
   return ratio;
