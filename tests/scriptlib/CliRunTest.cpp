@@ -182,6 +182,20 @@ TEST(CliRunAbort, CtrlCAbortsThroughTheRunState) {
   EXPECT_EQ(child.Wait(), 6);
 }
 
+TEST(CliRunAbort, CtrlCEndsARunawayRegExpMatch) {
+  CTempFile script(
+      "runaway.pas",
+      "program p;\nvar r: TRegExp;\nbegin\n  r := TRegExp.Create;\n  r.SetRegExp('(a+)+b', 0);\n"
+      "  Output.writeln('started');\n  r.Match('aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa', 1);\nend.\n");
+  CChild child({script.Path()});
+  std::string line;
+  ASSERT_TRUE(child.ReadLine(line));
+  EXPECT_EQ(line, "started");
+  child.Interrupt();
+  EXPECT_EQ(child.ReadAll(), (Lines{"aborted.", ""}));
+  EXPECT_EQ(child.Wait(), 6);
+}
+
 TEST(CliRunPrograms, StringsListsAndRoutines) {
   CTempFile script("words.pas", R"(program words;
 var L: TStringList; s, w: string; i, p: Integer;

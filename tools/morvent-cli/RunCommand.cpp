@@ -4,6 +4,7 @@
 
 #include "scriptlib/Bytearray.h"
 #include "scriptlib/Cmdfile.h"
+#include "scriptlib/Cmdregexp.h"
 #include "scriptlib/Cmdtime.h"
 #include "scriptlib/HeadlessSink.h"
 #include "scriptlib/Instscript.h"
@@ -118,6 +119,7 @@ int MorventCliRun(int argc, char** argv) {
   THalinit engine;
   RegisterGeneralLibrary();
   RegisterByteArrayLibrary();
+  RegisterRegExpLibrary();
   RegisterFileLibrary();
   RegisterTimeLibrary();
   RegisterScriptHostNames();
