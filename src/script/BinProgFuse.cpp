@@ -60,7 +60,7 @@ class TFuser {
 
   bool mergeOps(const TBinProg::TExec& x, const TBinProg::TExec& y, TBinProg::TExec& out) const {
     // constant load into a temporary, read by the next instruction
-    if (x.op == ocLoadConst) {
+    if (x.op == ocLoadConst && isTemp(x.a)) {
       const int u = x.a, k = constBase_ + x.b;
       if (isBinary(y.op) && y.b == u && y.a != u) return set(out, ocFBin + y.op, y.a, y.a, k, kTempDest);
       if (isBinary(y.op) && y.a == u && y.b != u) return set(out, ocFBin + y.op, u, k, y.b, kTempDest);
@@ -74,8 +74,10 @@ class TFuser {
       if (isBinary(y.op) && y.a == x.a && y.b != x.a) return set(out, ocFBin + y.op, x.a, x.b, y.b, kTempDest);
       if (isFBin(y.op) && y.d == kTempDest && y.a == x.a && y.b == x.a && y.c != x.a)
         return set(out, y.op, x.a, x.b, y.c, kTempDest);
-      // the right operand of an operation is always a temporary
-      if (isFBin(y.op) && y.c == x.a && y.b != x.a) return set(out, y.op, y.a, y.b, x.b, y.d);
+      // the copy is not written: only when it went to a temporary (after fusion a right operand may be
+      // a variable, as in "k := 3; n := n + k") or the operation overwrites it anyway
+      if (isFBin(y.op) && y.c == x.a && y.b != x.a && (isTemp(x.a) || y.a == x.a))
+        return set(out, y.op, y.a, y.b, x.b, y.d);
       if (isFBin(y.op) && y.b == x.a && y.c != x.a && isTemp(x.a)) return set(out, y.op, y.a, x.b, y.c, y.d);
     }
     // result stored into a variable: the temporary is not written

@@ -215,11 +215,20 @@ TEST(Fuzz, HugeAndDeepInputsAreBounded) {
 
 TEST(Fuzz, RandomExpressionsAgreeFusedAndPlain) {
   std::mt19937 rng(4242);
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < 600; ++round) {
     std::string body;
     for (int s = 0; s < 4; ++s) {
       const char* target = s % 3 == 0 ? "a" : s % 3 == 1 ? "b" : "c";
       body += std::string(target) + " := " + RandomExpression(rng, 0) + "; Print(" + target + ");\n";
+    }
+    // Several assignments on one line (fusion runs across statements that share a line), the second
+    // often reading what the first wrote.
+    for (int s = 0; s < 3 && round % 2; ++s) {
+      const std::string x = std::string(1, "abc"[std::uniform_int_distribution<int>(0, 2)(rng)]);
+      const std::string y = std::string(1, "abc"[std::uniform_int_distribution<int>(0, 2)(rng)]);
+      const std::string second =
+          std::uniform_int_distribution<int>(0, 1)(rng) ? y + " + " + x : RandomExpression(rng, 1) + " * " + x;
+      body += x + " := " + RandomExpression(rng, 2) + "; " + y + " := " + second + "; Print(a); Print(b); Print(c);\n";
     }
     const std::string src = "program T; var a, b, c: integer;\nbegin\na := 1; b := 2; c := 3;\n" + body + "end.";
     EXPECT_EQ(RunOnce(src, false), RunOnce(src, true)) << src;
