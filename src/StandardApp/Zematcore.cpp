@@ -58,12 +58,12 @@ bool CZematInstr::ConnectStream(int fd, bool serial) {
 
 void CZematInstr::AttachStream(int fd, bool serial) {
   Disconnect();
-  m_lan = serial ? 0 : 1;
   if (serial) {
-    m_comm.Adopt(fd);
+    auto port = std::make_unique<CComm>();
+    port->Adopt(fd);
+    m_transport = std::make_unique<CSerialTransport>(std::move(port));
   } else {
-    m_socket = fd;
-    BoundSends();
+    m_transport = std::make_unique<CSocketTransport>(fd, m_timeout.load());
   }
 }
 

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "StandardApp/Comm.h"
 #include "StandardApp/Cu.h"
 #include "StandardApp/Mainthread.h"
 #include "StandardApp/Module.h"
+#include "StandardApp/Transport.h"
 #include "StandardApp/Zematdefs.h"
 
 class TZematRead;
@@ -88,31 +88,9 @@ class CZematInstr {
   void RefreshConfiguration();
   void SendGoodbye();
 
-  // ---- framing (reader side: FROM) ----
+  // Big-endian 16-bit numbers, as every length, socket and count travels.
   static void WriteU16(uint8_t* destination, long number);
   static unsigned ReadU16(const uint8_t* source) { return source[0] * 256u + source[1]; }
-  int Poll(unsigned waitMs);
-  // True when a whole frame is buffered. An invalid length (above 4500 or below 4) is traced and
-  // flags the input as broken (see InputBroken); the frame is then never complete.
-  bool TestMsgComplete();
-  bool InputBroken() const { return m_inputBroken; }
-  uint8_t* GetMessage();
-  bool TestRedCardAnswer();
-  void Dispatch(uint8_t* frame);
-  int HandleFlowMessage(const uint8_t* frame);
-  int HandleRedCardAnswer(const uint8_t* frame);
-  void HandleCredits(const uint8_t* frame);
-  void ResetInput();
-  int InputBuffered() const { return static_cast<int>(m_iend - m_ip); }
-  int InputOffset() const { return static_cast<int>(m_ip - m_ibuf); }
-
-  // ---- framing (writer side: TO); writer thread only once running ----
-  int PutOutput(const void* bytes, int count);
-  int FormatMessage(const void* payload, int length, long socket_number);
-  int SendOutput();
-  int SendMessage(const void* payload, int length, long socket_number);
-  void SendRedCard();
-  int OutputBuffered() const { return static_cast<int>(m_oend - m_ostart); }
 
   // ---- used by channels and threads ----
   // Queues a framed message to the writer and waits; bytes sent or -1 (also when no writer runs).
@@ -143,7 +121,7 @@ class CZematInstr {
   // registered as slaves): their waits end with 0 and they can no longer send. When the module held
   // the "CS" CU, the CAN-slave thread is retired with every slave behind it.
   void OrphanChannelsOf(const CModule* module);
-  bool IsSerial() const { return m_lan == 0; }
+  bool IsSerial() const { return m_transport && m_transport->IsSerial(); }
   uint8_t GetStatus() const { return m_status.load(); }
   uint8_t GetMode() const { return m_mode; }
   // Runs the loss report once: clears the connected flag and calls OnConnectionLost.
@@ -158,14 +136,41 @@ class CZematInstr {
   bool ConfigRequest(const uint8_t* payload, int length, std::vector<uint8_t>& reply);
 
  private:
+  // The framing layer belongs to the reader and writer threads; CFramingProbe lets the framing
+  // tests drive it directly on an attached stream.
   friend class TZematRead;
+  friend class TZematWrite;
+  friend class CFramingProbe;
+
+  // ---- framing (reader side: FROM) ----
+  int Poll(unsigned waitMs);
+  // True when a whole frame is buffered. An invalid length (above 4500 or below 4) is traced and
+  // flags the input as broken (see InputBroken); the frame is then never complete.
+  bool TestMsgComplete();
+  bool InputBroken() const { return m_inputBroken; }
+  uint8_t* GetMessage();
+  bool TestRedCardAnswer();
+  void Dispatch(uint8_t* frame);
+  int HandleFlowMessage(const uint8_t* frame);
+  int HandleRedCardAnswer(const uint8_t* frame);
+  void HandleCredits(const uint8_t* frame);
+  void ResetInput();
+  int InputBuffered() const { return static_cast<int>(m_iend - m_ip); }
+  int InputOffset() const { return static_cast<int>(m_ip - m_ibuf); }
+
+  // ---- framing (writer side: TO); writer thread only once running ----
+  int PutOutput(const void* bytes, int count);
+  int FormatMessage(const void* payload, int length, long socket_number);
+  int SendOutput();
+  int SendMessage(const void* payload, int length, long socket_number);
+  void SendRedCard();
+  int OutputBuffered() const { return static_cast<int>(m_oend - m_ostart); }
+
   bool OpenTransport(int comPort, const char* host);
   bool OpenSerial(int n);
   bool SetupNetworkCard(const char* host);
   bool OpenLan(const char* host);
-  bool CloseSocket(int& socket, bool abort);
-  void BoundSends();
-  void CloseTransport();
+  void CloseTransport() { m_transport.reset(); }
   bool StartSession();
   bool WaitRedCardAnswer();
   // Stops every worker thread: CAN-slave, open-CU, event, reader, writer.
@@ -176,18 +181,14 @@ class CZematInstr {
   // Stops a CAN-slave thread whose "CS" module left; it is destroyed with the session's threads.
   void RetireCsThread();
   void FillBuiltinDescs();
-  // Sends all bytes or fails; sent tells how many went out before a failure.
-  int TransportSend(const uint8_t* bytes, int count, int& sent);
-  int TransportReceive(uint8_t* into, int count, unsigned waitMs);
   void TraceInput(const char* source, const char* what);
 
   CZematTimings m_timings;
   CMainDispatcher* m_dispatcher = nullptr;
   CDirectDispatcher m_direct;
-  int m_lan = 1;
-  CComm m_comm;
+  // Set while a link is open; the reader and writer use it only between start and stop.
+  std::unique_ptr<CTransport> m_transport;
   std::atomic<int> m_connected{0};
-  int m_socket = -1;
   int m_telnetPort = 23;
   int m_dataPort = 9100;
   std::map<int, std::string> m_serialDevices;

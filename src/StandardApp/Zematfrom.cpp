@@ -28,7 +28,7 @@ int CZematInstr::Poll(unsigned waitMs) {
   if (m_iend - m_ibuf > Z_BUFFER_SIZE - 1) TraceInput("CZematInstr::Poll", "buffer overflow");
   int space = Z_BUFFER_SIZE - pending;
   if (space <= 0) return 0;
-  int count = TransportReceive(m_iend, space, waitMs);
+  int count = m_transport ? m_transport->Receive(m_iend, space, waitMs) : -1;
   if (count > 0) m_iend += count;
   return count;
 }

@@ -51,7 +51,7 @@ int CZematInstr::SendOutput() {
   int count = static_cast<int>(m_oend - m_ostart);
   if (count == 0) return 0;
   int partial = 0;
-  int sent = TransportSend(m_ostart, count, partial);
+  int sent = m_transport ? m_transport->Send(m_ostart, count, partial) : -1;
   if (sent < 0) {
     // What did not go out stays and goes out in front of the next frame; what did go out must not
     // be sent twice.

@@ -9,12 +9,12 @@
 #include <random>
 
 #include "FakeInstrument.h"
+#include "FramingProbe.h"
 #include "StandardApp/Tracer.h"
-#include "StandardApp/Zematcore.h"
 
 namespace {
 struct Stream {
-  CZematInstr s;
+  CFramingProbe s;
   int peer = -1;
   Stream() {
     int fds[2];
@@ -213,7 +213,7 @@ TEST(Framing, AnswerSplitIntoSingleBytesAfterLongGarbage) {
 }
 
 TEST(Framing, OtherRedCardAnswerLengthIsRefused) {
-  CZematInstr s;
+  CFramingProbe s;
   Bytes odd{0x00, 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x01};
   EXPECT_EQ(s.HandleRedCardAnswer(odd.data()), -1);
   EXPECT_EQ(s.GetMode(), 0);
@@ -221,7 +221,7 @@ TEST(Framing, OtherRedCardAnswerLengthIsRefused) {
 }
 
 TEST(Framing, CreditEntriesGoToTheirChannelsOnly) {
-  CZematInstr s;
+  CFramingProbe s;
   ASSERT_EQ(s.HandleRedCardAnswer(kLongAnswer.data()), 0);
   // (open, 5), (unknown, 0), (event, 3), (config, 0), then a 2-byte fragment.
   Bytes credits = MakeFrame(0xFFFF, Join({U16(9), {5}, U16(1234), {0}, U16(8), {3}, U16(7), {0}, {0x00, 0x07}}));
@@ -232,7 +232,7 @@ TEST(Framing, CreditEntriesGoToTheirChannelsOnly) {
 }
 
 TEST(Framing, DispatchRoutesBySocketAndDropsTheRest) {
-  CZematInstr s;
+  CFramingProbe s;
   ASSERT_EQ(s.HandleRedCardAnswer(kLongAnswer.data()), 0);
   s.Dispatch(NewFrame(MakeFrame(7, {0x0E})));
   s.Dispatch(NewFrame(MakeFrame(8, {0x00, 0x00, 0x05})));
@@ -265,7 +265,7 @@ TEST(Framing, PeerThatStopsReadingMakesSendsFailInsteadOfHanging) {
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
   int small = 4096;
   setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-  CZematInstr s;
+  CFramingProbe s;
   s.SetTimeout(3000);  // bounds each send
   s.AttachStream(fds[0]);
   Bytes payload = Payload(4000, 1);
@@ -277,7 +277,7 @@ TEST(Framing, PeerThatStopsReadingMakesSendsFailInsteadOfHanging) {
 }
 
 TEST(Framing, FailedSendsFillTheOutputBufferUntilItIsResetAndReported) {
-  CZematInstr s;  // no transport: every send fails
+  CFramingProbe s;  // no transport: every send fails
   Bytes payload = Payload(1000, 9);
   for (int i = 1; i <= 4; ++i) {
     EXPECT_EQ(s.SendMessage(payload.data(), 1000, 4), -1);
@@ -292,7 +292,7 @@ TEST(Framing, FailedSendsFillTheOutputBufferUntilItIsResetAndReported) {
 }
 
 TEST(Framing, PayloadLargerThanTheBufferIsRefusedNotAsserted) {
-  CZematInstr s;
+  CFramingProbe s;
   Bytes payload(5000, 1);
   EXPECT_EQ(s.SendMessage(payload.data(), 5000, 4), -1);
   EXPECT_EQ(s.OutputBuffered(), 0);
@@ -302,7 +302,7 @@ using FramingDeathTest = ::testing::Test;
 
 TEST(FramingDeathTest, SendingPreconditionsStopWithTheirText) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  CZematInstr s;
+  CFramingProbe s;
   uint8_t b[4] = {1, 2, 3, 4};
   EXPECT_DEATH(s.SendMessage(b, 0, 1), "length > 0, module StandardApp/TO");
   EXPECT_DEATH(s.SendMessage(nullptr, 3, 1), "string != 0, module StandardApp/TO");

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "FakeInstrument.h"
-#include "StandardApp/Zematcore.h"
+#include "FramingProbe.h"
 
 struct CuModel {
   std::string owner, desc, name;
@@ -66,7 +66,7 @@ inline void ScriptEnumeration(FakeInstrument& f, long cfg, const std::vector<Mod
 }
 
 // The hooks record what they saw (main thread only).
-class CRecordingInstr : public CZematInstr {
+class CRecordingInstr : public CFramingProbe {
  public:
   std::vector<std::string> events;
   int lost = 0;
