@@ -44,7 +44,6 @@ class CCuIoBase {
   // Cuts the channel loose from a descriptor whose module left the instrument: not open, and a
   // waiting open or close gets the result 0. The descriptor stays readable and says it was removed.
   void Orphan();
-  CZematInstr* GetSession() const { return m_session; }
   long GetSocket() const { return m_socket.load(); }
   bool IsOpen() const { return m_open.load() != 0; }
   // Marks the channel closed (socket 65533); used when a close completes.

@@ -13,8 +13,6 @@ class TZematRead : public CZThread {
   explicit TZematRead(CZematInstr* session);
   ~TZematRead() override;
   void SetSilenceLimit(unsigned ms) { m_silenceLimit.store(ms); }
-  unsigned GetSilenceLimit() const { return m_silenceLimit.load(); }
-  bool SilenceReported() const { return m_silenceReported.load(); }
 
  protected:
   void Execute() override;

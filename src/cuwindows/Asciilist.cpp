@@ -15,6 +15,7 @@
 
 #include "StandardApp/Cu.h"
 #include "StandardApp/Mainthread.h"
+#include "StandardApp/Tracer.h"
 #include "cuwindows/Mainlink.h"
 #include "cuwindows/Msgbox.h"
 
@@ -81,8 +82,11 @@ void TAsciiListCuThread::Execute() {
           m_dispatcher, [pending] { pending->ShowAll(); }, TerminateFlag());
       buffer.assign(Z_READ_BUFFER, 0);
     }
+  } catch (const std::exception& e) {
+    // The window stays open and shows nothing more; the trace says why.
+    Tracer().Trace(1, "TAsciiListCuThread::Execute", "CU reader stopped: %s", e.what());
   } catch (...) {
-    // the thread ends quietly; the window stays open and shows nothing more
+    Tracer().Trace(1, "TAsciiListCuThread::Execute", "CU reader stopped by an unknown exception");
   }
 }
 

@@ -84,7 +84,6 @@ class TAsciiListForm : public TBaseForm {
   bool eventFilter(QObject* watched, QEvent* event) override;
   void WriteLog(const QString& text);
   QAction* ExecuteAction() const { return m_execute; }
-  TMainLink* MainWindow() const { return m_main; }
 
  private:
   void BuildPopup();

@@ -60,15 +60,12 @@ class TBinProg {
   TValue& Slot(int i) { return slots_[i]; }
   int SlotCount() const { return static_cast<int>(slots_.size()); }
   int LabelPlace(int label) const { return labels_[label]; }
-  int LabelCount() const { return static_cast<int>(labels_.size()); }
   int CodeCount() const { return static_cast<int>(code_.size()); }
   const TProgItem& Code(int i) const { return code_[i]; }
   const std::vector<TValue>& Constants() const { return consts_; }
-  int CurrentLine() const { return line_; }
   TValue* Args() { return args_; }
   TObjHandle Self() const { return self_; }
   // Number of instruction sequences the load-time pass fused (for benchmarks and tests).
-  int FusedCount() const { return fusedCount_; }
   // One line per instruction of the decoded program ("index: name a b c d +skip line n"), for tuning.
   std::string Listing(bool fused = true) const;
   // Turns the fused instructions off (the plain instruction list then runs as written).
@@ -111,6 +108,5 @@ class TBinProg {
   THalDebugOutput output_;
   int tag_ = 0;
   void* userData_ = nullptr;
-  int fusedCount_ = 0;
   bool fusion_ = true;
 };

@@ -178,7 +178,6 @@ class TFuser {
 }  // namespace
 
 void TBinProg::fuse() {
-  fusedCount_ = 0;
   plain_ = exec_;
   const int n = static_cast<int>(code_.size());
   std::vector<bool> target(static_cast<size_t>(n) + 1, false);
@@ -203,6 +202,5 @@ void TBinProg::fuse() {
     TExec x = m.x;
     x.e = m.len - 1;  // instructions to skip after this one
     exec_[static_cast<size_t>(m.start)] = x;
-    ++fusedCount_;
   }
 }

@@ -121,12 +121,10 @@ class THalCompiler {
   void SetNamedObjects(const tobjcollect* objects) { objects_ = objects; }
   void SetUnitLoader(TUnitLoader loader) { unitLoader_ = std::move(loader); }
   // Called once per token so that a host can keep its user interface responsive.
-  void SetMessageHook(std::function<void()> hook) { messageHook_ = std::move(hook); }
 
   void compile();  // compileprogram, then writeprogram
   const TIdentList& Identifiers() const { return idents_; }
   const std::string& ClassParentName() const { return classParent_; }
-  int HighestSlot() const { return highSlot_; }
 
   // Reader (public for the source-scanning tools and the tests).
   int ReadByte();
@@ -252,7 +250,6 @@ class THalCompiler {
   std::string classParent_;
   std::string& output_;
   TUnitLoader unitLoader_;
-  std::function<void()> messageHook_;
   int depth_ = 0;  // nesting of expressions and statements, bounded against stack exhaustion
   friend struct TDepthGuard;
 };

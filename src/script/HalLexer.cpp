@@ -218,7 +218,6 @@ void THalCompiler::readWord(int first, TToken& t) {
 }
 
 void THalCompiler::ReadToken(TToken& t) {
-  if (messageHook_) messageHook_();
   for (;;) {
     int c;
     do {

@@ -104,7 +104,6 @@ class regexp : public CRegErrorHandler {
   // then tried), the backtracking limit lowered, and the program bytes read or damaged.
   void SetShortcuts(bool on) { m_shortcuts = on; }
   void SetBacktrackLimit(size_t entries) { m_backtrackLimit = entries; }
-  size_t BacktrackLimit() const { return m_backtrackLimit; }
   std::vector<uint8_t>& Program() { return m_program; }
   const std::vector<uint8_t>& Program() const { return m_program; }
   const TRegCharSet* NodeSet(int node) const;

@@ -42,7 +42,6 @@ class CRegCompilerBase : public CRegErrorHandler {
   void Loop(uint8_t op, int atom);
   int Atom(int& flags);
   int Bracket(int& flags);
-  void BracketMember(unsigned char c);
   int LiteralRun(int& flags);
   int Fail(int code);
   char Peek(int ahead = 0) const { return m_pattern[m_pos + ahead]; }

@@ -73,7 +73,6 @@ class Simulator : public ByteSink {
   void end_data(const std::string& why);
   void read_link();
   void write_link();
-  void after_session_input();
   void tick();
   void run_schedule(Clock::time_point now);
   void read_stdin();
