@@ -85,3 +85,29 @@ bool CLoopDispatcher::RunUntil(const std::function<bool()>& pred, unsigned timeo
     WaitAndProcess(static_cast<unsigned>(left < 10 ? left : 10));
   }
 }
+
+void CGateDispatcher::Post(std::function<void()> fn) {
+  std::lock_guard<std::mutex> g(m_lock);
+  if (m_mode == TMode::Hold)
+    m_held.push_back(std::move(fn));
+  else if (m_mode == TMode::Pass)
+    m_target.Post(std::move(fn));
+}
+
+void CGateDispatcher::Hold() {
+  std::lock_guard<std::mutex> g(m_lock);
+  m_mode = TMode::Hold;
+}
+
+void CGateDispatcher::Open() {
+  std::lock_guard<std::mutex> g(m_lock);
+  for (auto& fn : m_held) m_target.Post(std::move(fn));
+  m_held.clear();
+  m_mode = TMode::Pass;
+}
+
+void CGateDispatcher::Drop() {
+  std::lock_guard<std::mutex> g(m_lock);
+  m_held.clear();
+  m_mode = TMode::Drop;
+}

@@ -31,6 +31,26 @@ class CDirectDispatcher : public CMainDispatcher {
   bool IsMainThread() const override { return true; }
 };
 
+// Holds the calls of a connection that is still being set up on another thread: its hooks and
+// refreshes must not run on the main thread before the connection is handed over there, and not at
+// all when the attempt fails. Calls are held, passed on (in order) or dropped.
+class CGateDispatcher : public CMainDispatcher {
+ public:
+  explicit CGateDispatcher(CMainDispatcher& target) : m_target(target) {}
+  void Post(std::function<void()> fn) override;
+  bool IsMainThread() const override { return m_target.IsMainThread(); }
+  void Hold();  // calls from now on wait
+  void Open();  // the held calls go on, in order; later ones pass straight
+  void Drop();  // the held calls are forgotten, and so are later ones
+
+ private:
+  enum class TMode { Hold, Pass, Drop };
+  CMainDispatcher& m_target;
+  std::mutex m_lock;
+  TMode m_mode = TMode::Pass;
+  std::deque<std::function<void()>> m_held;
+};
+
 // A simple main loop for the command-line client and the tests: the thread that created it is the
 // main thread and serves queued calls in ProcessPending / RunUntil.
 class CLoopDispatcher : public CMainDispatcher {

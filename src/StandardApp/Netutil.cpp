@@ -32,14 +32,18 @@ bool SetNonBlocking(int fd, bool on) {
   return fcntl(fd, F_SETFL, flags) == 0;
 }
 
-int ConnectWithin(int fd, const sockaddr_in& address, int timeoutMs) {
+int ConnectWithin(int fd, const sockaddr_in& address, int timeoutMs, const std::atomic<bool>* cancel) {
   if (!SetNonBlocking(fd, true)) return 4;
   if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return 0;
   if (errno != EINPROGRESS) return 4;
   pollfd p{fd, POLLOUT, 0};
-  int r;
-  do r = poll(&p, 1, timeoutMs);
-  while (r < 0 && errno == EINTR);
+  int r = 0;
+  // Short slices, so that a cancel ends the wait soon.
+  for (int left = timeoutMs; left > 0 && r == 0; left -= 50) {
+    if (cancel && cancel->load()) return 5;
+    do r = poll(&p, 1, left < 50 ? left : 50);
+    while (r < 0 && errno == EINTR);
+  }
   if (r <= 0) return 5;
   int error = 0;
   socklen_t len = sizeof error;

@@ -22,7 +22,7 @@ int CTelnetSocket::ConnectTo(const std::string& host, int timeoutSeconds) {
   if (!znet::Resolve(host, m_port, address)) return HOST_NOT_FOUND;
   m_socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (m_socket < 0) return NO_SOCKET;
-  int rc = znet::ConnectWithin(m_socket, address, timeoutSeconds * 1000);
+  int rc = znet::ConnectWithin(m_socket, address, timeoutSeconds * 1000, m_cancel);
   if (rc != 0) {
     znet::AbortClose(m_socket);
     return rc == 5 ? CONNECT_TIMEOUT : CONNECT_FAILED;
@@ -59,7 +59,7 @@ int CTelnetSocket::ReadUntilPrompt(std::string& out, unsigned timeoutMs) {
   for (;;) {
     auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     long left = static_cast<long>(timeoutMs) - static_cast<long>(elapsed.count());
-    if (left <= 0) return total;
+    if (left <= 0 || (m_cancel && m_cancel->load())) return total;
     pollfd p{m_socket, POLLIN, 0};
     if (poll(&p, 1, left < 50 ? static_cast<int>(left) : 50) <= 0) continue;
     // At most 511 characters of a chunk reach the text (the buffer keeps its terminator).

@@ -2,6 +2,7 @@
 // the card before every LAN connection.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -23,12 +24,15 @@ class CTelnetSocket {
   int ReadUntilPrompt(std::string& out, unsigned timeoutMs);
   void Disconnect();
   bool IsConnected() const { return m_connected; }
+  // Connecting and reading give up soon once *cancel becomes true.
+  void SetCancelFlag(const std::atomic<bool>* cancel) { m_cancel = cancel; }
 
  private:
   int m_port;
   int m_socket = -1;
   bool m_connected = false;
   bool m_promptPending = false;
+  const std::atomic<bool>* m_cancel = nullptr;
   std::vector<char> m_recvBuffer;
   std::vector<char> m_sendBuffer;
 };

@@ -1,5 +1,7 @@
 // Zematconfig.cpp: reading the instrument's configuration on the configuration CU: both module
 // lists, each module's CU descriptors, and the refresh after a configuration event.
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "StandardApp/Tracer.h"
@@ -15,12 +17,23 @@ bool IsModuleType(uint8_t t) { return t == 1 || t == 2 || t == 18 || t == 19; }
 }  // namespace
 
 bool CZematInstr::ConfigRequest(const uint8_t* payload, int length, std::vector<uint8_t>& reply) {
-  if (!m_cfgIO || m_cfgIO->Write(payload, length) != Z_OK) return false;
+  if (m_cancel.load() || !m_cfgIO || m_cfgIO->Write(payload, length) != Z_OK) return false;
   reply.resize(Z_READ_BUFFER);
-  int size = Z_READ_BUFFER;
-  if (m_cfgIO->Read(reply.data(), &size, m_timeout.load()) != Z_OK) return false;
-  reply.resize(size - 1);
-  return true;
+  // The reply is waited for in slices: a cancelled connect or a lost link ends the wait soon.
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeout.load());
+  for (;;) {
+    int size = Z_READ_BUFFER;
+    auto now = std::chrono::steady_clock::now();
+    if (now >= end || m_cancel.load() || !IsConnected()) return false;
+    unsigned slice = static_cast<unsigned>(
+        std::min<long long>(100, std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count() + 1));
+    int rc = m_cfgIO->Read(reply.data(), &size, slice);
+    if (rc == Z_OK) {
+      reply.resize(size - 1);
+      return true;
+    }
+    if (rc != Z_TIMEOUT) return false;
+  }
 }
 
 bool CZematInstr::ReadModuleList(int list, std::vector<std::shared_ptr<CModule>>& modules) {

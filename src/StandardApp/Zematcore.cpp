@@ -91,7 +91,7 @@ bool CZematInstr::StartSession() {
     m_openThread->Resume();
     m_evtThread->SetEventChannel(m_evtIO.get());
     m_evtThread->Resume();
-    m_connected.store(1);
+    if (!m_cancel.load()) m_connected.store(1);
     std::vector<std::shared_ptr<CModule>> found;
     ok = ReadModules(found);
     for (size_t i = 0; ok && i < found.size(); ++i) ok = ReadCuDescs(found[i].get());
@@ -112,7 +112,7 @@ bool CZematInstr::StartSession() {
 
 bool CZematInstr::WaitRedCardAnswer() {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeout.load());
-  while (std::chrono::steady_clock::now() < end) {
+  while (std::chrono::steady_clock::now() < end && !m_cancel.load()) {
     if (Poll(50) > 0 && TestRedCardAnswer()) {
       uint8_t* frame = GetMessage();
       HandleRedCardAnswer(frame);
@@ -122,6 +122,11 @@ bool CZematInstr::WaitRedCardAnswer() {
     if (IsSerial()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;
+}
+
+void CZematInstr::CancelConnect() {
+  m_cancel.store(true);
+  m_connected.store(0);  // channel waits (credits, replies) end at once
 }
 
 void CZematInstr::Disconnect() {

@@ -72,6 +72,10 @@ class CZematInstr {
   // fd from now on, also when this fails. serial selects the serial polling rhythm.
   bool ConnectStream(int fd, bool serial = false);
   void Disconnect();
+  // Makes a Connect or ConnectStream running on another thread give up soon (it returns false).
+  // Irreversible for this object: a cancelled session is discarded.
+  void CancelConnect();
+  bool ConnectCancelled() const { return m_cancel.load(); }
   // Hands the session an open stream without starting it (no threads, no red card), so that the
   // framing layer can be driven directly by tools and tests. The session owns fd from now on.
   void AttachStream(int fd, bool serial = false);
@@ -227,4 +231,5 @@ class CZematInstr {
   mutable std::shared_mutex m_writerLock;  // writers use m_writer shared; stopping it is exclusive
   std::atomic<unsigned> m_timeout{5000};
   std::atomic<bool> m_lossReported{false};
+  std::atomic<bool> m_cancel{false};
 };

@@ -16,6 +16,7 @@ bool CZematInstr::OpenTransport(int comPort, const char* host) {
 
 bool CZematInstr::SetupNetworkCard(const char* host) {
   CTelnetSocket console(m_telnetPort);
+  console.SetCancelFlag(&m_cancel);
   int rc = console.ConnectTo(host, 3);
   if (rc != CTelnetSocket::CONNECTED) {
     Tracer().Trace(1, "CZematInstr::SetupNetworkCard", "console of %s not reached (%d)", host, rc);
@@ -38,7 +39,7 @@ bool CZematInstr::SetupNetworkCard(const char* host) {
   }
   console.SendLine("quit");
   console.Disconnect();
-  return ready;
+  return ready && !m_cancel.load();
 }
 
 bool CZematInstr::OpenLan(const char* host) {
@@ -46,7 +47,7 @@ bool CZematInstr::OpenLan(const char* host) {
   if (!znet::Resolve(host, m_dataPort, remote)) return false;
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) return false;
-  if (znet::ConnectWithin(fd, remote, 3000) != 0) {
+  if (znet::ConnectWithin(fd, remote, 3000, &m_cancel) != 0) {
     znet::AbortClose(fd);
     return false;
   }
