@@ -1,6 +1,10 @@
 // bench_gui_monitor: the simulator floods a "MO" CU with text lines; the monitor window the main window
 // opens on it shows them while a 5 ms timer measures the GUI event loop's worst delay. The baseline is a
 // bare channel reader (a Read loop on a thread, no GUI) on the same stream in the same run.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -177,6 +181,66 @@ double IdleBaseline(TMainForm& form) {
   return worst;
 }
 
+// A listening socket that never answers: an instrument whose console or data port hangs.
+struct TSilentListener {
+  TSilentListener() {
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd, 8);
+    socklen_t n = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+    port = ntohs(a.sin_port);
+  }
+  ~TSilentListener() { ::close(fd); }
+  int fd = -1, port = 0;
+};
+
+// One failing connect attempt from a fresh main window: the event loop's worst gap meanwhile.
+double AttemptGap(const std::string& ini, double& seconds) {
+  TTempDir dir;
+  std::ofstream(dir.path / "Morvent.ini") << ini;
+  TMainForm form(QString::fromStdString(dir.path.string()));
+  TLoopProbe probe;
+  int result = -1;
+  QElapsedTimer clock;
+  clock.start();
+  probe.Start();
+  form.ConnectInstrument(TConnectOrigin::Reconnect, [&result](int r) { result = r; });
+  while (result < 0 && clock.elapsed() < 60000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  const double worst = probe.Stop();
+  seconds = clock.nsecsElapsed() / 1e9;
+  Require(result == 0, "a connect attempt that should fail did not");
+  return worst;
+}
+
+// Connect attempts against instruments that fail in every way a link can: none may hold the GUI.
+void ConnectGaps(TSimulator& sim, double idle) {
+  TSilentListener silent;
+  const std::string ports = "[LAN]\nTelnetPort=";
+  const struct {
+    const char* what;
+    std::string ini;
+  } cases[] = {
+      {"silent console", "[LastConfig]\nLAN=127.0.0.1\nTimeout=3000\n" + ports + std::to_string(silent.port) +
+                             "\nDataPort=" + std::to_string(silent.port) + "\n"},
+      {"silent data port", "[LastConfig]\nLAN=127.0.0.1\nTimeout=3000\n" + ports + std::to_string(sim.TelnetPort()) +
+                               "\nDataPort=" + std::to_string(silent.port) + "\n"},
+      {"refused port", "[LastConfig]\nLAN=127.0.0.2\nTimeout=3000\n" + ports + std::to_string(sim.TelnetPort()) +
+                           "\nDataPort=" + std::to_string(sim.DataPort()) + "\n"},
+      {"unreachable address", "[LastConfig]\nLAN=10.255.255.1\nTimeout=3000\n"},
+      {"missing serial device", "[LastConfig]\nLink=1\nTimeout=3000\n[Serial]\nCOM1=/nonexistent/ttyS9\n"},
+  };
+  for (const auto& c : cases) {
+    double seconds = 0;
+    const double gap = AttemptGap(c.ini, seconds);
+    std::printf("%-28s attempt %5.1f s, worst gap %6.1f ms | baseline idle loop %6.1f ms | ratio %.2f\n",
+                (std::string("connect: ") + c.what).c_str(), seconds, gap, idle, gap / std::max(idle, 0.001));
+  }
+}
+
 int Run(long count, bool profile) {
   TTempDir dir;
   TSimulator sim(dir.path, kConfig);
@@ -185,7 +249,12 @@ int Run(long count, bool profile) {
                                           << "\nDataPort=" << sim.DataPort() << "\n";
   TMainForm form(QString::fromStdString(dir.path.string()));
   form.show();
-  Require(form.ConnectInstrument() == 1, "cannot connect to the simulator");
+  int connected = -1;
+  form.ConnectInstrument(TConnectOrigin::ToolButton, [&connected](int result) { connected = result; });
+  QElapsedTimer waited;
+  waited.start();
+  while (connected < 0 && waited.elapsed() < 20000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  Require(connected == 1, "cannot connect to the simulator");
   if (profile) {
     TRound w = WindowRound(form, sim, count);
     std::printf("window only: %.0f messages/s, worst event-loop gap %.1f ms\n", w.perSecond, w.worstGapMs);
@@ -211,6 +280,7 @@ int Run(long count, bool profile) {
   const bool met = window.perSecond >= 20000 && window.worstGapMs <= 100;
   std::printf("target: >= 20000 messages/s shown, worst gap <= 100 ms: %s\n", met ? "met" : "NOT met");
   form.close();
+  ConnectGaps(sim, idle);
   return 0;
 }
 

@@ -4,14 +4,17 @@
 
 #include <QAction>
 #include <QFile>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QPushButton>
 #include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
 
 #include "StandardApp/Tracer.h"
+#include "app/Connectattempt.h"
 #include "app/Connectdlg.h"
 #include "app/Inifile.h"
 #include "app/Maininstr.h"
@@ -104,33 +107,79 @@ int Level(const QTreeWidgetItem* item) {
 
 // ---- connecting ----
 
-int TMainForm::ConnectInstrument() {
-  if (m_connection) return 2;
-  CloseCuWindows(false);
+void TMainForm::ConnectInstrument(TConnectOrigin origin, TConnectDone done) {
+  if (m_connection) {
+    if (done) done(2);
+    return;
+  }
+  if (m_attempt) {  // never two attempts: this request learns the outcome of the one under way
+    if (done) m_attemptWaiters.push_back(std::move(done));
+    return;
+  }
   auto connection = std::make_unique<CMyZematInstr>(this);
-  connection->SetDispatcher(&m_dispatcher);
+  connection->SetDispatcher(&m_gate);
   connection->SetTimeout(static_cast<unsigned>(m_timeoutMs));
   connection->SetLanPorts(m_telnetPort, m_dataPort);
   for (int n = 1; n <= 4; ++n)
     if (!m_serialDevices[n - 1].isEmpty()) connection->SetSerialDevice(n, m_serialDevices[n - 1].toStdString());
-  const QByteArray host = m_lanAddress.toLatin1();
-  if (!connection->Connect(m_link, host.constData())) {
-    connection->Disconnect();  // a failed connect leaves threads and transport to be shut down
-    return 0;
-  }
-  m_connection = std::move(connection);
-  SetCaption(m_link != 0 ? QString("COM%1").arg(m_link) : m_lanAddress);
-  repaint();
-  FillTree();
-  return 1;
+  m_gate.Hold();
+  m_attemptOrigin = origin;
+  m_attemptWaiters.clear();
+  if (done) m_attemptWaiters.push_back(std::move(done));
+  const unsigned id = ++m_attemptId;
+  m_attempt = std::make_unique<TConnectAttempt>(std::move(connection), m_link, m_lanAddress, m_dispatcher,
+                                                [this, id] { ConnectFinished(id); });
+  ShowConnecting(true);
 }
 
-int TMainForm::ConnectAndAutostart() {
-  const int result = ConnectInstrument();
-  if (result == 1 && m_executeAutostart && !m_autostartScript.isEmpty() && QFile(m_autostartScript).exists())
-    Tracer().Trace(1, "Morvent", "autostart script %s not run: script windows are not available yet",
-                   m_autostartScript.toLocal8Bit().constData());
-  return result;
+void TMainForm::ConnectFinished(unsigned attempt) {
+  if (!m_attempt || attempt != m_attemptId) return;  // an attempt given up at closing
+  std::unique_ptr<TConnectAttempt> finished = std::move(m_attempt);
+  std::unique_ptr<CMyZematInstr> connection = finished->TakeConnection();
+  m_attemptCancelled = finished->Cancelled();
+  finished.reset();
+  ShowConnecting(false);
+  int result = 0;
+  if (connection) {
+    // Windows released by a lost connection keep their contents until a new connection stands.
+    CloseCuWindows(false);
+    m_connection = std::move(connection);
+    SetCaption(m_link != 0 ? QString("COM%1").arg(m_link) : m_lanAddress);
+    repaint();
+    FillTree();
+    m_gate.Open();  // what the connection reported meanwhile (a refresh, a loss) comes now, in order
+    result = 1;
+  } else {
+    m_gate.Drop();
+  }
+  std::vector<TConnectDone> waiters = std::move(m_attemptWaiters);
+  m_attemptWaiters.clear();
+  for (TConnectDone& done : waiters)
+    if (done) done(result);
+}
+
+void TMainForm::CancelConnect() {
+  if (m_attempt) m_attempt->Cancel();
+}
+
+void TMainForm::ShowConnecting(bool on) {
+  if (on) {
+    const QString target = m_link != 0 ? QString("COM%1").arg(m_link) : m_lanAddress;
+    m_connectingLabel->setText(
+        QString(m_attemptOrigin == TConnectOrigin::Reconnect ? "Reconnecting to %1 ..." : "Connecting to %1 ...")
+            .arg(target));
+  }
+  m_connectingLabel->setVisible(on);
+  m_cancelConnectButton->setVisible(on);
+}
+
+void TMainForm::ConnectAndAutostart(TConnectOrigin origin, TConnectDone done) {
+  ConnectInstrument(origin, [this, done = std::move(done)](int result) {
+    if (result == 1 && m_executeAutostart && !m_autostartScript.isEmpty() && QFile(m_autostartScript).exists())
+      Tracer().Trace(1, "Morvent", "autostart script %s not run: script windows are not available yet",
+                     m_autostartScript.toLocal8Bit().constData());
+    if (done) done(result);
+  });
 }
 
 void TMainForm::ConnectClick() {
@@ -143,7 +192,9 @@ void TMainForm::ConnectDialogAccepted() {
   m_lanAddress = m_connectDlg->LanAddress();
   Ini().WriteInteger("LastConfig", "Link", m_link);
   Ini().WriteString("LastConfig", "LAN", m_lanAddress.toStdString());
-  if (ConnectAndAutostart() == 0) MorventMessage(this, TMsgKind::Error, "Connection to instrument failed");
+  ConnectAndAutostart(TConnectOrigin::Dialog, [this](int result) {
+    if (result == 0 && !m_attemptCancelled) MorventMessage(this, TMsgKind::Error, "Connection to instrument failed");
+  });
 }
 
 void TMainForm::ConnectLastClick() {
@@ -151,7 +202,9 @@ void TMainForm::ConnectLastClick() {
     ConnectClick();
     return;
   }
-  if (ConnectAndAutostart() == 0) MorventMessage(this, TMsgKind::Error, "Connection to instrument failed");
+  ConnectAndAutostart(TConnectOrigin::ToolButton, [this](int result) {
+    if (result == 0 && !m_attemptCancelled) MorventMessage(this, TMsgKind::Error, "Connection to instrument failed");
+  });
 }
 
 void TMainForm::GetLinkAndAddress(int& link, QString& lanAddress) const {
@@ -159,13 +212,15 @@ void TMainForm::GetLinkAndAddress(int& link, QString& lanAddress) const {
   lanAddress = m_lanAddress;
 }
 
-CMyZematInstr* TMainForm::ScriptConnect(int link, const QString& lanAddress) {
+void TMainForm::ScriptConnect(int link, const QString& lanAddress, std::function<void(CMyZematInstr*)> done) {
   m_link = link;
   m_lanAddress = lanAddress;
-  return ConnectInstrument() != 0 ? m_connection.get() : nullptr;
+  ConnectInstrument(TConnectOrigin::Script,
+                    [this, done = std::move(done)](int result) { done(result != 0 ? m_connection.get() : nullptr); });
 }
 
 void TMainForm::DisconnectInstrument(bool keepWindows) {
+  CancelConnect();  // an attempt under way ends too
   RememberMaximized();
   SetCaption("not connected");
   TreeView1->clear();
@@ -342,7 +397,10 @@ void TMainForm::Timer1Timer() {
 }
 
 void TMainForm::TimerReconnectTimer() {
-  if (ConnectAndAutostart() != 0) TimerReconnect->stop();
+  if (m_attempt) return;  // the last try is still under way
+  ConnectAndAutostart(TConnectOrigin::Reconnect, [this](int result) {
+    if (result != 0) TimerReconnect->stop();
+  });
 }
 
 void TMainForm::ConfigChanged() {

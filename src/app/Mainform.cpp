@@ -2,6 +2,8 @@
 // options and view menus, the log file and closing.
 #include "app/Mainform.h"
 
+#include "app/Connectattempt.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -10,9 +12,11 @@
 #include <QFontDialog>
 #include <QHeaderView>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -76,6 +80,7 @@ TMainForm::~TMainForm() {
   // Windows that were not closed through closeEvent still let go of their channels before the
   // connection goes.
   m_closing = true;
+  m_attempt.reset();
   for (QMdiSubWindow* sub : m_mdi->subWindowList()) delete sub;
   if (m_connection) {
     m_connection->Disconnect();
@@ -100,14 +105,25 @@ void TMainForm::CreateWidgets() {
   Splitter1->setStretchFactor(1, 1);
   Splitter1->setSizes({153, 654});
   setCentralWidget(Splitter1);
-  statusBar();
+  // An attempt under way shows in the status bar, with the button that cancels it.
+  m_connectingLabel = new QLabel(this);
+  m_connectingLabel->setObjectName("ConnectingLabel");
+  m_cancelConnectButton = new QPushButton("Cancel", this);
+  m_cancelConnectButton->setObjectName("CancelConnectButton");
+  connect(m_cancelConnectButton, &QPushButton::clicked, this, &TMainForm::CancelConnect);
+  statusBar()->addPermanentWidget(m_connectingLabel);
+  statusBar()->addPermanentWidget(m_cancelConnectButton);
+  m_connectingLabel->hide();
+  m_cancelConnectButton->hide();
   connect(TreeView1, &QTreeWidget::customContextMenuRequested, this, &TMainForm::TreeRightClick);
   connect(TreeView1, &QTreeWidget::itemDoubleClicked, this, [this] { OpenSelectedCu(false); });
   Timer1 = new QTimer(this);
+  Timer1->setObjectName("Timer1");
   Timer1->setSingleShot(true);
   Timer1->setInterval(50);
   connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
   TimerReconnect = new QTimer(this);
+  TimerReconnect->setObjectName("TimerReconnect");
   TimerReconnect->setInterval(5000);
   connect(TimerReconnect, &QTimer::timeout, this, &TMainForm::TimerReconnectTimer);
 }
@@ -375,7 +391,10 @@ void TMainForm::ToggleAutoReconnect() {
   m_autoReconnect = !m_autoReconnect;
   Action("AutoReconnectItem")->setChecked(m_autoReconnect);
   m_ini->WriteInteger(kLastConfig, "AutoConnect", m_autoReconnect ? 1 : 0);
-  if (!m_autoReconnect) TimerReconnect->stop();
+  if (!m_autoReconnect) {
+    TimerReconnect->stop();
+    if (m_attempt && m_attemptOrigin == TConnectOrigin::Reconnect) CancelConnect();
+  }
 }
 
 void TMainForm::SetTimeoutClick() {
@@ -486,6 +505,8 @@ void TMainForm::WriteLog(const QString& text) {
 
 void TMainForm::closeEvent(QCloseEvent* event) {
   m_closing = true;
+  TimerReconnect->stop();
+  m_attempt.reset();  // cancels an attempt under way and waits the moment it takes to give up
   RememberMaximized();
   DisconnectInstrument(false);
   CloseLog();

@@ -7,7 +7,9 @@
 #include <QPointer>
 #include <QStringList>
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/Logfile.h"
 #include "cuwindows/Instreventlist.h"
@@ -18,6 +20,8 @@ class CCuDesc;
 class CModule;
 class CMyZematInstr;
 class QAction;
+class QLabel;
+class QPushButton;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
@@ -30,6 +34,7 @@ class QTreeWidgetItem;
 class TAboutBox;
 class TAutostartDialog;
 class TBaseForm;
+class TConnectAttempt;
 class TCuPropDlg;
 class TEnterInstrAddressDlg;
 class TIniFile;
@@ -38,6 +43,12 @@ class TLayoutNameDlg;
 class TMasterEventList;
 class TModulePropDlg;
 class TTimeForm;
+
+// Who asked for a connection: it decides what a failure shows and whether the autostart script runs.
+enum class TConnectOrigin { Dialog, ToolButton, Reconnect, Script };
+// The outcome of a connect request, on the GUI thread: 0 failed or cancelled, 1 newly connected,
+// 2 already connected.
+using TConnectDone = std::function<void(int result)>;
 
 class TMainForm : public QMainWindow, public TMainLink {
   Q_OBJECT
@@ -58,13 +69,20 @@ class TMainForm : public QMainWindow, public TMainLink {
   void CloseLog();
   CMyZematInstr* GetConnection() const { return m_connection.get(); }
   void GetLinkAndAddress(int& link, QString& lanAddress) const;
-  CMyZematInstr* ScriptConnect(int link, const QString& lanAddress);
+  // Stores link and address in memory only and connects (no autostart); done gets the connection,
+  // or null on failure.
+  void ScriptConnect(int link, const QString& lanAddress, std::function<void(CMyZematInstr*)> done);
   void DisconnectInstrument(bool keepWindows);
   void RememberMaximized();
 
   // ---- connection management ----
-  int ConnectInstrument();
-  int ConnectAndAutostart();
+  // Connecting runs off the GUI thread: these start an attempt (or join the one under way, so that
+  // there are never two at once) and report through done when it ends.
+  void ConnectInstrument(TConnectOrigin origin, TConnectDone done = {});
+  void ConnectAndAutostart(TConnectOrigin origin, TConnectDone done = {});
+  bool Connecting() const { return m_attempt != nullptr; }
+  // Makes an attempt under way give up soon (it then ends as failed, without a message).
+  void CancelConnect();
   void CloseCuWindows(bool keepWindows);
   void ConnectClick();           // the connect dialog
   void ConnectDialogAccepted();  // what OK in the connect dialog does
@@ -145,6 +163,8 @@ class TMainForm : public QMainWindow, public TMainLink {
   void WriteFontSettings();
   void UpdateLayoutCaptions();
   void SetCaption(const QString& suffix);
+  void ConnectFinished(unsigned attempt);
+  void ShowConnecting(bool on);
   void FillTree();
   void AddModuleNode(QTreeWidgetItem* root, CModule* module);
   QTreeWidgetItem* RootNode() const;
@@ -167,7 +187,14 @@ class TMainForm : public QMainWindow, public TMainLink {
   QString m_title;
   std::unique_ptr<TIniFile> m_ini;
   TQtDispatcher m_dispatcher;
+  // The connection's calls to the GUI thread: held while an attempt runs, passed on once it is ours.
+  CGateDispatcher m_gate{m_dispatcher};
   std::unique_ptr<CMyZematInstr> m_connection;
+  std::unique_ptr<TConnectAttempt> m_attempt;
+  unsigned m_attemptId = 0;
+  TConnectOrigin m_attemptOrigin = TConnectOrigin::Dialog;
+  std::vector<TConnectDone> m_attemptWaiters;
+  bool m_attemptCancelled = false;  // the last attempt ended because it was cancelled
   int m_link = 0;
   QString m_lanAddress;
   int m_timeoutMs = 5000;
@@ -193,6 +220,8 @@ class TMainForm : public QMainWindow, public TMainLink {
   QToolButton* ViewTreeButton = nullptr;
   QTimer* Timer1;
   QTimer* TimerReconnect;
+  QLabel* m_connectingLabel = nullptr;
+  QPushButton* m_cancelConnectButton = nullptr;
   QMenu* m_windowMenu = nullptr;
   QMenu* PopupMenu1 = nullptr;
   QMenu* PopupMenu2 = nullptr;

@@ -63,6 +63,16 @@ bool WaitFor(P pred, int limitMs = 15000) {
   return true;
 }
 
+// Asks the main window to connect (off the GUI thread) and serves the event loop until the attempt
+// ends; its result (0, 1, 2), or -1 when it did not end in time.
+template <class Form, class Origin>
+int ConnectAndWait(Form& form, Origin origin, int limitMs = 20000) {
+  int result = -1;
+  form.ConnectInstrument(origin, [&result](int r) { result = r; });
+  WaitFor([&result] { return result >= 0; }, limitMs);
+  return result;
+}
+
 // Saves a picture of w into the build folder once every list in it shows its latest lines (lists that
 // are being filled repaint a moment after the data came).
 inline void Screenshot(QWidget* w, const char* name) {

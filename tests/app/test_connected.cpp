@@ -44,7 +44,7 @@ class Connected : public ::testing::Test {
                  "\nDataPort=" + std::to_string(sim.DataPort()) + "\n");
     form = std::make_unique<TMainForm>(dir.Dir());
     form->show();
-    ASSERT_EQ(form->ConnectInstrument(), 1);
+    ASSERT_EQ(ConnectAndWait(*form, TConnectOrigin::ToolButton), 1);
   }
   void TearDown() override {
     if (form) form->close();

@@ -288,6 +288,7 @@ TEST(MainFormNotConnected, DisconnectLayoutsAndConnectFailure) {
   ini.WriteInteger("LAN", "DataPort", 1);
   TMainForm fresh(dir.Dir());
   fresh.ConnectLastClick();
+  ASSERT_TRUE(WaitFor([&] { return !fresh.Connecting(); }));
   EXPECT_EQ(recorder.Texts(), QStringList{"Connection to instrument failed"});
   EXPECT_EQ(fresh.windowTitle(), "Morvent v5.66  -  not connected");
   EXPECT_EQ(fresh.GetConnection(), nullptr);

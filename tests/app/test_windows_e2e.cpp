@@ -53,7 +53,7 @@ class DemoInstrument : public ::testing::Test {
     form->show();
     // As a user starting from README's run command does: the stored address, the first tool button.
     form->Action("ToolButton7")->trigger();
-    ASSERT_NE(form->GetConnection(), nullptr);
+    ASSERT_TRUE(WaitFor([this] { return form->GetConnection() != nullptr; }));
     ASSERT_EQ(form->windowTitle(), "Morvent v5.66  -  127.0.0.1");
   }
   void TearDown() override {
