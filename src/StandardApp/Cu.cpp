@@ -101,7 +101,7 @@ int CCuIoBase::WaitResult(unsigned timeoutMs) {
     void* item = nullptr;
     const unsigned left = MsLeft(end);
     const int rc = m_inQueue.WaitPop(item, std::min(left, kLinkCheckMs));
-    if (rc == Z_TIMEOUT && left > kLinkCheckMs && SessionConnected()) continue;
+    if (rc == Z_TIMEOUT && left > kLinkCheckMs && SessionConnected() && !m_abandoned.load()) continue;
     if (rc != Z_OK) return -1;
     if (IsResult(item)) return ResultValue(item);
     delete[] static_cast<uint8_t*>(item);  // data still arriving for the channel
@@ -194,7 +194,7 @@ int CCuIO::TakeSendCredit(unsigned waitMs) {
     const int rc = m_creditQueue.WaitPop(item, std::min(left, kLinkCheckMs));
     if (rc == Z_OK) break;
     if (rc != Z_TIMEOUT) return rc;
-    if (left <= kLinkCheckMs || !SessionConnected()) return Z_TIMEOUT;
+    if (left <= kLinkCheckMs || !SessionConnected() || m_abandoned.load()) return Z_TIMEOUT;
   }
   std::lock_guard<std::mutex> g(m_lock);
   m_sendCredits += static_cast<int>(reinterpret_cast<intptr_t>(item)) - 1;

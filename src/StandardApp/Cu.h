@@ -37,6 +37,9 @@ class CCuIoBase {
 
   // Queues an open/close result (1 success, 0 failure); used by the open-CU thread.
   void DeliverResult(int ok);
+  // Its owner is about to let go of the channel: waits for open and close answers and for send
+  // credits end within one link check from now on, now and later (the mark stays).
+  void Abandon() { m_abandoned.store(true); }
 
   // The channel keeps its descriptor (and so its module) alive for as long as it holds it.
   void SetDesc(std::shared_ptr<CCuDesc> desc);
@@ -66,6 +69,7 @@ class CCuIoBase {
   unsigned ChannelWait() const;
 
   std::atomic<int> m_open{0};
+  std::atomic<bool> m_abandoned{false};
   std::atomic<long> m_socket{Z_NO_SOCKET};
   // The descriptor the channel works on, or null; removed descriptors refuse opens and closes.
   std::shared_ptr<CCuDesc> UsableDesc() const;

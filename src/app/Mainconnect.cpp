@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -29,6 +30,9 @@
 #include "cuwindows/Rawdata.h"
 #include "cuwindows/Rawdatanucleus.h"
 #include "cuwindows/Traceform.h"
+#include "scripthost/Instscriptform.h"
+#include "scriptlib/Instscript.h"
+#include "scriptlib/ScriptConnection.h"
 
 namespace {
 
@@ -144,7 +148,9 @@ void TMainForm::ConnectFinished(unsigned attempt) {
     // Windows released by a lost connection keep their contents until a new connection stands.
     CloseCuWindows(false);
     m_connection = std::move(connection);
-    SetCaption(m_link != 0 ? QString("COM%1").arg(m_link) : m_lanAddress);
+    const QString address = m_link != 0 ? QString("COM%1").arg(m_link) : m_lanAddress;
+    CScriptConnection::Instance().Set(m_connection.get(), address.toStdString());
+    SetCaption(address);
     repaint();
     FillTree();
     m_gate.Open();  // what the connection reported meanwhile (a refresh, a loss) comes now, in order
@@ -175,9 +181,11 @@ void TMainForm::ShowConnecting(bool on) {
 
 void TMainForm::ConnectAndAutostart(TConnectOrigin origin, TConnectDone done) {
   ConnectInstrument(origin, [this, done = std::move(done)](int result) {
-    if (result == 1 && m_executeAutostart && !m_autostartScript.isEmpty() && QFile(m_autostartScript).exists())
-      Tracer().Trace(1, "Morvent", "autostart script %s not run: script windows are not available yet",
-                     m_autostartScript.toLocal8Bit().constData());
+    // A file that cannot be opened is passed over without a word.
+    if (result == 1 && m_executeAutostart && CanOpenScriptFile(m_autostartScript.toLocal8Bit().toStdString())) {
+      const QString quoted = m_autostartScript.contains(' ') ? '"' + m_autostartScript + '"' : m_autostartScript;
+      OpenScriptWindow()->RunScript(quoted, 1);
+    }
     if (done) done(result);
   });
 }
@@ -212,6 +220,41 @@ void TMainForm::GetLinkAndAddress(int& link, QString& lanAddress) const {
   lanAddress = m_lanAddress;
 }
 
+CZematInstr* TMainForm::Connection() { return m_connection.get(); }
+
+void TMainForm::LinkAndAddress(int& link, std::string& address) {
+  link = m_link;
+  address = m_lanAddress.toStdString();
+}
+
+void TMainForm::Connect(int link, const std::string& address, std::function<void(CZematInstr*)> done) {
+  if (m_connection) {  // connected already: scripts use this connection whatever they asked for
+    done(m_connection.get());
+    return;
+  }
+  ScriptConnect(link, QString::fromStdString(address), [done = std::move(done)](CMyZematInstr* c) { done(c); });
+}
+
+void TMainForm::StartScript(const std::string& commandLine, int closeWhenFinished) {
+  TInstScriptForm* window = OpenScriptWindow();
+  if (!commandLine.empty()) window->RunScript(QString::fromLocal8Bit(commandLine.c_str()), closeWhenFinished);
+}
+
+TInstScriptForm* TMainForm::OpenScriptWindow() {
+  RememberMaximized();
+  auto* form = new TInstScriptForm;
+  const QSize designed = form->size();
+  QMdiSubWindow* sub = m_mdi->addSubWindow(form);
+  sub->setWindowIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+  sub->resize(designed);
+  form->Init(this, this, "Instrument Script");
+  sub->show();
+  AfterChildCreated(sub);
+  form->ApplyFont(m_cuFont);
+  form->CommandLine()->setFocus();
+  return form;
+}
+
 void TMainForm::ScriptConnect(int link, const QString& lanAddress, std::function<void(CMyZematInstr*)> done) {
   m_link = link;
   m_lanAddress = lanAddress;
@@ -231,6 +274,8 @@ void TMainForm::DisconnectInstrument(bool keepWindows) {
     (events->parentWidget() ? events->parentWidget() : events)->close();
   }
   CloseCuWindows(keepWindows);
+  // Scripts let go of the connection (and of the channels they opened on it) before it goes.
+  CScriptConnection::Instance().Withdraw();
   m_connection->Disconnect();
   m_connection.reset();
 }

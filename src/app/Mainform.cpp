@@ -37,6 +37,7 @@
 #include "cuwindows/Instreventlist.h"
 #include "cuwindows/Msgbox.h"
 #include "cuwindows/Timedlg.h"
+#include "scriptlib/ScriptConnection.h"
 
 namespace {
 
@@ -83,6 +84,7 @@ TMainForm::~TMainForm() {
   m_attempt.reset();
   for (QMdiSubWindow* sub : m_mdi->subWindowList()) delete sub;
   if (m_connection) {
+    CScriptConnection::Instance().Withdraw();
     m_connection->Disconnect();
     m_connection.reset();
   }
@@ -132,7 +134,8 @@ void TMainForm::CreateActions() {
   connect(NewAction(this, "ConnectItem", "&Connect..."), &QAction::triggered, this, &TMainForm::ConnectClick);
   connect(NewAction(this, "DisconnectItem", "Disconnect"), &QAction::triggered, this,
           [this] { DisconnectInstrument(false); });
-  NewAction(this, "OpenScriptItem", "Open Script...")->setEnabled(false);  // arrives with the script host
+  connect(NewAction(this, "OpenScriptItem", "Open Script..."), &QAction::triggered, this,
+          [this] { OpenScriptWindow(); });
   connect(NewAction(this, "ExitItem", "E&xit", "Exit this application"), &QAction::triggered, this, &QWidget::close);
   QAction* details = NewAction(this, "InstrDetailsItem", "Instr Details");
   details->setCheckable(true);
@@ -226,7 +229,7 @@ void TMainForm::CreateToolBar() {
   m_toolBar->addSeparator();
   QAction* script = m_toolBar->addAction(s->standardIcon(QStyle::SP_FileDialogDetailedView), "Open instrument script");
   script->setObjectName("ToolButton10");
-  script->setEnabled(false);  // arrives with the script host
+  connect(script, &QAction::triggered, this, [this] { OpenScriptWindow(); });
   m_toolBar->addSeparator();
   QAction* tree = m_toolBar->addAction(s->standardIcon(QStyle::SP_FileDialogListView), "Show/hide instrument details");
   tree->setObjectName("ViewTreeButton");
@@ -242,7 +245,7 @@ void TMainForm::CreateToolBar() {
 void TMainForm::CreatePopups() {
   PopupMenu1 = new QMenu(this);
   PopupMenu1->addAction("EventCu", this, &TMainForm::OpenEventsWindow);
-  PopupMenu1->addAction("OpenScript")->setEnabled(false);  // arrives with the script host
+  PopupMenu1->addAction("OpenScript", this, [this] { OpenScriptWindow(); });
   PopupMenu1->addAction("Properties", this, [this] { PropertiesClick(1); });
   PopupMenu1->addSeparator();
   PopupMenu1->addAction("Disconnect", this, [this] { DisconnectInstrument(false); });

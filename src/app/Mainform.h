@@ -15,6 +15,7 @@
 #include "cuwindows/Instreventlist.h"
 #include "cuwindows/Mainlink.h"
 #include "qtdispatch/Qtdispatcher.h"
+#include "scriptlib/InstrumentHost.h"
 
 class CCuDesc;
 class CModule;
@@ -35,6 +36,7 @@ class TAboutBox;
 class TAutostartDialog;
 class TBaseForm;
 class TConnectAttempt;
+class TInstScriptForm;
 class TCuPropDlg;
 class TEnterInstrAddressDlg;
 class TIniFile;
@@ -50,7 +52,7 @@ enum class TConnectOrigin { Dialog, ToolButton, Reconnect, Script };
 // 2 already connected.
 using TConnectDone = std::function<void(int result)>;
 
-class TMainForm : public QMainWindow, public TMainLink {
+class TMainForm : public QMainWindow, public TMainLink, public IInstrumentHost {
   Q_OBJECT
  public:
   // Tree node data: the object a node shows, and its level.
@@ -62,11 +64,12 @@ class TMainForm : public QMainWindow, public TMainLink {
 
   // ---- operations other parts use ----
   QWidget* OpenCuWindow(std::shared_ptr<CCuDesc> cu, bool viaCs);
+  TInstScriptForm* OpenScriptWindow();
   void WriteLog(const QString& text) override;
   CMainDispatcher& Dispatcher() override { return m_dispatcher; }
   void EventsWindowClosed() override;
-  bool OpenLog(const QString& path, bool append);
-  void CloseLog();
+  bool OpenLog(const QString& path, bool append) override;
+  void CloseLog() override;
   CMyZematInstr* GetConnection() const { return m_connection.get(); }
   void GetLinkAndAddress(int& link, QString& lanAddress) const;
   // Stores link and address in memory only and connects (no autostart); done gets the connection,
@@ -74,6 +77,15 @@ class TMainForm : public QMainWindow, public TMainLink {
   void ScriptConnect(int link, const QString& lanAddress, std::function<void(CMyZematInstr*)> done);
   void DisconnectInstrument(bool keepWindows);
   void RememberMaximized();
+
+  // ---- what scripts ask for (on the GUI thread) ----
+  CZematInstr* Connection() override;
+  void LinkAndAddress(int& link, std::string& address) override;
+  void Connect(int link, const std::string& address, std::function<void(CZematInstr*)> done) override;
+  void Disconnect() override { DisconnectInstrument(false); }
+  void OpenCuWindow(std::shared_ptr<CCuDesc> cu) override { OpenCuWindow(std::move(cu), false); }
+  void LoadWindowLayout(int n) override { LoadLayout(n); }
+  void StartScript(const std::string& commandLine, int closeWhenFinished) override;
 
   // ---- connection management ----
   // Connecting runs off the GUI thread: these start an attempt (or join the one under way, so that

@@ -4,10 +4,14 @@
 #include <exception>
 
 #include "app/Mainform.h"
+#include "script/Halinit.h"
+#include "scriptlib/ScriptLibrary.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Morvent");
+  THalinit scriptEngine;  // the script engine and its general library live for the whole run
+  RegisterGeneralLibrary();
   try {
     TMainForm mainForm(QCoreApplication::applicationDirPath());
     mainForm.show();

@@ -84,6 +84,8 @@ class TAsciiListForm : public TBaseForm {
   bool eventFilter(QObject* watched, QEvent* event) override;
   void WriteLog(const QString& text);
   QAction* ExecuteAction() const { return m_execute; }
+  // For windows without a CU of their own (the script window): where their log lines go.
+  void SetMainLink(TMainLink* mainWindow) { m_main = mainWindow; }
 
  private:
   void BuildPopup();

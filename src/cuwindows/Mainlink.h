@@ -1,5 +1,5 @@
-// TMainLink: what the CU windows need from the main window (log file, GUI-thread dispatcher, font,
-// the events window's close notice); the main window implements it, so the windows need no app code.
+// TMainLink: what the CU and script windows need from the main window (log file, GUI-thread
+// dispatcher, the events window's close notice); the main window implements it, so the windows need no app code.
 #pragma once
 
 #include <QString>
@@ -15,4 +15,7 @@ class TMainLink {
   virtual CMainDispatcher& Dispatcher() = 0;
   // The instrument events window is closing and must be forgotten.
   virtual void EventsWindowClosed() = 0;
+  // The application log file (scripts open and close it): true when it is (or already was) open.
+  virtual bool OpenLog(const QString& path, bool append) = 0;
+  virtual void CloseLog() = 0;
 };

@@ -1,10 +1,16 @@
-// The host-level script names (Version, Sleep, SleepMS, Exec) and the registration of everything the
-// script host adds to the engine, once per process.
+// The host-level script names (Version, Sleep, SleepMS, Exec, LoadWindowLayout, StartScript) and the
+// registration of everything the script host adds to the engine, once per process.
 #include "scriptlib/Instscript.h"
 
 #include "scriptlib/Arguments.h"
+#include "scriptlib/Bytearray.h"
+#include "scriptlib/CmdInstr.h"
+#include "scriptlib/Cmdfile.h"
+#include "scriptlib/Cmdregexp.h"
+#include "scriptlib/Cmdtime.h"
 #include "scriptlib/ExecProcess.h"
 #include "scriptlib/InstrScriptOutput.h"
+#include "scriptlib/InstrumentHost.h"
 
 #include "script/Registration.h"
 
@@ -51,13 +57,49 @@ void RegisterHostFunctions() {
          {pkValue, pkValue});
 }
 
+// Handlers that take the run from the engine's user data reach the host through its main thread.
+void RegisterLoadWindowLayout() {
+  AddProc2("LoadWindowLayout",
+           [](TObjHandle, void* userData, TValue* a, int) {
+             auto* run = static_cast<TInstrScriptThread*>(userData);
+             const int n = a[0].AsInteger();
+             if (run && run->Instrument()) run->CallMain([run, n] { run->Instrument()->LoadWindowLayout(n); });
+             return TValue();
+           },
+           {pkValue});
+}
+
+void RegisterStartScript() {
+  AddProc2("StartScript",
+           [](TObjHandle, void* userData, TValue* a, int) {
+             auto* run = static_cast<TInstrScriptThread*>(userData);
+             if (!run) return TValue();
+             const std::string commandLine = a[0].AsString();
+             const int close = a[1].AsInteger();
+             if (a[2].AsInt64() == 0) {
+               run->RunNested(commandLine);
+             } else if (run->Instrument()) {
+               run->CallMain([run, commandLine, close] { run->Instrument()->StartScript(commandLine, close); });
+             }
+             return TValue();
+           },
+           {pkValue, pkValue, pkValue});
+}
+
 }  // namespace
 
-void RegisterScriptHostNames() {
+void RegisterInstrumentLibraries() {
   static std::once_flag once;
   std::call_once(once, [] {
     RegisterHostFunctions();
+    RegisterLoadWindowLayout();
+    RegisterInstrumentBindings();
     RegisterTInstrScriptOutput();
+    RegisterStartScript();
     RegisterTArguments();
+    RegisterByteArrayLibrary();
+    RegisterRegExpLibrary();
+    RegisterFileLibrary();
+    RegisterTimeLibrary();
   });
 }

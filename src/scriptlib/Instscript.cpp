@@ -3,6 +3,7 @@
 #include "scriptlib/Instscript.h"
 
 #include "scriptlib/Arguments.h"
+#include "scriptlib/CmdInstr.h"
 #include "scriptlib/InstrScriptOutput.h"
 #include "scriptlib/LibObjects.h"
 
@@ -57,25 +58,52 @@ void TInstrScriptThread::OutputLine(const std::string& text) {
   CallMain([this] { m_queue.Drain([this](const std::string& t) { m_host.sink->AddText(t); }); });
 }
 
-void TInstrScriptThread::RunOnce(THalComp& comp, TInstrScriptOutput& output) {
+void TInstrScriptThread::RunOnce(THalComp& comp, TInstrScriptOutput& output, const std::string& fileName,
+                                 const std::vector<std::string>& arguments, bool withRunObjects) {
   std::string text;
-  if (!HalLoadTextFile(m_fileName, text)) throw std::runtime_error("Cannot open script file");
+  if (!HalLoadTextFile(fileName, text)) throw std::runtime_error("Cannot open script file");
   comp.SetScriptText(text);
   comp.Compile();
-  if (m_debugLevel != 0) output.SetDebug(m_debugLevel);
-  TArguments arguments(m_arguments);
+  TCmdInstr instrument(*this, m_host.instrument);
+  TArguments args(arguments);
   std::vector<std::unique_ptr<TScriptObject>> extra;
   for (const TRunObjectSource& src : m_host.runObjects) {
+    if (!withRunObjects) break;
     extra.push_back(src.make(*this));
     comp.AddRunningObject(src.name, extra.back()->Handle());
   }
+  comp.AddRunningObject("Instrument", instrument.Handle());
   comp.AddRunningObject("Output", output.Handle());
-  comp.AddRunningObject("Arguments", arguments.Handle());
+  comp.AddRunningObject("Arguments", args.Handle());
   comp.Run(m_runState, this, [this](int, const std::string& line) { OutputLine(line); });
 }
 
+TScriptOutcome TInstrScriptThread::RunReported(THalComp& comp, TInstrScriptOutput& output,
+                                               const std::string& fileName, const std::vector<std::string>& arguments,
+                                               bool withRunObjects) {
+  TScriptOutcome outcome = TScriptOutcome::Ok;
+  try {
+    RunOnce(comp, output, fileName, arguments, withRunObjects);
+    outcome = m_runState.load() == HAL_STOP ? TScriptOutcome::Aborted : TScriptOutcome::Ok;
+    Finish(outcome, {outcome == TScriptOutcome::Aborted ? "aborted." : "ok."});
+  } catch (const ECompilerError& e) {
+    Finish(outcome = TScriptOutcome::ScriptError, {e.what()});
+  } catch (const ERunTimeError& e) {
+    Finish(outcome = TScriptOutcome::ScriptError, {e.what()});
+  } catch (const std::exception& e) {
+    if (*e.what())
+      Finish(outcome = TScriptOutcome::FatalError, {std::string("fatal error: ") + e.what(), "aborted."});
+    else
+      Finish(outcome = TScriptOutcome::FatalError, {"unknown fatal error", "aborted."});
+  } catch (...) {
+    Finish(outcome = TScriptOutcome::FatalError, {"unknown fatal error", "aborted."});
+  }
+  OutputLine("");
+  return outcome;
+}
+
 void TInstrScriptThread::Finish(TScriptOutcome outcome, std::initializer_list<std::string> lines) {
-  m_outcome = outcome;
+  (void)outcome;
   for (const std::string& l : lines) OutputLine(l);
 }
 
@@ -87,28 +115,27 @@ void TInstrScriptThread::Execute() {
     CCurrentRun current(this);
     THalComp comp;
     TInstrScriptOutput output(*this, comp);
-    try {
-      RunOnce(comp, output);
-      if (m_runState.load() == HAL_STOP)
-        Finish(TScriptOutcome::Aborted, {"aborted."});
-      else
-        Finish(TScriptOutcome::Ok, {"ok."});
-    } catch (const ECompilerError& e) {
-      Finish(TScriptOutcome::ScriptError, {e.what()});
-    } catch (const ERunTimeError& e) {
-      Finish(TScriptOutcome::ScriptError, {e.what()});
-    } catch (const std::exception& e) {
-      if (*e.what())
-        Finish(TScriptOutcome::FatalError, {std::string("fatal error: ") + e.what(), "aborted."});
-      else
-        Finish(TScriptOutcome::FatalError, {"unknown fatal error", "aborted."});
-    } catch (...) {
-      Finish(TScriptOutcome::FatalError, {"unknown fatal error", "aborted."});
-    }
-    OutputLine("");
+    m_output = &output;
+    if (m_debugLevel != 0) output.SetDebug(m_debugLevel);
+    m_outcome = RunReported(comp, output, m_fileName, m_arguments, true);
+    m_output = nullptr;
   }
   TScriptObjectRegistry::Instance().Release(*this);
   CallMain([this] { m_host.sink->ScriptFinished(); });
+}
+
+void TInstrScriptThread::RunNested(const std::string& commandLine) {
+  size_t pos = 0;
+  std::string token;
+  if (!m_output || !ReadCommandToken(commandLine, pos, token)) return;
+  const std::string fileName = ScriptFileName(token);
+  if (!CanOpenScriptFile(fileName)) {
+    OutputLine("Cannot open script " + fileName);
+    return;
+  }
+  THalComp comp;
+  // The caller's run state: an abort in here stops the caller too.
+  RunReported(comp, *m_output, fileName, SplitCommandLine(std::string_view(commandLine).substr(pos)), false);
 }
 
 std::string ScriptFileName(std::string_view name) {

@@ -18,9 +18,13 @@
 #include <thread>
 #include <vector>
 
+class IInstrumentHost;
 class TInstrScriptThread;
+class TInstrScriptOutput;
+class THalComp;
 
-// A named object handed to every run, made afresh for each run (the instrument joins here).
+// A named object handed to every run besides "Instrument", "Output" and "Arguments", made afresh
+// for each run.
 struct TRunObjectSource {
   std::string name;
   std::function<std::unique_ptr<TScriptObject>(TInstrScriptThread&)> make;
@@ -29,6 +33,7 @@ struct TRunObjectSource {
 struct TScriptHost {
   IScriptSink* sink = nullptr;            // required; outlives every run
   CMainDispatcher* mainThread = nullptr;  // none: calls run on the script thread
+  IInstrumentHost* instrument = nullptr;  // none: "Instrument" has no connection to offer
   std::vector<TRunObjectSource> runObjects;
 };
 
@@ -50,23 +55,33 @@ class TInstrScriptThread {
   TStopFlag& RunState() { return m_runState; }
   TScriptOutcome Outcome() const { return m_outcome; }
 
+  // Runs another script on this thread with this run's output and run state (StartScript without a
+  // new window); an abort in it stops the caller too.
+  void RunNested(const std::string& commandLine);
   // Queues one text and has the main thread hand everything queued to the sink.
   void OutputLine(const std::string& text);
   // Runs f on the host's main thread and waits for it; false (f not run) once the host stopped
   // waiting for this run, so that a host that waits for the run's end never deadlocks.
   bool CallMain(const std::function<void()>& f);
   IScriptSink& Sink() { return *m_host.sink; }
+  IInstrumentHost* Instrument() const { return m_host.instrument; }
   // The run thread the calling thread is running, or none.
   static TInstrScriptThread* Current();
 
  private:
-  void RunOnce(class THalComp& comp, class TInstrScriptOutput& output);
+  // Loads, compiles and runs one script file with its own "Instrument" and "Arguments".
+  void RunOnce(THalComp& comp, TInstrScriptOutput& output, const std::string& fileName,
+               const std::vector<std::string>& arguments, bool withRunObjects);
+  // Runs RunOnce and turns how it ended into the closing lines; the outcome.
+  TScriptOutcome RunReported(THalComp& comp, TInstrScriptOutput& output, const std::string& fileName,
+                             const std::vector<std::string>& arguments, bool withRunObjects);
   void Finish(TScriptOutcome outcome, std::initializer_list<std::string> lines);
 
   TScriptHost m_host;
   std::string m_fileName;
   std::vector<std::string> m_arguments;
   TStopFlag m_runState{'R'};
+  TInstrScriptOutput* m_output = nullptr;  // this run's "Output", also a nested run's
   std::atomic<bool> m_hostGone{false};
   int m_debugLevel = 0;
   TScriptOutcome m_outcome = TScriptOutcome::NotRun;
@@ -100,5 +115,8 @@ class TScriptObjectRegistry {
   std::vector<std::function<void()>> m_runEnds;
 };
 
-// Version, Sleep, SleepMS, Exec, the Output and Arguments names: once per process.
-void RegisterScriptHostNames();
+// Everything the script host adds to the engine, once per process and in this order: Version, Sleep,
+// SleepMS, Exec, LoadWindowLayout, the instrument names (TCmdInstr, TModule, TCu, TInstrScriptOutput),
+// StartScript, the TArguments names, then the byte buffer, regular expressions, files, time
+// functions and string pipes.
+void RegisterInstrumentLibraries();

@@ -54,8 +54,8 @@ TEST(MainFormStart, CaptionDefaultsMenusAndToolBar) {
   EXPECT_TRUE(form.Action("InstrDetailsItem")->isChecked());
   EXPECT_TRUE(form.Action("ToolBarItem")->isChecked());
   EXPECT_FALSE(form.Action("CloseLogItem")->isEnabled());
-  EXPECT_FALSE(form.Action("OpenScriptItem")->isEnabled());  // scripts are not there yet: visibly off
-  EXPECT_FALSE(form.Action("ToolButton10")->isEnabled());
+  EXPECT_TRUE(form.Action("OpenScriptItem")->isEnabled());
+  EXPECT_TRUE(form.Action("ToolButton10")->isEnabled());
   EXPECT_EQ(form.Action("ExitItem")->statusTip(), "Exit this application");
   EXPECT_EQ(form.Action("TileItem")->statusTip(), "Tile all windows");
   EXPECT_EQ(form.Action("CascadeItem")->statusTip(), "Cascade all windows");

@@ -72,6 +72,8 @@ class TFakeMain : public TMainLink {
   void WriteLog(const QString& text) override { log << text; }
   CMainDispatcher& Dispatcher() override { return dispatcher; }
   void EventsWindowClosed() override { ++eventsClosed; }
+  bool OpenLog(const QString&, bool) override { return false; }
+  void CloseLog() override {}
   QStringList log;
   int eventsClosed = 0;
   TQtDispatcher dispatcher;

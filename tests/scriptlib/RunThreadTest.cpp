@@ -292,14 +292,16 @@ TEST(RunThreadMainThread, ExtraRunObjectsJoinOutputAndArguments) {
     TProbe() : TScriptObject("TProbe") {}
     std::string HostClassName() const override { return "TProbe"; }
   };
-  CTempFile file("extra.pas", "program p;\nbegin\n  Output.writeln(Instrument.ClassName);\nend.\n");
+  CTempFile file("extra.pas",
+                 "program p;\nbegin\n  Output.writeln(Probe.ClassName);\n  Output.writeln(Instrument.ClassName);\n"
+                 "end.\n");
   CRecordingSink sink;
   TScriptHost host;
   host.sink = &sink;
-  host.runObjects.push_back({"Instrument", [](TInstrScriptThread&) { return std::make_unique<TProbe>(); }});
+  host.runObjects.push_back({"Probe", [](TInstrScriptThread&) { return std::make_unique<TProbe>(); }});
   TInstrScriptThread thread(host, file.Path(), {});
   thread.Execute();
-  EXPECT_EQ(sink.Lines(), (Lines{"TProbe", "ok.", ""}));
+  EXPECT_EQ(sink.Lines(), (Lines{"TProbe", "TCmdInstr", "ok.", ""}));
 }
 
 TEST(RunThreadMainThread, SeveralScriptsRunAtOnce) {

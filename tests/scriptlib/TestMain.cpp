@@ -1,8 +1,4 @@
 // test_scriptlib's main: starts the engine and registers the libraries once, as the program does.
-#include "scriptlib/Bytearray.h"
-#include "scriptlib/Cmdfile.h"
-#include "scriptlib/Cmdregexp.h"
-#include "scriptlib/Cmdtime.h"
 #include "scriptlib/Instscript.h"
 #include "scriptlib/ScriptLibrary.h"
 
@@ -16,11 +12,7 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   THalinit engine;
   RegisterGeneralLibrary();
-  RegisterByteArrayLibrary();
-  RegisterRegExpLibrary();
-  RegisterFileLibrary();
-  RegisterTimeLibrary();
-  RegisterScriptHostNames();
+  RegisterInstrumentLibraries();
   RegisterRunThreadTestNames();
   return RUN_ALL_TESTS();
 }

@@ -68,9 +68,11 @@ bool ApplyOption(CCliOptions& o, const std::string& name, const std::string& val
     auto link = ParseLink(value);
     if (!link) throw CUsageError{"--link must be LAN, COM1, COM2, COM3 or COM4, not \"" + value + "\""};
     o.comPort = *link;
+    o.linkGiven = true;
   } else if (name == "--address") {
     if (value.empty()) throw CUsageError{"--address needs a host name or address"};
     o.address = value;
+    o.linkGiven = true;
   } else if (name == "--telnet-port") {
     o.telnetPort = static_cast<int>(IntegerOption(name, value, 1, 65535));
   } else if (name == "--data-port") {

@@ -20,6 +20,7 @@ struct CCliOptions {
   unsigned timeoutMs = 5000;
   int traceLevel = 0;
   std::string traceFile;
+  bool linkGiven = false;  // --link or --address was given (run then connects before the script)
 };
 
 // Thrown for a bad command line; main prints the message and the usage text and exits 2.

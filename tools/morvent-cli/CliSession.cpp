@@ -72,7 +72,18 @@ CCliSession::CCliSession(const CCliOptions& options) : m_options(options) {
 
 CCliSession::~CCliSession() { Disconnect(); }
 
+bool CCliSession::Connect(int comPort, const std::string& address) {
+  m_options.comPort = comPort;
+  m_options.address = address;
+  return Connect();
+}
+
+std::string CCliSession::Description() const {
+  return m_options.comPort != 0 ? "COM" + std::to_string(m_options.comPort) : m_options.address;
+}
+
 bool CCliSession::Connect() {
+  m_instr.ClearLost();
   m_connected = m_instr.Connect(m_options.comPort, m_options.address.c_str());
   if (!m_connected) {
     // A failed Connect has already stopped its threads and released the transport.

@@ -26,6 +26,7 @@ class TCliInstr : public CZematInstr {
   // A module whose removal ends the command (the one holding its CU).
   void WatchModule(std::shared_ptr<const CModule> module) { m_watched = std::move(module); }
   bool Lost() const { return m_lost.load(); }
+  void ClearLost() { m_lost.store(false); }
   // Also true when the module left before it was watched: the record says so itself.
   bool WatchedModuleRemoved() const { return m_watched && m_watched->IsRemoved() && IsConnected(); }
 
@@ -50,7 +51,12 @@ class CCliSession {
 
   // Connects as the options say; prints "Connection to instrument failed" and returns false on failure.
   bool Connect();
+  // Connects to another link (0 LAN at address, 1..4 COMn) with the other options as given.
+  bool Connect(int comPort, const std::string& address);
   void Disconnect();
+  bool Connected() const { return m_connected; }
+  // "COMn" or the LAN address of the current connection.
+  std::string Description() const;
   TCliInstr& Instr() { return m_instr; }
   CLoopDispatcher& Loop() { return m_loop; }
 

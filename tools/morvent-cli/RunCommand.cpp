@@ -1,11 +1,12 @@
-// The run command: parses its arguments, starts the engine and the libraries, runs the script on a
-// run thread, turns Ctrl-C into an abort through the run-state byte and maps the outcome to an exit code.
+// The run command: parses its arguments, starts the engine and the libraries, connects when the
+// global options name a link, runs the script (and those it starts) on run threads while the main
+// loop serves them, turns Ctrl-C into an abort through the run-state byte and maps the outcome to an
+// exit code.
 #include "morvent-cli/RunCommand.h"
 
-#include "scriptlib/Bytearray.h"
-#include "scriptlib/Cmdfile.h"
-#include "scriptlib/Cmdregexp.h"
-#include "scriptlib/Cmdtime.h"
+#include "morvent-cli/CliScriptHost.h"
+#include "morvent-cli/CliSession.h"
+
 #include "scriptlib/HeadlessSink.h"
 #include "scriptlib/Instscript.h"
 #include "scriptlib/ScriptLibrary.h"
@@ -21,8 +22,6 @@
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
 constexpr int kExitScriptError = 5;
 constexpr int kExitAborted = 6;
 
@@ -33,10 +32,13 @@ const char kUsage[] =
     "  LEVEL   0 none, 1 routine entry and exit, 2 also every line\n";
 
 std::atomic<TStopFlag*> g_runState{nullptr};
+std::atomic<bool> g_runInterrupted{false};
 
-// A second Ctrl-C ends the program the default way (SA_RESETHAND), should a host call hang.
+// A second Ctrl-C ends the program the default way (SA_RESETHAND), should a host call hang. The main
+// loop aborts the other scripts of the run.
 extern "C" void OnInterrupt(int) {
   if (TStopFlag* s = g_runState.load()) s->store(HAL_STOP);
+  g_runInterrupted.store(true);
 }
 
 class CInterruptGuard {
@@ -100,7 +102,7 @@ int ExitCode(TScriptOutcome outcome) {
 
 }  // namespace
 
-int MorventCliRun(int argc, char** argv) {
+int MorventCliRun(const CCliOptions& options, int argc, char** argv) {
   TRunArgs run;
   if (argc >= 1 && (std::string(argv[0]) == "--help" || std::string(argv[0]) == "-h")) {
     std::fputs(kUsage, stdout);
@@ -118,17 +120,16 @@ int MorventCliRun(int argc, char** argv) {
   }
   THalinit engine;
   RegisterGeneralLibrary();
-  RegisterByteArrayLibrary();
-  RegisterRegExpLibrary();
-  RegisterFileLibrary();
-  RegisterTimeLibrary();
-  RegisterScriptHostNames();
-  TScriptHost host;
-  host.sink = &sink;
-  TInstrScriptThread thread(host, file, run.args);
-  thread.SetDebugLevel(run.debugLevel);
-  CInterruptGuard interrupt(thread.RunState());
-  thread.Start();
-  thread.Wait();
+  RegisterInstrumentLibraries();
+  CCliSession session(options);
+  if (options.linkGiven && !session.Connect()) return kExitConnect;  // the session said why
+  CCliScriptHost host(session, sink);
+  host.Publish();
+  TInstrScriptThread& thread = host.Start(file, run.args, run.debugLevel);
+  {
+    CInterruptGuard interrupt(thread.RunState());
+    host.Serve(g_runInterrupted);
+  }
+  host.Close();
   return ExitCode(thread.Outcome());
 }

@@ -2,5 +2,8 @@
 // standard output. Exit codes: 0 ok, 5 script error or missing file, 6 aborted, 2 usage error.
 #pragma once
 
-// argv holds the arguments after "run".
-int MorventCliRun(int argc, char** argv);
+#include "morvent-cli/CliOptions.h"
+
+// argv holds the arguments after "run"; the global options name the instrument (when --link or
+// --address is given, the run connects before the script starts).
+int MorventCliRun(const CCliOptions& options, int argc, char** argv);

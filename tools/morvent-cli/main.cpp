@@ -19,7 +19,7 @@ struct CCliCommand {
   CommandFn run;  // gets the words after the command name
 };
 
-int CmdRun(const CCliOptions&, int argc, char** argv) { return MorventCliRun(argc, argv); }
+int CmdRun(const CCliOptions& options, int argc, char** argv) { return MorventCliRun(options, argc, argv); }
 
 const CCliCommand kCommands[] = {
     {"tree", CmdTree}, {"io", CmdIo}, {"listen", CmdListen}, {"watch", CmdWatch}, {"run", CmdRun},
