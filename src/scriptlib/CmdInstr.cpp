@@ -10,9 +10,9 @@
 
 #include "StandardApp/Module.h"
 #include "StandardApp/Zematcore.h"
+#include "script/Registration.h"
 #include "scriptlib/InstrumentHost.h"
 #include "scriptlib/Instscript.h"
-#include "script/Registration.h"
 
 namespace {
 
@@ -171,7 +171,8 @@ TModuleObj& ModuleOf(TObjHandle self) { return *ScriptObjectAs<TModuleObj>(self,
 
 TValue Int(int64_t v) { return TValue(static_cast<int32_t>(v)); }
 
-#define INSTR_HANDLER []([[maybe_unused]] TObjHandle self, const std::string&, [[maybe_unused]] TValue* a, int) -> TValue
+#define INSTR_HANDLER \
+  []([[maybe_unused]] TObjHandle self, const std::string&, [[maybe_unused]] TValue* a, int) -> TValue
 
 std::shared_ptr<CCuDesc> ModuleCu(const CModule& m, const TValue& key) {
   return Lookup<CCuDesc>(
@@ -180,7 +181,8 @@ std::shared_ptr<CCuDesc> ModuleCu(const CModule& m, const TValue& key) {
 }
 
 void RegisterCmdInstr() {
-  AddProp("TCmdInstr.NumModules", INSTR_HANDLER { return Int(Instr(self).NumModules()); });
+  AddProp(
+      "TCmdInstr.NumModules", INSTR_HANDLER { return Int(Instr(self).NumModules()); });
   AddFun("TCmdInstr.GetConnection", INSTR_HANDLER { return TValue(Instr(self).GetConnection()); }, {pkNone});
   AddFun("TCmdInstr.Connect", INSTR_HANDLER { return Int(Instr(self).Connect(a[0].AsString())); }, {pkValue});
   AddFun("TCmdInstr.Disconnect",
@@ -209,20 +211,22 @@ void RegisterTModule() {
         ModuleOf(self).desc = VarToObj(a[0]);
         return TValue();
       });
-  AddProp("TModule.Productnr", INSTR_HANDLER { return TValue(std::string(ModuleOf(self).Module()->GetModuleType())); });
-  AddProp("TModule.SerialNr", INSTR_HANDLER { return TValue(std::string(ModuleOf(self).Module()->GetSerialNumber())); });
-  AddProp("TModule.NumCus", INSTR_HANDLER { return Int(ModuleOf(self).Module()->GetCuDescCount()); });
+  AddProp(
+      "TModule.Productnr", INSTR_HANDLER { return TValue(std::string(ModuleOf(self).Module()->GetModuleType())); });
+  AddProp(
+      "TModule.SerialNr", INSTR_HANDLER { return TValue(std::string(ModuleOf(self).Module()->GetSerialNumber())); });
+  AddProp(
+      "TModule.NumCus", INSTR_HANDLER { return Int(ModuleOf(self).Module()->GetCuDescCount()); });
   AddFun("TModule.GetCu", INSTR_HANDLER { return RecordValue(ModuleCu(*ModuleOf(self).Module(), a[0])); }, {pkValue});
-  AddFun2(
-      "TModule.CreateCuWindow",
-      [](TObjHandle self, void* userData, TValue* a, int) -> TValue {
-        std::shared_ptr<CCuDesc> cu = ModuleCu(*ModuleOf(self).Module(), a[0]);
-        auto* thread = static_cast<TInstrScriptThread*>(userData);
-        if (cu && thread && thread->Instrument())
-          thread->CallMain([thread, cu] { thread->Instrument()->OpenCuWindow(cu); });
-        return Int(1);
-      },
-      {pkValue});
+  AddFun2("TModule.CreateCuWindow",
+          [](TObjHandle self, void* userData, TValue* a, int) -> TValue {
+            std::shared_ptr<CCuDesc> cu = ModuleCu(*ModuleOf(self).Module(), a[0]);
+            auto* thread = static_cast<TInstrScriptThread*>(userData);
+            if (cu && thread && thread->Instrument())
+              thread->CallMain([thread, cu] { thread->Instrument()->OpenCuWindow(cu); });
+            return Int(1);
+          },
+          {pkValue});
 }
 
 }  // namespace

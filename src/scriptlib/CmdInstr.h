@@ -9,10 +9,10 @@
 #include <string>
 
 #include "StandardApp/Cu.h"
+#include "script/ScriptObjects.h"
 #include "scriptlib/HostClassName.h"
 #include "scriptlib/LibObjects.h"
 #include "scriptlib/ScriptConnection.h"
-#include "script/ScriptObjects.h"
 
 class CCuDesc;
 class CModule;
@@ -47,7 +47,7 @@ class TModuleObj : public TLibObject {
   size_t InstanceSize() const override { return sizeof(*this); }
   void CleanupInstance() override { desc = 0; }
   std::shared_ptr<CModule> Module() const;  // raises "TModule.Desc not assigned"
-  TObjHandle desc = 0;                        // as the script set it
+  TObjHandle desc = 0;                      // as the script set it
 };
 
 class TCuObj : public TLibObject, public IScriptChannelHolder {

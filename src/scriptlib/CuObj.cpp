@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "StandardApp/Zematcore.h"
+#include "script/Registration.h"
 #include "scriptlib/Bytearray.h"
 #include "scriptlib/CmdInstr.h"
 #include "scriptlib/Instscript.h"
-#include "script/Registration.h"
 
 namespace {
 
@@ -24,7 +24,8 @@ bool Aborted() {
 
 unsigned MsLeft(Clock::time_point end) {
   auto now = Clock::now();
-  return now >= end ? 0u : static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count());
+  return now >= end ? 0u
+                    : static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count());
 }
 
 }  // namespace
@@ -141,7 +142,8 @@ void RegisterCuLifetime() {
            return TValue();
          },
          {pkNone});
-  AddProp("TCu.Name", CU_HANDLER { return TValue(std::string(CuOf(self).Cu()->GetCuName())); });
+  AddProp(
+      "TCu.Name", CU_HANDLER { return TValue(std::string(CuOf(self).Cu()->GetCuName())); });
   AddProp(
       "TCu.Desc", CU_HANDLER { return ObjToVar(CuOf(self).desc); },
       CU_HANDLER {

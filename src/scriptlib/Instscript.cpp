@@ -78,9 +78,8 @@ void TInstrScriptThread::RunOnce(THalComp& comp, TInstrScriptOutput& output, con
   comp.Run(m_runState, this, [this](int, const std::string& line) { OutputLine(line); });
 }
 
-TScriptOutcome TInstrScriptThread::RunReported(THalComp& comp, TInstrScriptOutput& output,
-                                               const std::string& fileName, const std::vector<std::string>& arguments,
-                                               bool withRunObjects) {
+TScriptOutcome TInstrScriptThread::RunReported(THalComp& comp, TInstrScriptOutput& output, const std::string& fileName,
+                                               const std::vector<std::string>& arguments, bool withRunObjects) {
   TScriptOutcome outcome = TScriptOutcome::Ok;
   try {
     RunOnce(comp, output, fileName, arguments, withRunObjects);
