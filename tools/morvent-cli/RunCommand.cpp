@@ -9,6 +9,7 @@
 
 #include "scriptlib/HeadlessSink.h"
 #include "scriptlib/Instscript.h"
+#include "scriptlib/ScriptConnection.h"
 #include "scriptlib/ScriptLibrary.h"
 
 #include "script/Halinit.h"
@@ -26,10 +27,11 @@ constexpr int kExitScriptError = 5;
 constexpr int kExitAborted = 6;
 
 const char kUsage[] =
-    "usage: morvent-cli run [--debug LEVEL] FILE [ARG...]\n"
+    "usage: morvent-cli run [--debug LEVEL] [--reply-wait MS] FILE [ARG...]\n"
     "  FILE    the script; \".pas\" is appended unless the name ends with it\n"
     "  ARG     up to 10 arguments, the script's Arguments\n"
-    "  LEVEL   0 none, 1 routine entry and exit, 2 also every line\n";
+    "  LEVEL   0 none, 1 routine entry and exit, 2 also every line\n"
+    "  MS      how long TCu.IO waits for a reply (default 10000)\n";
 
 std::atomic<TStopFlag*> g_runState{nullptr};
 std::atomic<bool> g_runInterrupted{false};
@@ -64,6 +66,7 @@ class CInterruptGuard {
 
 struct TRunArgs {
   int debugLevel = 0;
+  long replyWaitMs = 10000;
   std::string file;
   std::vector<std::string> args;
 };
@@ -79,9 +82,17 @@ bool ParseLevel(const char* text, int& level) {
 // Returns false on a usage error.
 bool ParseArgs(int argc, char** argv, TRunArgs& out) {
   int i = 0;
-  if (i < argc && std::string(argv[i]) == "--debug") {
-    if (i + 1 >= argc || !ParseLevel(argv[i + 1], out.debugLevel)) return false;
-    i += 2;
+  for (; i < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--debug") {
+      if (i + 1 >= argc || !ParseLevel(argv[i + 1], out.debugLevel)) return false;
+    } else if (option == "--reply-wait") {
+      auto ms = i + 1 < argc ? ParseInteger(argv[i + 1], 0, 600000) : std::nullopt;
+      if (!ms) return false;
+      out.replyWaitMs = *ms;
+    } else {
+      break;
+    }
   }
   if (i >= argc || argv[i][0] == '\0' || (argv[i][0] == '-' && argv[i][1] == '-')) return false;
   out.file = argv[i++];
@@ -121,6 +132,7 @@ int MorventCliRun(const CCliOptions& options, int argc, char** argv) {
   THalinit engine;
   RegisterGeneralLibrary();
   RegisterInstrumentLibraries();
+  CScriptConnection::Instance().SetReplyWaitMs(static_cast<unsigned>(run.replyWaitMs));
   CCliSession session(options);
   if (options.linkGiven && !session.Connect()) return kExitConnect;  // the session said why
   CCliScriptHost host(session, sink);

@@ -58,6 +58,17 @@ class EchoBehaviour : public CuBehaviour {
   }
 };
 
+// Sends every message back with each byte inverted (b xor FF): binary traffic whose answer differs
+// from what was sent, so that a host cannot mistake its own data for the reply.
+class ComplementBehaviour : public CuBehaviour {
+ public:
+  void on_frame(CuContext& cx, const uint8_t* data, size_t n) override {
+    Bytes reply(data, data + std::min(n, Z_PAYLOAD_MAX - 2));
+    for (uint8_t& b : reply) b = static_cast<uint8_t>(b ^ 0xFF);
+    cx.send(reply);
+  }
+};
+
 // Starts the configured stream as soon as the CU is open.
 class StreamBehaviour : public CuBehaviour {
  public:
@@ -86,6 +97,7 @@ struct Registry {
       {"silent", [] { return std::make_unique<SilentBehaviour>(); }},
       {"instruction", [] { return std::make_unique<InstructionBehaviour>(); }},
       {"echo", [] { return std::make_unique<EchoBehaviour>(); }},
+      {"complement", [] { return std::make_unique<ComplementBehaviour>(); }},
       {"stream", [] { return std::make_unique<StreamBehaviour>(); }},
       {"cs", [] { return std::make_unique<CsBehaviour>(); }},
       {"canslave", [] { return std::make_unique<CanSlaveBehaviour>(); }},
