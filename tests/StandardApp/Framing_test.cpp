@@ -8,9 +8,11 @@
 #include <fstream>
 #include <random>
 
-#include "FakeInstrument.h"
 #include "StandardApp/Tracer.h"
 #include "StandardApp/Zematcore.h"
+#include "support/FakeInstrument.h"
+
+using namespace support;
 
 namespace {
 struct Stream {
