@@ -13,22 +13,20 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "Simulator.h"
 #include "StandardApp/Cu.h"
 #include "app/Mainform.h"
 #include "app/Maininstr.h"
 #include "cuwindows/Asciilist.h"
+#include "support/Simulator.h"
+#include "support/TempDir.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // The monitor CU gets 16 out-buffers so that the simulator is never the narrow end.
 const char* const kConfig = R"({"modules": [{"type": "MON-1", "serial": "1", "cus": [
@@ -48,20 +46,6 @@ struct TSequence {
 struct TRound {
   double perSecond = 0;
   double worstGapMs = 0;
-};
-
-// A temporary program folder for the main window's settings and trace file.
-struct TTempDir {
-  TTempDir() {
-    std::string pattern = (fs::temp_directory_path() / "bench-gui-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path = pattern;
-  }
-  ~TTempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  fs::path path;
 };
 
 // Measures the longest time between two firings of a 5 ms timer while it runs.
@@ -104,7 +88,7 @@ std::shared_ptr<CCuDesc> MonitorCu(TMainForm& form) {
 }
 
 // The window the tree opens on the CU; every line it adds is checked as it appears in its list.
-TRound WindowRound(TMainForm& form, TSimulator& sim, long count) {
+TRound WindowRound(TMainForm& form, support::Simulator& sim, long count) {
   auto* window = qobject_cast<TAsciiListForm*>(form.OpenCuWindow(MonitorCu(form), false));
   Require(window != nullptr, "the monitor window did not open");
   QAbstractItemModel* model = window->List()->model();
@@ -132,7 +116,7 @@ TRound WindowRound(TMainForm& form, TSimulator& sim, long count) {
 }
 
 // The baseline: a plain channel on the same CU read in a loop on its own thread.
-TRound ReaderRound(TMainForm& form, TSimulator& sim, long count) {
+TRound ReaderRound(TMainForm& form, support::Simulator& sim, long count) {
   CCuIO channel;
   channel.SetDesc(MonitorCu(form));
   Require(channel.Open() == 1, "the bare reader could not open the CU");
@@ -178,12 +162,11 @@ double IdleBaseline(TMainForm& form) {
 }
 
 int Run(long count, bool profile) {
-  TTempDir dir;
-  TSimulator sim(dir.path, kConfig);
-  Require(sim.Started(), "the simulator did not start: " MORVENT_SIM);
-  std::ofstream(dir.path / "Morvent.ini") << "[LastConfig]\nLAN=127.0.0.1\n[LAN]\nTelnetPort=" << sim.TelnetPort()
-                                          << "\nDataPort=" << sim.DataPort() << "\n";
-  TMainForm form(QString::fromStdString(dir.path.string()));
+  support::TempDir dir("bench-gui");
+  support::Simulator sim(kConfig);
+  std::ofstream(dir.File("Morvent.ini")) << "[LastConfig]\nLAN=127.0.0.1\n[LAN]\nTelnetPort=" << sim.TelnetPort()
+                                         << "\nDataPort=" << sim.DataPort() << "\n";
+  TMainForm form(QString::fromStdString(dir.Path()));
   form.show();
   Require(form.ConnectInstrument() == 1, "cannot connect to the simulator");
   if (profile) {
