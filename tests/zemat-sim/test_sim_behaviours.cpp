@@ -123,10 +123,16 @@ TEST(SimEmit, MessagesOfTheCusKindUnderReadCredits) {
 
   uint16_t in = h.OpenSocket(Key("DET", "INSTRUCT", "IN"), kParams);
   ASSERT_NE(in, 0xFFFD);
-  EXPECT_EQ(sim.Command("emit DET-3 IN"), "error: CU DET-3/IN (behaviour instruction) produces no data");
-  EXPECT_EQ(sim.Command("emit DET-3 DD"), "error: CU DET-3/DD is not open");
-  EXPECT_EQ(sim.Command("emit DET-3 AR 0"), "error: usage: emit MODULE CU [N] (N 1..1000000)");
-  EXPECT_EQ(sim.Command("emit DET-3"), "error: usage: emit MODULE CU [N] (N 1..1000000)");
+  const std::pair<const char*, const char*> kRefused[] = {
+      {"emit DET-3 IN", "error: CU DET-3/IN (behaviour instruction) produces no data"},
+      {"emit DET-3 DD", "error: CU DET-3/DD is not open"},
+      {"emit DET-3 AR 0", "error: usage: emit MODULE CU [N] (N 1..1000000)"},
+      {"emit DET-3", "error: usage: emit MODULE CU [N] (N 1..1000000)"},
+  };
+  for (const auto& [line, reply] : kRefused) {
+    SCOPED_TRACE(line);
+    EXPECT_EQ(sim.Command(line), reply);
+  }
 }
 
 TEST(SimPeriod, PeriodicDataFlowsOnlyWhileTheCuIsOpen) {

@@ -264,17 +264,24 @@ TEST(SimSerial, PtyCarriesTheSameProtocol) {
 
 TEST(SimControl, EveryLineGetsOneReplyAndErrorsAreClear) {
   Simulator sim;
-  EXPECT_EQ(sim.Command("frobnicate"), "error: unknown command \"frobnicate\"");
-  EXPECT_EQ(sim.Command("   "), "error: empty command");
-  EXPECT_EQ(sim.Command("grant 1 IN"), "error: usage: grant MODULE CU N (N 1..1000000)");
+  // Lines that change nothing, each with its one reply.
+  const std::pair<std::string, std::string> kRefused[] = {
+      {"frobnicate", "error: unknown command \"frobnicate\""},
+      {"   ", "error: empty command"},
+      {"grant 1 IN", "error: usage: grant MODULE CU N (N 1..1000000)"},
+      {"refuse-open maybe", "error: usage: refuse-open on|off"},
+      {"remove-module 99", "error: no module \"99\""},
+      {"event 1 IN 5", "error: CU MAIN-1/IN is not open"},
+      {"config-event 5", "error: not connected"},
+      {std::string(5000, 'x'), "error: command line too long"},
+  };
+  for (const auto& [line, reply] : kRefused) {
+    SCOPED_TRACE(line.substr(0, 40));
+    EXPECT_EQ(sim.Command(line), reply);
+  }
   EXPECT_EQ(sim.Command("stream 1 IN 1 5000").rfind("error: usage", 0), 0u);
-  EXPECT_EQ(sim.Command("refuse-open maybe"), "error: usage: refuse-open on|off");
-  EXPECT_EQ(sim.Command("remove-module 99"), "error: no module \"99\"");
-  EXPECT_EQ(sim.Command("event 1 IN 5"), "error: CU MAIN-1/IN is not open");
-  EXPECT_EQ(sim.Command("config-event 5"), "error: not connected");
   EXPECT_EQ(sim.Command("remove-module temp-s2"), "ok");  // also without a connection
   EXPECT_EQ(status(sim)["modules"].size(), 4u);
-  EXPECT_EQ(sim.Command(std::string(5000, 'x')), "error: command line too long");
   EXPECT_EQ(sim.Command("status").rfind("ok {", 0), 0u);
 }
 
