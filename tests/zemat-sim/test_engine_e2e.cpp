@@ -1,5 +1,6 @@
 // End to end: the real protocol engine (CZematInstr and its channels) against the simulator program,
 // over TCP with the console and over a pty; configuration changes, refusals, losses and faults.
+#include "SimTestUtil.h"
 #include "StandardApp/Cu.h"
 #include "StandardApp/Mainthread.h"
 #include "StandardApp/Module.h"
@@ -16,6 +17,7 @@
 #include <thread>
 
 using namespace support;
+using namespace simtest;
 using nlohmann::json;
 
 namespace {
@@ -85,8 +87,6 @@ std::string round_trip(CCuIoBase& ch, const std::string& instruction, unsigned m
   if (ch.Write(instruction.data(), static_cast<int>(instruction.size())) != Z_OK) return "<write failed>";
   return read_text(ch, ms, skip);
 }
-
-json status(Simulator& sim) { return json::parse(sim.Status()); }
 
 // Waits for a condition on the simulator's status (it changes when the simulator has seen a frame).
 bool wait_status(Simulator& sim, const std::function<bool(const json&)>& pred,

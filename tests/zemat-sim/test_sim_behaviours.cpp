@@ -1,5 +1,6 @@
 // The data the simulator produces for the CU windows, driven by a raw host: text streams, the data
 // behaviours' messages decoded the way the windows decode them, "emit", periods and the CAN-slave replies.
+#include "SimTestUtil.h"
 #include "WindowDecode.h"
 #include "support/RawHost.h"
 #include "support/Simulator.h"
@@ -14,10 +15,6 @@ using namespace simtest;
 using nlohmann::json;
 
 namespace {
-
-const Bytes kParams{4, 0, 128, 4, 0, 128};
-
-std::string str(const Bytes& b, size_t from = 0) { return std::string(b.begin() + static_cast<long>(from), b.end()); }
 
 // Payload of the next data frame, which must arrive on socket.
 std::optional<Bytes> payload_on(RawHost& h, uint16_t socket, std::chrono::milliseconds limit = 5000ms) {

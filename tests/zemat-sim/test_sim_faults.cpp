@@ -1,5 +1,6 @@
 // The simulator program's faults, console, serial mode, control channels, bad configurations and
 // its robustness against a misbehaving host.
+#include "SimTestUtil.h"
 #include "support/Child.h"
 #include "support/Net.h"
 #include "support/RawHost.h"
@@ -18,13 +19,10 @@
 #include <unistd.h>
 
 using namespace support;
+using namespace simtest;
 using nlohmann::json;
 
 namespace {
-
-const Bytes kParams{4, 0, 128, 4, 0, 128};
-
-json status(Simulator& sim) { return json::parse(sim.Status()); }
 
 // A plain TCP line client for the console.
 class Console {

@@ -1,5 +1,6 @@
 // The simulator program driven over TCP by a raw host: red card, enumeration, open/close, credits,
 // instructions, events and configuration changes.
+#include "SimTestUtil.h"
 #include "support/RawHost.h"
 #include "support/Simulator.h"
 
@@ -7,16 +8,12 @@
 #include <nlohmann/json.hpp>
 
 using namespace support;
+using namespace simtest;
 using nlohmann::json;
 
 namespace {
 
-const Bytes kParams{4, 0, 128, 4, 0, 128};
 Bytes main_key(const std::string& name, const std::string& desc) { return Key("MAIN", desc, name); }
-
-std::string str(const Bytes& b, size_t from = 0) { return std::string(b.begin() + static_cast<long>(from), b.end()); }
-
-json status(Simulator& sim) { return json::parse(sim.Status()); }
 
 }  // namespace
 
