@@ -10,9 +10,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -293,15 +291,12 @@ TEST(SimControl, StandardInputTakesTheSameCommandsAndQuitEnds) {
 }
 
 TEST(SimControl, PortsFileHoldsTheReportedPorts) {
-  std::string path = "/tmp/zemat-sim-ports-" + std::to_string(::getpid());
+  TempDir dir;
+  std::string path = dir.File("sim.ports");
   Simulator sim("", {"--ports-file", path});
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_EQ(text.str(), "telnet-port " + std::to_string(sim.TelnetPort()) + "\ndata-port " +
-                            std::to_string(sim.DataPort()) + "\ncontrol-port " + std::to_string(sim.ControlPort()) +
-                            "\n");
-  ::unlink(path.c_str());
+  EXPECT_EQ(ReadFile(path), "telnet-port " + std::to_string(sim.TelnetPort()) + "\ndata-port " +
+                                std::to_string(sim.DataPort()) + "\ncontrol-port " + std::to_string(sim.ControlPort()) +
+                                "\n");
 }
 
 // Harnesses rely on it: the simulator must not outlive the test process that feeds its standard input.
