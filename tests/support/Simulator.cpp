@@ -27,6 +27,7 @@ Simulator::Simulator(const std::string& configJson, const std::vector<std::strin
   options.err = ChildOptions::Inherit;  // sanitizer reports show in the test's output
   m_child = std::make_unique<Child>(SimulatorPath(), line, options);
   ReadPorts();
+  m_control = ConnectLoopback(m_controlPort);
   if (showLog) {
     std::string early = m_child->Out();
     m_log = std::thread([fd = m_child->TakeOutput(), early] {
@@ -36,7 +37,6 @@ Simulator::Simulator(const std::string& configJson, const std::vector<std::strin
       ::close(fd);
     });
   }
-  m_control = ConnectLoopback(m_controlPort);
 }
 
 void Simulator::ReadPorts() {
