@@ -1,10 +1,6 @@
 // bench_gui_monitor: the simulator floods a "MO" CU with text lines; the monitor window the main window
 // opens on it shows them while a 5 ms timer measures the GUI event loop's worst delay. The baseline is a
 // bare channel reader (a Read loop on a thread, no GUI) on the same stream in the same run.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -17,22 +13,21 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "Simulator.h"
 #include "StandardApp/Cu.h"
 #include "app/Mainform.h"
 #include "app/Maininstr.h"
 #include "cuwindows/Asciilist.h"
+#include "support/Net.h"
+#include "support/Simulator.h"
+#include "support/TempDir.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // The monitor CU gets 16 out-buffers so that the simulator is never the narrow end.
 const char* const kConfig = R"({"modules": [{"type": "MON-1", "serial": "1", "cus": [
@@ -52,20 +47,6 @@ struct TSequence {
 struct TRound {
   double perSecond = 0;
   double worstGapMs = 0;
-};
-
-// A temporary program folder for the main window's settings and trace file.
-struct TTempDir {
-  TTempDir() {
-    std::string pattern = (fs::temp_directory_path() / "bench-gui-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path = pattern;
-  }
-  ~TTempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  fs::path path;
 };
 
 // Measures the longest time between two firings of a 5 ms timer while it runs.
@@ -108,7 +89,7 @@ std::shared_ptr<CCuDesc> MonitorCu(TMainForm& form) {
 }
 
 // The window the tree opens on the CU; every line it adds is checked as it appears in its list.
-TRound WindowRound(TMainForm& form, TSimulator& sim, long count) {
+TRound WindowRound(TMainForm& form, support::Simulator& sim, long count) {
   auto* window = qobject_cast<TAsciiListForm*>(form.OpenCuWindow(MonitorCu(form), false));
   Require(window != nullptr, "the monitor window did not open");
   QAbstractItemModel* model = window->List()->model();
@@ -136,7 +117,7 @@ TRound WindowRound(TMainForm& form, TSimulator& sim, long count) {
 }
 
 // The baseline: a plain channel on the same CU read in a loop on its own thread.
-TRound ReaderRound(TMainForm& form, TSimulator& sim, long count) {
+TRound ReaderRound(TMainForm& form, support::Simulator& sim, long count) {
   CCuIO channel;
   channel.SetDesc(MonitorCu(form));
   Require(channel.Open() == 1, "the bare reader could not open the CU");
@@ -181,28 +162,11 @@ double IdleBaseline(TMainForm& form) {
   return worst;
 }
 
-// A listening socket that never answers: an instrument whose console or data port hangs.
-struct TSilentListener {
-  TSilentListener() {
-    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd, 8);
-    socklen_t n = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    port = ntohs(a.sin_port);
-  }
-  ~TSilentListener() { ::close(fd); }
-  int fd = -1, port = 0;
-};
-
 // One failing connect attempt from a fresh main window: the event loop's worst gap meanwhile.
 double AttemptGap(const std::string& ini, double& seconds) {
-  TTempDir dir;
-  std::ofstream(dir.path / "Morvent.ini") << ini;
-  TMainForm form(QString::fromStdString(dir.path.string()));
+  support::TempDir dir("bench-gui");
+  dir.Write("Morvent.ini", ini);
+  TMainForm form(QString::fromStdString(dir.Path()));
   TLoopProbe probe;
   int result = -1;
   QElapsedTimer clock;
@@ -217,17 +181,17 @@ double AttemptGap(const std::string& ini, double& seconds) {
 }
 
 // Connect attempts against instruments that fail in every way a link can: none may hold the GUI.
-void ConnectGaps(TSimulator& sim, double idle) {
-  TSilentListener silent;
+void ConnectGaps(support::Simulator& sim, double idle) {
+  support::SilentPort silent;
   const std::string ports = "[LAN]\nTelnetPort=";
   const struct {
     const char* what;
     std::string ini;
   } cases[] = {
-      {"silent console", "[LastConfig]\nLAN=127.0.0.1\nTimeout=3000\n" + ports + std::to_string(silent.port) +
-                             "\nDataPort=" + std::to_string(silent.port) + "\n"},
+      {"silent console", "[LastConfig]\nLAN=127.0.0.1\nTimeout=3000\n" + ports + std::to_string(silent.Port()) +
+                             "\nDataPort=" + std::to_string(silent.Port()) + "\n"},
       {"silent data port", "[LastConfig]\nLAN=127.0.0.1\nTimeout=3000\n" + ports + std::to_string(sim.TelnetPort()) +
-                               "\nDataPort=" + std::to_string(silent.port) + "\n"},
+                               "\nDataPort=" + std::to_string(silent.Port()) + "\n"},
       {"refused port", "[LastConfig]\nLAN=127.0.0.2\nTimeout=3000\n" + ports + std::to_string(sim.TelnetPort()) +
                            "\nDataPort=" + std::to_string(sim.DataPort()) + "\n"},
       {"unreachable address", "[LastConfig]\nLAN=10.255.255.1\nTimeout=3000\n"},
@@ -242,12 +206,11 @@ void ConnectGaps(TSimulator& sim, double idle) {
 }
 
 int Run(long count, bool profile) {
-  TTempDir dir;
-  TSimulator sim(dir.path, kConfig);
-  Require(sim.Started(), "the simulator did not start: " MORVENT_SIM);
-  std::ofstream(dir.path / "Morvent.ini") << "[LastConfig]\nLAN=127.0.0.1\n[LAN]\nTelnetPort=" << sim.TelnetPort()
-                                          << "\nDataPort=" << sim.DataPort() << "\n";
-  TMainForm form(QString::fromStdString(dir.path.string()));
+  support::TempDir dir("bench-gui");
+  support::Simulator sim(kConfig);
+  std::ofstream(dir.File("Morvent.ini")) << "[LastConfig]\nLAN=127.0.0.1\n[LAN]\nTelnetPort=" << sim.TelnetPort()
+                                         << "\nDataPort=" << sim.DataPort() << "\n";
+  TMainForm form(QString::fromStdString(dir.Path()));
   form.show();
   int connected = -1;
   form.ConnectInstrument(TConnectOrigin::ToolButton, [&connected](int result) { connected = result; });

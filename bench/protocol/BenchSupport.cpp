@@ -1,23 +1,13 @@
-// BenchSupport.cpp: starting the simulator, its control connection, the engine client, RSS.
+// BenchSupport.cpp: the benchmark instrument, the in-process instrument's conversation, the engine client,
+// RSS.
 #include "BenchSupport.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "support/Net.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
-
-extern char** environ;
+#include <tuple>
 
 namespace zbench {
 
@@ -30,86 +20,33 @@ const char* const kBenchConfig = R"({
       "in_count": 4, "in_size": 4496, "behaviour": "echo" } ] } ]
 })";
 
+const support::CuModel kDataCu{"BENCH", "DATA", "DA", 16, 4496, 4, 128};
+const support::CuModel kEchoCu{"BENCH", "ECHO", "EC", 4, 4496, 4, 4496};
+
 namespace {
-int PortAfter(const std::string& text, const std::string& key) {
-  auto at = text.find(key + " ");
-  return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + key.size() + 1);
-}
+constexpr long kCfg = 0, kOpen = 2, kDataSocket = 16;
 }  // namespace
 
-SimChild::SimChild() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "zbench-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  m_dir = pattern;
-  std::string config = m_dir + "/bench.json";
-  std::ofstream(config) << kBenchConfig;
-  // The simulator logs into a file beside its configuration; the port lines come first.
-  std::string log = m_dir + "/sim.log";
-  int in[2];
-  if (pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const char* argv[] = {ZEMAT_SIM_PATH, "--config", config.c_str(), nullptr};
-  int rc = posix_spawn(&m_pid, ZEMAT_SIM_PATH, &actions, nullptr, const_cast<char**>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(in[0]);
-  m_in = in[1];
-  if (rc != 0) throw std::runtime_error("cannot start zemat-sim");
-  std::string text;
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < end) {
-    std::ifstream file(log);
-    text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    auto at = text.find("control-port ");
-    if (at != std::string::npos && text.find('\n', at) != std::string::npos) break;
-    usleep(20000);
+LocalInstrument::LocalInstrument(Host host) {
+  int farEnd = -1;
+  std::tie(m_hostFd, farEnd) = support::LoopbackPair();
+  m_fake = std::make_unique<support::FakeInstrument>(farEnd);
+  const support::Bytes close = support::Join({{0x0A}, support::U16(kDataSocket)});
+  if (host == Host::Engine)
+    support::ScriptEnumeration(*m_fake, kCfg, {support::ModModel{kModule, "000001", {kDataCu}}}, {});
+  m_fake->Expect(kOpen, support::CuRec(kDataCu, 0x09),
+                 {support::MakeFrame(kOpen, support::OpenReply(kDataCu, kDataSocket))});
+  if (host == Host::Engine) {
+    m_fake->Expect(kOpen, close, {support::MakeFrame(kOpen, close)});
+    m_fake->Expect(kCfg, {0x07});
   }
-  telnetPort = PortAfter(text, "telnet-port");
-  dataPort = PortAfter(text, "data-port");
-  controlPort = PortAfter(text, "control-port");
-  if (controlPort == 0) throw std::runtime_error("zemat-sim did not report its ports");
-  m_control = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(controlPort));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(m_control, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-    throw std::runtime_error("cannot reach the control port");
+  m_fake->Start();
 }
 
-SimChild::~SimChild() {
-  Command("quit");
-  int status = 0;
-  for (int i = 0; i < 50 && waitpid(m_pid, &status, WNOHANG) == 0; ++i) usleep(20000);
-  if (waitpid(m_pid, &status, WNOHANG) == 0) {
-    kill(m_pid, SIGKILL);
-    waitpid(m_pid, &status, 0);
-  }
-  for (int fd : {m_control, m_in}) close(fd);
-  std::error_code ec;
-  std::filesystem::remove_all(m_dir, ec);
-}
+void LocalInstrument::Arm(long count, int size) { m_fake->Stream(kDataSocket, count, size); }
 
-std::string SimChild::LogTail() const {
-  std::ifstream file(m_dir + "/sim.log");
-  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  return text.size() > 2000 ? text.substr(text.size() - 2000) : text;
-}
-
-std::string SimChild::Command(const std::string& line) {
-  std::string text = line + "\n";
-  if (send(m_control, text.data(), text.size(), MSG_NOSIGNAL) < 0) return "";
-  std::string reply;
-  char c = 0;
-  pollfd p{m_control, POLLIN, 0};
-  while (poll(&p, 1, 10000) > 0 && recv(m_control, &c, 1, 0) == 1 && c != '\n') reply.push_back(c);
-  return reply;
-}
-
-EngineClient::EngineClient(SimChild& sim, const char* cuName) {
-  m_instr.SetLanPorts(sim.telnetPort, sim.dataPort);
+EngineClient::EngineClient(support::Simulator& sim, const char* cuName) {
+  m_instr.SetLanPorts(sim.TelnetPort(), sim.DataPort());
   if (!m_instr.Connect(0, "127.0.0.1")) throw std::runtime_error("engine: connection failed");
   OpenCu(cuName);
 }

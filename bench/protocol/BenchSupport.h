@@ -1,5 +1,5 @@
-// BenchSupport.h: what the protocol benchmarks share: a zemat-sim child on free ports with its control
-// connection, an engine session connected to it, timing and the resident-memory reading.
+// BenchSupport.h: what the protocol benchmarks share: the benchmark instrument (as the simulator plays it
+// and in-process), an engine session connected to it, timing and the resident-memory reading.
 #pragma once
 
 #include <chrono>
@@ -8,35 +8,39 @@
 
 #include "StandardApp/Cu.h"
 #include "StandardApp/Zematcore.h"
+#include "support/FakeInstrument.h"
+#include "support/InstrumentModel.h"
+#include "support/Simulator.h"
 
 namespace zbench {
 
 // The benchmark instrument: "BENCH-1" with a stream CU "DA" and an echo CU "EC".
 extern const char* const kBenchConfig;
 inline constexpr const char* kModule = "BENCH-1";
+extern const support::CuModel kDataCu, kEchoCu;
 
-class SimChild {
+// The benchmark instrument's "DA" CU in this process, on one end of a loopback TCP connection: it answers
+// the conversation of an engine session (enumeration, open, close, goodbye) or of the plain client (the
+// open alone), then streams frames as fast as the host's read credits allow. It measures stream
+// throughput above the simulator's own sending rate.
+class LocalInstrument {
  public:
-  SimChild();
-  ~SimChild();
-  SimChild(const SimChild&) = delete;
-  SimChild& operator=(const SimChild&) = delete;
-  std::string Command(const std::string& line);
-  // The end of the simulator's log, for a failure report.
-  std::string LogTail() const;
-  int telnetPort = 0, dataPort = 0, controlPort = 0;
+  enum class Host { Engine, Plain };
+  explicit LocalInstrument(Host host);
+  // The host's end of the connection; its user takes it over.
+  int HostFd() const { return m_hostFd; }
+  // The next count messages of size payload bytes go out on the CU as credits come.
+  void Arm(long count, int size);
 
  private:
-  std::string m_dir;
-  int m_pid = -1;
-  int m_in = -1;
-  int m_control = -1;
+  int m_hostFd = -1;
+  std::unique_ptr<support::FakeInstrument> m_fake;
 };
 
-// An engine session on the simulator with one CU opened through a CBaseCuIO.
+// An engine session on the instrument with one CU opened through a CBaseCuIO.
 class EngineClient {
  public:
-  EngineClient(SimChild& sim, const char* cuName);
+  EngineClient(support::Simulator& sim, const char* cuName);
   // Runs the session over an already connected stream (the in-process instrument); owns fd.
   EngineClient(int fd, const char* cuName);
   ~EngineClient();

@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
   if (total < 20000) total = 20000;
   long warmUp = total / 10;
   try {
-    SimChild sim;
+    support::Simulator sim(kBenchConfig);
     EngineClient client(sim, "DA");
     std::vector<uint8_t> buffer(Z_READ_BUFFER);
     std::string command = "stream " + std::string(kModule) + " DA " + std::to_string(total) + " 64";

@@ -15,10 +15,10 @@
 #include <tuple>
 
 #include <vector>
-#include "MiniInstrument.h"
 
 #include "BenchSupport.h"
 #include "RawZemat.h"
+#include "support/Net.h"
 
 using namespace zbench;
 
@@ -41,7 +41,7 @@ class TcpEcho {
  public:
   TcpEcho() {
     int server;
-    std::tie(m_client, server) = LoopbackPair();
+    std::tie(m_client, server) = support::LoopbackPair();
     m_thread = std::thread([server] {
       uint8_t frame[4500];
       while (ReadAll(server, frame, 2)) {
@@ -74,7 +74,7 @@ double MicrosecondsPerTrip(Fn trip) {
   return SecondsSince(start) * 1e6 / kIterations;
 }
 
-double EngineTrip(SimChild& sim, int size) {
+double EngineTrip(support::Simulator& sim, int size) {
   EngineClient client(sim, "EC");
   std::vector<uint8_t> payload(static_cast<size_t>(size), 'x'), buffer(Z_READ_BUFFER);
   return MicrosecondsPerTrip([&] {
@@ -85,8 +85,8 @@ double EngineTrip(SimChild& sim, int size) {
   });
 }
 
-double RawTrip(SimChild& sim, int size) {
-  RawZemat raw(sim.dataPort, "EC");
+double RawTrip(support::Simulator& sim, int size) {
+  RawZemat raw(sim.DataPort(), kEchoCu);
   std::vector<uint8_t> payload(static_cast<size_t>(size), 'x');
   return MicrosecondsPerTrip([&] {
     if (raw.RoundTrip(payload.data(), payload.size()) != payload.size()) throw std::runtime_error("raw: bad echo");
@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
   // "engine", "raw" or "tcp" runs that side alone (to profile it); no argument compares all three.
   std::string only = argc > 1 ? argv[1] : "";
   try {
-    SimChild sim;
+    support::Simulator sim(kBenchConfig);
     if (!only.empty()) {
       for (int size : {16, 1024, 4000}) {
         double us = only == "engine" ? EngineTrip(sim, size) : only == "raw" ? RawTrip(sim, size) : TcpTrip(size);

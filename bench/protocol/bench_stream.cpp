@@ -5,10 +5,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "MiniInstrument.h"
 #include "RawZemat.h"
-
-#include <unistd.h>
 
 using namespace zbench;
 
@@ -26,7 +23,7 @@ std::string StreamCommand(long count, int size) {
   return "stream " + std::string(kModule) + " DA " + std::to_string(count) + " " + std::to_string(size);
 }
 
-Rate EngineRound(SimChild& sim, long count, int size) {
+Rate EngineRound(support::Simulator& sim, long count, int size) {
   EngineClient client(sim, "DA");
   std::vector<uint8_t> buffer(Z_READ_BUFFER);
   long bytes = 0;
@@ -40,8 +37,8 @@ Rate EngineRound(SimChild& sim, long count, int size) {
   return Measure(count, bytes, SecondsSince(start));
 }
 
-Rate RawRound(SimChild& sim, long count, int size) {
-  RawZemat raw(sim.dataPort, "DA");
+Rate RawRound(support::Simulator& sim, long count, int size) {
+  RawZemat raw(sim.DataPort(), kDataCu);
   auto start = std::chrono::steady_clock::now();
   if (sim.Command(StreamCommand(count, size)).rfind("ok", 0) != 0) throw std::runtime_error("stream refused");
   long bytes = raw.ReadFrames(count);
@@ -49,7 +46,7 @@ Rate RawRound(SimChild& sim, long count, int size) {
 }
 
 Rate EngineLocalRound(long count, int size) {
-  MiniInstrument instrument;
+  LocalInstrument instrument(LocalInstrument::Host::Engine);
   EngineClient client(instrument.HostFd(), "DA");
   std::vector<uint8_t> buffer(Z_READ_BUFFER);
   long bytes = 0;
@@ -64,8 +61,8 @@ Rate EngineLocalRound(long count, int size) {
 }
 
 Rate RawLocalRound(long count, int size) {
-  MiniInstrument instrument;
-  RawZemat raw(RawZemat::Adopt{instrument.HostFd()}, "DA");
+  LocalInstrument instrument(LocalInstrument::Host::Plain);
+  RawZemat raw(RawZemat::Adopt{instrument.HostFd()}, kDataCu);
   auto start = std::chrono::steady_clock::now();
   instrument.Arm(count, size);
   long bytes = raw.ReadFrames(count);
@@ -99,7 +96,7 @@ int main(int argc, char** argv) {
   double scale = argc > 1 ? std::atof(argv[1]) : 1.0;
   if (scale <= 0) scale = 1.0;
   try {
-    SimChild sim;
+    support::Simulator sim(kBenchConfig);
     long big = static_cast<long>(40000 * scale), small = static_cast<long>(400000 * scale);
     std::printf("stream throughput, engine channel vs plain socket reader (best of 3 rounds each)\n");
     std::printf("sender: zemat-sim\n");

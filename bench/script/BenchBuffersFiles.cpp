@@ -9,21 +9,20 @@
 #include "script/HalComp.h"
 #include "script/Halinit.h"
 
-#include <fcntl.h>
-#include <spawn.h>
+#include "support/Child.h"
+#include "support/TempDir.h"
+
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <functional>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -111,30 +110,6 @@ void BenchAccess() {
 // ---- TFile against cat ---------------------------------------------------------------------------------
 
 // A folder of its own under TMPDIR, removed with whatever is in it.
-class CTempFolder {
- public:
-  CTempFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base ? base : "/tmp") + "/bench_files_XXXXXX";
-    if (::mkdtemp(pattern.data())) m_path = pattern;
-  }
-  ~CTempFolder() {
-    for (const std::string& f : m_files) std::remove(f.c_str());
-    if (!m_path.empty()) ::rmdir(m_path.c_str());
-  }
-  CTempFolder(const CTempFolder&) = delete;
-  CTempFolder& operator=(const CTempFolder&) = delete;
-  bool Ok() const { return !m_path.empty(); }
-  std::string File(const std::string& name) {
-    m_files.push_back(m_path + "/" + name);
-    return m_files.back();
-  }
-
- private:
-  std::string m_path;
-  std::vector<std::string> m_files;
-};
-
 constexpr int kLines = 1048576;
 constexpr int kLineBytes = 100;  // with its line feed: 100 MB in all
 
@@ -161,21 +136,15 @@ int64_t FileSize(const std::string& path) {
 // Wall time of `cat source` with its output on `target` (best of three).
 double CatSeconds(const std::string& source, const std::string& target) {
   double best = 1e9;
+  support::ChildOptions options;
+  options.holdInput = false;
+  options.out = support::ChildOptions::File;
+  options.outFile = target;
+  options.err = support::ChildOptions::Inherit;
   for (int i = 0; i < 3; ++i) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    char cat[] = "cat";
-    std::string src = source;
-    char* argv[] = {cat, src.data(), nullptr};
-    pid_t pid;
     double t0 = WallSeconds();
-    if (posix_spawnp(&pid, "cat", &actions, nullptr, argv, environ) == 0) {
-      int status = 0;
-      ::waitpid(pid, &status, 0);
-      best = std::min(best, WallSeconds() - t0);
-    }
-    posix_spawn_file_actions_destroy(&actions);
+    support::Child cat("cat", {source}, options);
+    if (cat.Finish(std::chrono::minutes(10)) == 0) best = std::min(best, WallSeconds() - t0);
   }
   return best;
 }
@@ -186,11 +155,14 @@ void Report(const char* what, const TTimed& t, double baseline, const char* base
 }
 
 void BenchFiles() {
-  CTempFolder dir;
-  if (!dir.Ok()) {
+  std::unique_ptr<support::TempDir> folder;
+  try {
+    folder = std::make_unique<support::TempDir>("bench-files");
+  } catch (const std::exception&) {
     std::printf("no temporary folder: file benchmark skipped\n");
     return;
   }
+  const support::TempDir& dir = *folder;
   const std::string source = dir.File("source.txt"), copy = dir.File("copy.txt");
   if (!WriteSource(source)) {
     std::printf("cannot write the 100 MB source file: file benchmark skipped\n");

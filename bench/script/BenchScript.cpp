@@ -2,19 +2,21 @@
 // each side timed inside its own process), and compile speed on a generated 10,000-line program.
 #include "BenchPrograms.h"
 #include "scriptlib/ScriptLibrary.h"
+#include "support/Child.h"
+#include "support/TempDir.h"
 
 #include "script/DynaVars.h"
 #include "script/HalComp.h"
 #include "script/Halinit.h"
 
-#include <unistd.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <memory>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -61,30 +63,28 @@ double CompileSeconds(const std::string& source) {
   return best;
 }
 
-class CTempText {
- public:
-  CTempText(const std::string& suffix, const std::string& text) {
-    const char* dir = std::getenv("TMPDIR");
-    m_path = std::string(dir ? dir : "/tmp") + "/bench_script_" + std::to_string(::getpid()) + suffix;
-    std::ofstream(m_path) << text;
-  }
-  ~CTempText() { std::remove(m_path.c_str()); }
-  const std::string& Path() const { return m_path; }
-
- private:
-  std::string m_path;
-};
+// The Lua programs of this run live here.
+support::TempDir& LuaDir() {
+  static support::TempDir dir("bench-script");
+  return dir;
+}
 
 // Runs lua5.4 on a program that prints "<result> <seconds>"; false when Lua is not there.
 bool RunLua(const std::string& program, TTimed& out) {
-  CTempText file(".lua", program);
-  std::string cmd = "lua5.4 " + file.Path() + " 2>/dev/null";
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> p(popen(cmd.c_str(), "r"), &pclose);
-  if (!p) return false;
-  char result[256] = {}, seconds[64] = {};
-  if (std::fscanf(p.get(), "%255s %63s", result, seconds) != 2) return false;
+  support::ChildOptions options;
+  options.holdInput = false;
+  options.err = support::ChildOptions::Null;
+  std::string result, seconds;
+  try {
+    support::Child lua("lua5.4", {LuaDir().Write("program.lua", program)}, options);
+    lua.Finish(std::chrono::minutes(10));
+    std::istringstream(lua.Out()) >> result >> seconds;
+  } catch (const std::exception&) {
+    return false;
+  }
+  if (seconds.empty()) return false;
   out.result = result;
-  out.seconds = std::strtod(seconds, nullptr);
+  out.seconds = std::strtod(seconds.c_str(), nullptr);
   return true;
 }
 
@@ -119,8 +119,8 @@ void CompileSpeed(bool haveLua) {
   double ours = CompileSeconds(GeneratedScript(lines));
   std::printf("%-22s ours %9.0f lines/s", "compile 10,000 lines", lines / ours);
   if (haveLua) {
-    CTempText chunk(".big.lua", GeneratedLua(lines));
-    std::string loader = "local f = io.open('" + chunk.Path() +
+    std::string chunk = LuaDir().Write("big.lua", GeneratedLua(lines));
+    std::string loader = "local f = io.open('" + chunk +
                          "')\nlocal src = f:read('a')\nf:close()\n"
                          "local best = math.huge\nfor _ = 1, 3 do\n  local t0 = os.clock()\n"
                          "  assert(load(src))\n  local t = os.clock() - t0\n  if t < best then best = t end\nend\n"

@@ -4,9 +4,11 @@
 
 #include <cstring>
 
-#include "FakeInstrument.h"
 #include "StandardApp/Cu.h"
 #include "StandardApp/Module.h"
+#include "support/FakeInstrument.h"
+
+using namespace support;
 
 namespace {
 Bytes DescRecord(int inCount) {

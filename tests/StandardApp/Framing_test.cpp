@@ -8,9 +8,12 @@
 #include <fstream>
 #include <random>
 
-#include "FakeInstrument.h"
 #include "FramingProbe.h"
 #include "StandardApp/Tracer.h"
+#include "support/FakeInstrument.h"
+#include "support/TempDir.h"
+
+using namespace support;
 
 namespace {
 struct Stream {
@@ -58,21 +61,17 @@ const Bytes kLongAnswer{0x00, 0x0C, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x07, 0x00, 0x
 const Bytes kShortAnswer{0x00, 0x06, 0xFF, 0xFF, 0xFF, 0xFF};
 
 struct GlobalTrace {
-  std::string path = "/tmp/morvent-framing-" + std::to_string(getpid()) + ".trc";
+  support::TempDir dir{"morvent-framing"};
+  std::string path = dir.File("framing.trc");
   GlobalTrace() {
-    unlink(path.c_str());
     Tracer().SetFileName(path);
     Tracer().SetLevel(2);
   }
   ~GlobalTrace() {
     Tracer().SetLevel(0);
     Tracer().SetFileName("");
-    unlink(path.c_str());
   }
-  std::string Text() {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string Text() { return ReadFile(path); }
 };
 }  // namespace
 

@@ -101,7 +101,7 @@ TEST_F(ThreadedLifetime, CsModuleLeavesWhileASlaveWaitsForItsOpen) {
   EXPECT_EQ(s->CsThread(false), nullptr);
   // The answer the instrument still sends finds nobody waiting.
   fake->Send(MakeFrame(opn, OpenReply(kCS, 46)));
-  fake->Send(MakeFrame(46, Join({U16(300), B("late")})));
+  fake->Send(MakeFrame(46, Join({U16(300), Text("late")})));
   ExpectGoodbye();
   Finish();
 }

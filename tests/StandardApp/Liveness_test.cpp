@@ -107,7 +107,7 @@ TEST_F(ThreadedSession, ExceptionInTheReaderReportsTheLoss) {
   ASSERT_TRUE(ConnectStandard());
   CThrowingIO ch(Desc(0, 1));
   Open(ch, kEV, 45);
-  fake->Send(MakeFrame(45, B("boom")));
+  fake->Send(MakeFrame(45, Text("boom")));
   ASSERT_TRUE(loop.RunUntil([&] { return s->lost > 0; }, 5000));
   EXPECT_FALSE(s->IsConnected());
   EXPECT_FALSE(loop.RunUntil([&] { return s->lost > 1; }, 500));

@@ -30,7 +30,7 @@ TEST_F(ThreadedSession, InstructionRoundTripWithCreditsOnBothSides) {
   EXPECT_EQ(ch.GetGrantedOutCount(), 4);
   EXPECT_EQ(ch.GetGrantedInSize(), 128);
   EXPECT_EQ(ch.GetSendCredits(), 1);
-  fake->Expect(40, B("*IDN?"), {MakeFrame(40, B("MAIN-1,000123"))});
+  fake->Expect(40, Text("*IDN?"), {MakeFrame(40, Text("MAIN-1,000123"))});
   EXPECT_EQ(ch.Write("*IDN?", 5), Z_OK);
   std::string reply;
   ASSERT_EQ(ReadFrame(ch, reply), Z_OK);
@@ -38,7 +38,7 @@ TEST_F(ThreadedSession, InstructionRoundTripWithCreditsOnBothSides) {
   EXPECT_TRUE(fake->WaitFor([&] { return fake->GrantsFor(40) == 1; }, 3000));  // the first read granted 235
   EXPECT_EQ(ch.GetReadCreditsOutstanding(), 234);
   // No credit left: the next write waits until the instrument grants 5, then 4 remain.
-  fake->Expect(40, B("A"));
+  fake->Expect(40, Text("A"));
   int rc = -1;
   std::thread writer([&] { rc = ch.Write("A", 1); });
   fake->Send(MakeFrame(0xFFFF, Join({U16(40), {5}})));
@@ -148,7 +148,7 @@ TEST_F(ThreadedSession, CreditGrantRightBehindTheOpenReplyIsKept) {
     Bytes both = Join({MakeFrame(opn, OpenReply(kLD, socket)), MakeFrame(0xFFFF, Join({U16(socket), {2}}))});
     fake->Expect(opn, CuRec(kLD, 0x09), {both});
     ASSERT_EQ(ld.Open(), 1);
-    fake->Expect(socket, B("GO"));
+    fake->Expect(socket, Text("GO"));
     EXPECT_EQ(ld.Write("GO", 2), Z_OK) << "socket " << socket;
     EXPECT_EQ(ld.GetSendCredits(), 1);
     Close(ld);
@@ -200,7 +200,8 @@ TEST_F(ThreadedSession, FramesOnReservedOrUnknownSocketsAreDropped) {
   ASSERT_TRUE(ConnectStandard());
   CCuIO ch(Desc(0, 1));
   Open(ch, kEV, 44);
-  fake->Send(Join({MakeFrame(65533, B("a")), MakeFrame(65534, B("b")), MakeFrame(99, B("c")), MakeFrame(44, B("d"))}));
+  fake->Send(Join(
+      {MakeFrame(65533, Text("a")), MakeFrame(65534, Text("b")), MakeFrame(99, Text("c")), MakeFrame(44, Text("d"))}));
   std::string t;
   ASSERT_EQ(ReadFrame(ch, t), Z_OK);
   EXPECT_EQ(t, "d");
@@ -234,11 +235,11 @@ TEST_F(ThreadedSession, SlaveChannelThroughTheCanSlaveCu) {
   EXPECT_EQ(slave.GetSocket(), 300);
   ASSERT_NE(s->CsThread(false), nullptr);
   EXPECT_TRUE(s->CsThread(false)->IsRegistered(&slave));
-  fake->Expect(46, Join({U16(300), B("abc")}));
+  fake->Expect(46, Join({U16(300), Text("abc")}));
   EXPECT_EQ(slave.Write("abc", 3), Z_OK);
   Bytes tooLong(4495, 'y');
   EXPECT_EQ(slave.Write(tooLong.data(), 4495), Z_ERROR);
-  fake->Send(Join({MakeFrame(46, Join({U16(999), B("lost")})), MakeFrame(46, Join({U16(300), B("hello")}))}));
+  fake->Send(Join({MakeFrame(46, Join({U16(999), Text("lost")})), MakeFrame(46, Join({U16(300), Text("hello")}))}));
   uint8_t buffer[Z_READ_BUFFER];
   int length = sizeof buffer;
   ASSERT_EQ(slave.Read(buffer, &length, 3000), Z_OK);

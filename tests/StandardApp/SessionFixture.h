@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "SessionModel.h"
 
@@ -21,11 +22,9 @@ inline bool WaitUntil(const std::function<bool()>& pred, unsigned ms) {
   return true;
 }
 
-inline std::string Text(const uint8_t* frame, int length) {
+inline std::string PayloadText(const uint8_t* frame, int length) {
   return std::string(reinterpret_cast<const char*>(frame) + 4, length - 4);
 }
-
-inline Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 inline const Bytes kAnswer789{0x00, 0x0C, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x07, 0x00, 0x08, 0x00, 0x09};
 
@@ -45,9 +44,7 @@ class ThreadedSession : public ::testing::Test {
     t.channelWaitMs = 3000;
     t.writerWaitMs = 5000;
     s->SetTimings(t);
-    auto [f, fd] = FakeInstrument::Pair();
-    fake.reset(f);
-    hostFd = fd;
+    std::tie(fake, hostFd) = FakeInstrument::Pair();
   }
   void TearDown() override {
     s.reset();
@@ -78,7 +75,7 @@ class ThreadedSession : public ::testing::Test {
     uint8_t buffer[Z_READ_BUFFER];
     int length = sizeof buffer;
     int rc = ch.Read(buffer, &length, ms);
-    if (rc == Z_OK) text = Text(buffer, length - 1);
+    if (rc == Z_OK) text = PayloadText(buffer, length - 1);
     return rc;
   }
   void Open(CCuIO& ch, const CuModel& model, long socket) {

@@ -8,18 +8,12 @@
 #include <sstream>
 
 #include "StandardApp/Tracer.h"
+#include "support/TempDir.h"
 
 namespace {
 struct TraceFile {
-  std::string path;
-  TraceFile() {
-    char name[] = "/tmp/morvent-trace-XXXXXX";
-    int fd = mkstemp(name);
-    close(fd);
-    unlink(name);
-    path = name;
-  }
-  ~TraceFile() { unlink(path.c_str()); }
+  support::TempDir dir{"morvent-trace"};
+  std::string path = dir.File("trace.trc");  // not there until the tracer writes
   std::vector<std::string> Lines() const {
     std::ifstream in(path);
     std::vector<std::string> lines;

@@ -1,67 +1,29 @@
-// Helpers of the application tests: a temporary program folder with its own Morvent.ini, a message
-// recorder instead of modal boxes, event-loop waits and screenshots.
+// Helpers of the application tests: a temporary program folder with its own Morvent.ini and screenshots;
+// the message recorder and the event-loop waits come from the support library's Qt part.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QList>
 #include <QListWidget>
-#include <QPair>
 #include <QString>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
-#include "cuwindows/Msgbox.h"
+#include "support/TempDir.h"
+#include "support/qt/MessageRecorder.h"
+#include "support/qt/QtWait.h"
 
-struct TMessageRecorder {
-  TMessageRecorder() {
-    SetMessageHandler([this](TMsgKind kind, const QString& text) { messages << QPair<TMsgKind, QString>(kind, text); });
-  }
-  ~TMessageRecorder() { SetMessageHandler({}); }
-  QStringList Texts() const {
-    QStringList t;
-    for (const auto& m : messages) t << m.second;
-    return t;
-  }
-  QList<QPair<TMsgKind, QString>> messages;
-};
+using namespace support;
 
 // A fresh folder that plays the program's folder (Morvent.ini and Morvent.trc live there).
 struct TProgramDir {
-  TProgramDir() {
-    static int counter = 0;
-    path = std::filesystem::temp_directory_path() /
-           ("morvent-app-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-    std::filesystem::remove_all(path);
-    std::filesystem::create_directories(path);
-  }
-  ~TProgramDir() { std::filesystem::remove_all(path); }
   QString Dir() const { return QString::fromStdString(path.string()); }
   std::filesystem::path Ini() const { return path / "Morvent.ini"; }
   void WriteIni(const std::string& text) const { std::ofstream(Ini(), std::ios::binary) << text; }
-  std::string ReadFile(const std::string& name) const {
-    std::ifstream f(path / name, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-  }
-  std::filesystem::path path;
+  std::string ReadFile(const std::string& name) const { return support::ReadFile((path / name).string()); }
+  support::TempDir temp{"morvent-app"};
+  std::filesystem::path path{temp.Path()};
 };
-
-template <class P>
-bool WaitFor(P pred, int limitMs = 15000) {
-  QElapsedTimer t;
-  t.start();
-  while (!pred()) {
-    if (t.elapsed() > limitMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  }
-  return true;
-}
 
 // Asks the main window to connect (off the GUI thread) and serves the event loop until the attempt
 // ends; its result (0, 1, 2), or -1 when it did not end in time.

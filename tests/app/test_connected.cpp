@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "Appfixture.h"
-#include "Simulator.h"
 #include "app/Connectdlg.h"
 #include "app/Inifile.h"
 #include "app/Mainform.h"
@@ -24,6 +23,7 @@
 #include "cuwindows/Canslave.h"
 #include "cuwindows/Inreply.h"
 #include "cuwindows/Instreventlist.h"
+#include "support/Simulator.h"
 
 namespace {
 
@@ -39,7 +39,6 @@ const char* const kConfig = R"({"modules": [
 class Connected : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(sim.Started()) << "simulator did not start: " << MORVENT_SIM;
     dir.WriteIni("[LastConfig]\nLAN=127.0.0.1\nTimeout=3000\n[LAN]\nTelnetPort=" + std::to_string(sim.TelnetPort()) +
                  "\nDataPort=" + std::to_string(sim.DataPort()) + "\n");
     form = std::make_unique<TMainForm>(dir.Dir());
@@ -68,7 +67,7 @@ class Connected : public ::testing::Test {
   QTreeWidgetItem* ModuleNode(int i) const { return form->Tree()->topLevelItem(0)->child(i); }
 
   TProgramDir dir;
-  TSimulator sim{dir.path, kConfig};
+  Simulator sim{kConfig};
   TMessageRecorder recorder;
   std::unique_ptr<TMainForm> form;
 };
@@ -258,8 +257,7 @@ TEST_F(Connected, ModuleLeavesWhileItsWindowOpens) {
   });
   ASSERT_EQ(sim.Command("delay-open 300"), "ok");
   std::thread remover([this] {
-    for (int i = 0; i < 500 && sim.Command("status").find("\"held_opens\":1") == std::string::npos; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    sim.WaitForStatus("\"held_opens\":1", 5s);
     sim.Command("remove-module PUMP");
   });
   std::shared_ptr<CCuDesc> pumpIn = Cu("PUMP", "IN");

@@ -1,10 +1,6 @@
 // Connecting off the GUI thread: an attempt against an instrument that never answers shows itself in
 // the status bar while the event loop goes on, can be cancelled and joined but never doubled, ends
 // when the user quits or switches auto-reconnect off; a failed attempt keeps the released windows.
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QAction>
 #include <QLabel>
 #include <QListWidget>
@@ -13,37 +9,15 @@
 #include <QTimer>
 
 #include "Appfixture.h"
-#include "Simulator.h"
 #include "app/Connectdlg.h"
 #include "app/Inifile.h"
 #include "app/Mainform.h"
 #include "app/Maininstr.h"
 #include "cuwindows/Inreply.h"
+#include "support/Net.h"
+#include "support/Simulator.h"
 
 namespace {
-
-// A listening socket that never accepts or answers: the console and the data port of an instrument
-// that hangs (the kernel completes the connection, nothing ever comes back).
-class TSilentPort {
- public:
-  TSilentPort() {
-    m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(m_fd, 8);
-    socklen_t n = sizeof a;
-    getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &n);
-    m_port = ntohs(a.sin_port);
-  }
-  ~TSilentPort() { close(m_fd); }
-  int Port() const { return m_port; }
-
- private:
-  int m_fd = -1;
-  int m_port = 0;
-};
 
 class Connecting : public ::testing::Test {
  protected:
@@ -56,7 +30,7 @@ class Connecting : public ::testing::Test {
   QLabel* Status() const { return form->findChild<QLabel*>("ConnectingLabel"); }
   QPushButton* CancelButton() const { return form->findChild<QPushButton*>("CancelConnectButton"); }
 
-  TSilentPort silent;
+  SilentPort silent;
   TProgramDir dir;
   TMessageRecorder recorder;
   std::unique_ptr<TMainForm> form;
@@ -117,8 +91,7 @@ TEST_F(Connecting, QuittingOrStoppingAutoReconnectEndsTheAttempt) {
 // Released windows (after a lost connection) stay with their contents through failed attempts and
 // close only when a new connection stands.
 TEST_F(Connecting, FailedAttemptsKeepTheReleasedWindows) {
-  TSimulator sim(dir.path);
-  ASSERT_TRUE(sim.Started());
+  Simulator sim;
   TIniFile& ini = form->Ini();
   ini.WriteInteger("LAN", "TelnetPort", sim.TelnetPort());
   ini.WriteInteger("LAN", "DataPort", sim.DataPort());

@@ -1,13 +1,13 @@
 // Settings file: values round trip in the file's own format, defaults for missing and garbage values,
 // layout and order kept, and where the file lives.
 #include "app/Inifile.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -15,28 +15,14 @@ namespace {
 
 class IniTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() / ("morvent-ini-" + std::to_string(::getpid()) + "-" +
-                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    path = dir / "Morvent.ini";
-  }
-  void TearDown() override {
-    ::chmod(dir.c_str(), 0755);
-    fs::remove_all(dir);
-  }
-  std::string FileText() const {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-  }
+  void TearDown() override { ::chmod(dir.c_str(), 0755); }  // a test may have locked it; the folder goes after
+  std::string FileText() const { return support::ReadFile(path.string()); }
   void WriteFile(const std::string& text) const {
     std::ofstream f(path, std::ios::binary);
     f << text;
   }
-  fs::path dir, path;
+  support::TempDir temp{"morvent-ini"};
+  fs::path dir{temp.Path()}, path{dir / "Morvent.ini"};
 };
 
 TEST_F(IniTest, WritesValuesUnquotedInSectionsAndReadsThemBack) {

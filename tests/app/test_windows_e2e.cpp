@@ -11,7 +11,6 @@
 #include <QTreeWidget>
 
 #include "Appfixture.h"
-#include "Simulator.h"
 #include "app/Mainform.h"
 #include "app/Maininstr.h"
 #include "cuwindows/Analreport.h"
@@ -23,6 +22,7 @@
 #include "cuwindows/Rawdata.h"
 #include "cuwindows/Rawdatanucleus.h"
 #include "cuwindows/Traceform.h"
+#include "support/Simulator.h"
 
 namespace {
 
@@ -45,7 +45,6 @@ bool AllMatch(const QStringList& lines, const QRegularExpression& re) {
 class DemoInstrument : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(sim.Started()) << "simulator did not start: " << MORVENT_SIM;
     dir.WriteIni("[LastConfig]\nLAN=127.0.0.1\nTimeout=3000\n[LAN]\nTelnetPort=" + std::to_string(sim.TelnetPort()) +
                  "\nDataPort=" + std::to_string(sim.DataPort()) + "\n");
     form = std::make_unique<TMainForm>(dir.Dir());
@@ -101,7 +100,7 @@ class DemoInstrument : public ::testing::Test {
   }
 
   TProgramDir dir;
-  TSimulator sim{dir.path};  // the demo instrument
+  Simulator sim;  // the demo instrument
   TMessageRecorder recorder;
   std::unique_ptr<TMainForm> form;
 };

@@ -2,8 +2,6 @@
 // and serves reader threads through the Qt event loop.
 #pragma once
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QStringList>
 #include <condition_variable>
 #include <deque>
@@ -17,6 +15,9 @@
 #include "cuwindows/Asciilist.h"
 #include "cuwindows/Mainlink.h"
 #include "qtdispatch/Qtdispatcher.h"
+#include "support/qt/QtWait.h"
+
+using namespace support;
 
 // A channel whose received frames the test pushes; writes are recorded.
 class TFakeChannel : public CCuIoBase {
@@ -122,16 +123,3 @@ struct TFakeChannels {
   }
   std::shared_ptr<TFakeChannel::TShared> shared;
 };
-
-// Serves the event loop until pred holds (false after a generous limit).
-template <class P>
-bool WaitFor(P pred, int limitMs = 10000) {
-  QElapsedTimer t;
-  t.start();
-  while (!pred()) {
-    if (t.elapsed() > limitMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // windows that closed themselves
-  }
-  return true;
-}

@@ -14,16 +14,9 @@
 #include "cuwindows/Canslave.h"
 #include "cuwindows/Instreventlist.h"
 #include "cuwindows/Msgbox.h"
+#include "support/qt/MessageRecorder.h"
 
 namespace {
-
-struct MessageRecorder {
-  MessageRecorder() {
-    SetMessageHandler([this](TMsgKind kind, const QString& text) { messages << QPair<TMsgKind, QString>(kind, text); });
-  }
-  ~MessageRecorder() { SetMessageHandler({}); }
-  QList<QPair<TMsgKind, QString>> messages;
-};
 
 TEST(AsciiListOpen, BindsToTheCuAndCaptionsAndLogs) {
   TFakeModule m("MO");
@@ -46,7 +39,7 @@ TEST(AsciiListOpen, RefusedCuShowsMessageAndClosesWithDesignedCaption) {
   TFakeModule m("MO");
   TFakeChannels channels(false);
   TFakeMain main;
-  MessageRecorder recorder;
+  TMessageRecorder recorder;
   QMdiArea area;
   auto* form = new TAsciiListForm;
   QMdiSubWindow* sub = area.addSubWindow(form);

@@ -1,6 +1,7 @@
 // The text every CU window kind makes of a received message (no channel needed).
 #include <gtest/gtest.h>
 #include <QListWidget>
+#include <ostream>
 
 #include "Fakes.h"
 #include "cuwindows/Analreport.h"
@@ -46,18 +47,29 @@ TEST(AsciiListShowData, BytesAboveAsciiAreShownOneCharacterEach) {
   EXPECT_EQ(Lines(form), QStringList{QString::fromLatin1("\xb5s \xe4")});
 }
 
-TEST(EventShowData, FormatsTextTimeAndThirdField) {
-  EXPECT_EQ(TEventForm::EventLine("Ready,86400,OK"), "Ready, 2.1.1970  0:00:00, OK");
-  EXPECT_EQ(TEventForm::EventLine("no commas"), "no commas");
-  EXPECT_EQ(TEventForm::EventLine("Alarm,abc,X"), "Alarm, 1.1.1970  0:00:00, X");
-  EXPECT_EQ(TEventForm::EventLine("A,1000000000,B,fourth"), "A, 9.9.2001  1:46:40, B");
-  EXPECT_EQ(TEventForm::EventLine(",,Lead,3661,Z"), "Lead, 1.1.1970  1:01:01, Z");
-  EXPECT_EQ(TEventForm::EventLine("Two,59"), "Two, 1.1.1970  0:00:59, ");  // no third field: empty
-  EXPECT_EQ(TEventForm::EventLine("Only,"), "Only");
-  EXPECT_EQ(TEventForm::EventLine(""), "");
-  EXPECT_EQ(TEventForm::EventLine(",,,"), ",,,");
-  EXPECT_EQ(TEventForm::EventLine("Big,99999999999999,x"), "Big, 19.1.2038  3:14:07, x");  // 32-bit limit
-}
+struct TEventCase {
+  const char* text;
+  const char* line;
+};
+void PrintTo(const TEventCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
+class EventLineOf : public ::testing::TestWithParam<TEventCase> {};
+
+TEST_P(EventLineOf, TheMessage) { EXPECT_EQ(TEventForm::EventLine(GetParam().text), GetParam().line); }
+
+INSTANTIATE_TEST_SUITE_P(FormatsTextTimeAndThirdField, EventLineOf,
+                         ::testing::ValuesIn(std::vector<TEventCase>{
+                             {"Ready,86400,OK", "Ready, 2.1.1970  0:00:00, OK"},
+                             {"no commas", "no commas"},
+                             {"Alarm,abc,X", "Alarm, 1.1.1970  0:00:00, X"},
+                             {"A,1000000000,B,fourth", "A, 9.9.2001  1:46:40, B"},
+                             {",,Lead,3661,Z", "Lead, 1.1.1970  1:01:01, Z"},
+                             {"Two,59", "Two, 1.1.1970  0:00:59, "},  // no third field: empty
+                             {"Only,", "Only"},
+                             {"", ""},
+                             {",,,", ",,,"},
+                             {"Big,99999999999999,x", "Big, 19.1.2038  3:14:07, x"},  // 32-bit limit
+                         }));
 
 TEST(EventShowData, AddsOneLineAndLogsItWithTheModulePrefix) {
   TFakeModule m("EV");

@@ -2,21 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "CliHarness.h"
 #include "TestConfig.h"
+#include "support/Net.h"
+#include "support/TempDir.h"
 
 using namespace clitest;
+using namespace support;
 
 namespace {
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 // What listen prints for stream message k of 3 bytes (byte i = (k + i) & 0xFF): the text up to the
 // first zero byte, control characters as '.'.
@@ -33,7 +28,7 @@ std::string StreamLine(long k) {
 class CliTest : public ::testing::Test {
  protected:
   CliResult Run(const std::vector<std::string>& args, std::chrono::milliseconds limit = 60s) {
-    return RunCli(Concat(sim.LinkArgs(), args), limit);
+    return RunCli(Concat(LinkArgs(sim), args), limit);
   }
   Simulator sim{kInstrumentJson};
 };
@@ -47,9 +42,9 @@ TEST_F(CliTest, TreeListsBothModuleListsAndEveryCu) {
 }
 
 TEST(CliSerial, TreeOverPtyAsCom1) {
-  Simulator sim(kInstrumentJson, true);
-  ASSERT_FALSE(sim.pty.empty());
-  CliResult r = RunCli(Concat(sim.LinkArgs(), {"--timeout", "3000", "tree"}));
+  Simulator sim(kInstrumentJson, {"--serial"});
+  ASSERT_FALSE(sim.Pty().empty());
+  CliResult r = RunCli(Concat(LinkArgs(sim), {"--timeout", "3000", "tree"}));
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, kInstrumentTree);
 }
@@ -84,7 +79,7 @@ TEST_F(CliTest, ListenCountStopsAfterExactlyThatManyMessagesInOrder) {
   // More than one batch of read credits (235), so the client must keep granting.
   CliResult r = Run({"listen", "MAIN-1", "ST", "--count", "600"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  std::vector<std::string> lines = Lines(r.out);
+  std::vector<std::string> lines = SplitLines(r.out);
   ASSERT_EQ(lines.size(), 600u);
   for (long k = 0; k < 600; ++k) ASSERT_EQ(lines[k], StreamLine(k)) << "message " << k;
 }
@@ -92,7 +87,7 @@ TEST_F(CliTest, ListenCountStopsAfterExactlyThatManyMessagesInOrder) {
 TEST_F(CliTest, ListenSecondsEndsWithWhatArrivedMeanwhile) {
   CliResult r = Run({"listen", "MAIN-1", "SR", "--seconds", "1"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  std::vector<std::string> lines = Lines(r.out);
+  std::vector<std::string> lines = SplitLines(r.out);
   for (size_t k = 0; k < lines.size(); ++k) EXPECT_EQ(lines[k], StreamLine(static_cast<long>(k)));
 
   // A CU that sends nothing: no output, still a clean end.
@@ -111,7 +106,7 @@ TEST_F(CliTest, ListenCountOrSecondsWhicheverComesFirst) {
 }
 
 TEST_F(CliTest, WatchPrintsTreeThenEachNotification) {
-  auto cli = StartCli(Concat(sim.LinkArgs(), {"watch", "--seconds", "6"}));
+  auto cli = StartCli(Concat(LinkArgs(sim), {"watch", "--seconds", "6"}));
   ASSERT_TRUE(cli->WaitForOutput(kInstrumentTree, 20s)) << cli->Out() << cli->Err();
   EXPECT_EQ(sim.Command("remove-module PUMP-2"), "ok");
   ASSERT_TRUE(cli->WaitForOutput("Module PUMP-2 removed\n", 10s)) << cli->Out();

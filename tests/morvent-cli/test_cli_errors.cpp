@@ -6,8 +6,10 @@
 
 #include "CliHarness.h"
 #include "TestConfig.h"
+#include "support/Net.h"
 
 using namespace clitest;
+using namespace support;
 
 namespace {
 
@@ -73,7 +75,7 @@ TEST(CliConnect, NoInstrumentExitsOne) {
 
 class CliFailure : public ::testing::Test {
  protected:
-  CliResult Run(const std::vector<std::string>& args) { return RunCli(Concat(sim.LinkArgs(), args), 60s); }
+  CliResult Run(const std::vector<std::string>& args) { return RunCli(Concat(LinkArgs(sim), args), 60s); }
   Simulator sim{kInstrumentJson};
 };
 
@@ -113,7 +115,7 @@ TEST_F(CliFailure, RefusedOpenExitsThree) {
 }
 
 TEST_F(CliFailure, DroppedConnectionDuringListenExitsFour) {
-  auto cli = StartCli(Concat(sim.LinkArgs(), {"--timeout", "3000", "listen", "MAIN-1", "EV", "--seconds", "60"}));
+  auto cli = StartCli(Concat(LinkArgs(sim), {"--timeout", "3000", "listen", "MAIN-1", "EV", "--seconds", "60"}));
   ASSERT_TRUE(sim.WaitForStatus("\"cu\":\"EV\"", 20s)) << sim.Command("status");
   EXPECT_EQ(sim.Command("fault drop"), "ok");
   EXPECT_EQ(cli->Finish(30s), 4) << cli->Err();
@@ -122,7 +124,7 @@ TEST_F(CliFailure, DroppedConnectionDuringListenExitsFour) {
 }
 
 TEST_F(CliFailure, DroppedConnectionDuringWatchExitsFour) {
-  auto cli = StartCli(Concat(sim.LinkArgs(), {"--timeout", "3000", "watch", "--seconds", "60"}));
+  auto cli = StartCli(Concat(LinkArgs(sim), {"--timeout", "3000", "watch", "--seconds", "60"}));
   ASSERT_TRUE(cli->WaitForOutput(kInstrumentTree, 20s)) << cli->Err();
   EXPECT_EQ(sim.Command("fault drop"), "ok");
   EXPECT_EQ(cli->Finish(30s), 4) << cli->Err();
@@ -131,7 +133,7 @@ TEST_F(CliFailure, DroppedConnectionDuringWatchExitsFour) {
 }
 
 TEST_F(CliFailure, ModuleRemovedUnderListenEndsTheCommand) {
-  auto cli = StartCli(Concat(sim.LinkArgs(), {"listen", "PUMP-2", "IN", "--seconds", "60"}));
+  auto cli = StartCli(Concat(LinkArgs(sim), {"listen", "PUMP-2", "IN", "--seconds", "60"}));
   ASSERT_TRUE(sim.WaitForStatus("\"module\":\"PUMP-2\"", 20s)) << sim.Command("status");
   EXPECT_EQ(sim.Command("remove-module PUMP-2"), "ok");
   EXPECT_EQ(cli->Finish(30s), 3) << cli->Err();
@@ -142,7 +144,7 @@ TEST_F(CliFailure, ModuleRemovedUnderListenEndsTheCommand) {
 // module: the slave's open must not go out, and the client says why it ends.
 TEST_F(CliFailure, SlaveModuleLeavesWhileTheCsOpenIsHeld) {
   EXPECT_EQ(sim.Command("delay-open 500"), "ok");
-  auto cli = StartCli(Concat(sim.LinkArgs(), {"listen", "--via-cs", "VALVE-S1", "IN", "--seconds", "60"}));
+  auto cli = StartCli(Concat(LinkArgs(sim), {"listen", "--via-cs", "VALVE-S1", "IN", "--seconds", "60"}));
   ASSERT_TRUE(sim.WaitForStatus("\"held_opens\":1", 20s)) << sim.Command("status");
   EXPECT_EQ(sim.Command("remove-module VALVE-S1"), "ok");
   EXPECT_EQ(cli->Finish(30s), 3) << cli->Err();
@@ -151,7 +153,7 @@ TEST_F(CliFailure, SlaveModuleLeavesWhileTheCsOpenIsHeld) {
 }
 
 TEST_F(CliFailure, InterruptEndsListenCleanly) {
-  auto cli = StartCli(Concat(sim.LinkArgs(), {"listen", "MAIN-1", "EV"}));
+  auto cli = StartCli(Concat(LinkArgs(sim), {"listen", "MAIN-1", "EV"}));
   ASSERT_TRUE(sim.WaitForStatus("\"cu\":\"EV\"", 20s)) << sim.Command("status");
   cli->Signal(SIGINT);
   EXPECT_EQ(cli->Finish(30s), 0) << cli->Err();

@@ -1,7 +1,10 @@
-// The reader: comments, literals, identifiers, line counting and the end of the text.
+// The reader: comments, literals, identifiers, line counting and the end of the text; tables of texts
+// with the tokens read from them or the error they raise, one test per row.
 #include <gtest/gtest.h>
 
 #include "ScriptTestUtil.h"
+
+#include <ostream>
 
 namespace {
 // Reads every token of src; each as "code:value".
@@ -28,71 +31,120 @@ std::string LexError(const std::string& src) {
 }
 
 using V = std::vector<std::string>;
+
+struct TTokensCase {
+  const char* src;
+  V tokens;
+};
+void PrintTo(const TTokensCase& c, std::ostream* os) { *os << '"' << c.src << '"'; }
+
+class LexerTokens : public ::testing::TestWithParam<TTokensCase> {};
+
+TEST_P(LexerTokens, AreRead) { EXPECT_EQ(Tokens(GetParam().src), GetParam().tokens); }
+
+struct TErrorCase {
+  const char* src;
+  const char* message;
+};
+void PrintTo(const TErrorCase& c, std::ostream* os) { *os << '"' << c.src << '"'; }
+
+class LexerError : public ::testing::TestWithParam<TErrorCase> {};
+
+TEST_P(LexerError, IsRaised) { EXPECT_EQ(LexError(GetParam().src), GetParam().message); }
+
 }  // namespace
 
-TEST(Lexer, LineCommentsEndAtAnyControlCharacter) {
-  EXPECT_EQ(Tokens("a // comment\nb"), (V{"256:A", "256:B"}));
-  // a tab ends a // comment: the rest of the line is code again
-  EXPECT_EQ(Tokens("a // x\tb"), (V{"256:A", "256:B"}));
-  EXPECT_EQ(Tokens("a -- x\tc"), (V{"256:A", "256:C"}));
-  // a--b is A followed by a comment
-  EXPECT_EQ(Tokens("a--b\nc"), (V{"256:A", "256:C"}));
-  EXPECT_EQ(Tokens("a-b"), (V{"256:A", "45:0", "256:B"}));
-  EXPECT_EQ(Tokens("a/b"), (V{"256:A", "47:0", "256:B"}));
-  EXPECT_EQ(Tokens("// only a comment"), V{});
-}
+INSTANTIATE_TEST_SUITE_P(LineCommentsEndAtAnyControlCharacter, LexerTokens,
+                         ::testing::ValuesIn(std::vector<TTokensCase>{
+                             {"a // comment\nb", {"256:A", "256:B"}},
+                             // a tab ends a // comment: the rest of the line is code again
+                             {"a // x\tb", {"256:A", "256:B"}},
+                             {"a -- x\tc", {"256:A", "256:C"}},
+                             // a--b is A followed by a comment
+                             {"a--b\nc", {"256:A", "256:C"}},
+                             {"a-b", {"256:A", "45:0", "256:B"}},
+                             {"a/b", {"256:A", "47:0", "256:B"}},
+                             {"// only a comment", {}},
+                         }));
 
-TEST(Lexer, BlockComments) {
-  EXPECT_EQ(Tokens("a { skip } b"), (V{"256:A", "256:B"}));
-  EXPECT_EQ(Tokens("a /* x * y */ b"), (V{"256:A", "256:B"}));
-  // "(*" closes at "*)"
-  EXPECT_EQ(Tokens("a (* x *) b (* *) c"), (V{"256:A", "256:B", "256:C"}));
-  EXPECT_EQ(Tokens("(a)"), (V{"40:0", "256:A", "41:0"}));
-  EXPECT_EQ(LexError("a { never closed"), "Syntax error line 1: Unexpected EOF in comment block");
-  EXPECT_EQ(LexError("a /* never closed *"), "Syntax error line 1: Unexpected EOF in comment block");
-  EXPECT_EQ(LexError("a (* x\n*( y"), "Syntax error line 2: Unexpected EOF in comment block");
-}
+INSTANTIATE_TEST_SUITE_P(BlockComments, LexerTokens,
+                         ::testing::ValuesIn(std::vector<TTokensCase>{
+                             {"a { skip } b", {"256:A", "256:B"}},
+                             {"a /* x * y */ b", {"256:A", "256:B"}},
+                             // "(*" closes at "*)"
+                             {"a (* x *) b (* *) c", {"256:A", "256:B", "256:C"}},
+                             {"(a)", {"40:0", "256:A", "41:0"}},
+                         }));
 
-TEST(Lexer, StringLiterals) {
-  EXPECT_EQ(Tokens("'it''s'"), (V{"257:it's"}));
-  EXPECT_EQ(Tokens("\"say \"\"hi\"\"\""), (V{"257:say \"hi\""}));
-  EXPECT_EQ(Tokens("'a\"b'"), (V{"257:a\"b"}));
-  EXPECT_EQ(Tokens("'two\nlines'"), (V{"257:two\nlines"}));
-  EXPECT_EQ(Tokens("''"), (V{"257:"}));
-  EXPECT_EQ(LexError("x := 'open"), "Syntax error line 1: Unexpected EOF in string constant declaration");
-}
+INSTANTIATE_TEST_SUITE_P(BlockComments, LexerError,
+                         ::testing::ValuesIn(std::vector<TErrorCase>{
+                             {"a { never closed", "Syntax error line 1: Unexpected EOF in comment block"},
+                             {"a /* never closed *", "Syntax error line 1: Unexpected EOF in comment block"},
+                             {"a (* x\n*( y", "Syntax error line 2: Unexpected EOF in comment block"},
+                         }));
 
-TEST(Lexer, NumbersHexAndCharacters) {
-  EXPECT_EQ(Tokens("12"), (V{"258:12"}));
-  // real numbers are three tokens: number, ".", number
-  EXPECT_EQ(Tokens("1.5"), (V{"258:1", "46:0", "258:5"}));
-  // $1F: the character $ then a number token whose text is 1F
-  EXPECT_EQ(Tokens("$1F"), (V{"36:0", "258:1F"}));
-  EXPECT_EQ(Tokens("$1f"), (V{"36:0", "258:1F"}));
-  EXPECT_EQ(Tokens("0x1f"), (V{"262:1F"}));
-  EXPECT_EQ(Tokens("0X1f"), (V{"262:1F"}));
-  EXPECT_EQ(Tokens("#65"), (V{"35:0", "258:65"}));
-  EXPECT_EQ(LexError("12AB"), "Syntax error line 1: Bad identifier <12AB>");
-  // the hex flag covers only the word right after "$"
-  EXPECT_EQ(LexError("$1F + 1F"), "Syntax error line 1: Bad identifier <1F>");
-}
+INSTANTIATE_TEST_SUITE_P(StringLiterals, LexerTokens,
+                         ::testing::ValuesIn(std::vector<TTokensCase>{
+                             {"'it''s'", {"257:it's"}},
+                             {"\"say \"\"hi\"\"\"", {"257:say \"hi\""}},
+                             {"'a\"b'", {"257:a\"b"}},
+                             {"'two\nlines'", {"257:two\nlines"}},
+                             {"''", {"257:"}},
+                         }));
+
+INSTANTIATE_TEST_SUITE_P(StringLiterals, LexerError,
+                         ::testing::ValuesIn(std::vector<TErrorCase>{
+                             {"x := 'open", "Syntax error line 1: Unexpected EOF in string constant declaration"},
+                         }));
+
+INSTANTIATE_TEST_SUITE_P(NumbersHexAndCharacters, LexerTokens,
+                         ::testing::ValuesIn(std::vector<TTokensCase>{
+                             {"12", {"258:12"}},
+                             // real numbers are three tokens: number, ".", number
+                             {"1.5", {"258:1", "46:0", "258:5"}},
+                             // $1F: the character $ then a number token whose text is 1F
+                             {"$1F", {"36:0", "258:1F"}},
+                             {"$1f", {"36:0", "258:1F"}},
+                             {"0x1f", {"262:1F"}},
+                             {"0X1f", {"262:1F"}},
+                             {"#65", {"35:0", "258:65"}},
+                         }));
+
+INSTANTIATE_TEST_SUITE_P(NumbersHexAndCharacters, LexerError,
+                         ::testing::ValuesIn(std::vector<TErrorCase>{
+                             {"12AB", "Syntax error line 1: Bad identifier <12AB>"},
+                             // the hex flag covers only the word right after "$"
+                             {"$1F + 1F", "Syntax error line 1: Bad identifier <1F>"},
+                         }));
+
+INSTANTIATE_TEST_SUITE_P(IdentifiersAndReservedWords, LexerTokens,
+                         ::testing::ValuesIn(std::vector<TTokensCase>{
+                             {"begin End wHiLe _x1", {"1004:BEGIN", "1005:END", "1019:WHILE", "256:_X1"}},
+                             {"Program procedure StdCall Includes",
+                              {"1000:PROGRAM", "1041:PROCEDURE", "1069:STDCALL", "1060:INCLUDES"}},
+                         }));
+
+INSTANTIATE_TEST_SUITE_P(IdentifiersAndReservedWords, LexerError,
+                         ::testing::ValuesIn(std::vector<TErrorCase>{
+                             // !, ?, backslash and backquote do not end a word
+                             {"A!B", "Syntax error line 1: Bad identifier name <A!B>"},
+                             {"x?", "Syntax error line 1: Bad identifier name <X?>"},
+                             {"a\\b", "Syntax error line 1: Bad identifier name <A\\B>"},
+                         }));
+
+INSTANTIATE_TEST_SUITE_P(LinesCountOnlyLineFeeds, LexerError,
+                         ::testing::ValuesIn(std::vector<TErrorCase>{
+                             {"a\r\rb\r12X", "Syntax error line 1: Bad identifier <12X>"},
+                             {"a\n\nb\r\n12X", "Syntax error line 4: Bad identifier <12X>"},
+                         }));
 
 TEST(Lexer, IdentifiersAndReservedWords) {
-  EXPECT_EQ(Tokens("begin End wHiLe _x1"), (V{"1004:BEGIN", "1005:END", "1019:WHILE", "256:_X1"}));
-  EXPECT_EQ(Tokens("Program procedure StdCall Includes"),
-            (V{"1000:PROGRAM", "1041:PROCEDURE", "1069:STDCALL", "1060:INCLUDES"}));
-  // !, ?, backslash and backquote do not end a word
-  EXPECT_EQ(LexError("A!B"), "Syntax error line 1: Bad identifier name <A!B>");
-  EXPECT_EQ(LexError("x?"), "Syntax error line 1: Bad identifier name <X?>");
-  EXPECT_EQ(LexError("a\\b"), "Syntax error line 1: Bad identifier name <A\\B>");
   // reserved constants
   EXPECT_EQ(Tokens("mbRight").size(), 1u);
   EXPECT_EQ(Tokens("mbRight")[0].substr(0, 4), "261:");
 }
 
 TEST(Lexer, LinesCountOnlyLineFeeds) {
-  EXPECT_EQ(LexError("a\r\rb\r12X"), "Syntax error line 1: Bad identifier <12X>");
-  EXPECT_EQ(LexError("a\n\nb\r\n12X"), "Syntax error line 4: Bad identifier <12X>");
   // a look-ahead does not count a line twice
   std::string image;
   THalCompiler c("a\nb\nc", image);

@@ -1,16 +1,35 @@
-// The general library as scripts use it: small programs whose output is worked out by hand,
-// grouped by feature, run on a run thread.
+// The general library as scripts use it: small programs whose output is worked out by hand, grouped by
+// feature, run on a run thread; tables of programs with their output, or with the error that ends them.
 #include "ScriptTestSupport.h"
 #include "scriptlib/LibObjects.h"
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 using Lines = std::vector<std::string>;
 
-TEST(LibraryScripts, ConversionFunctions) {
-  TRunResult r = RunScript(R"(program conv;
+struct TScriptCase {
+  const char* name;
+  std::string source;
+  Lines lines;  // the output: before the closing "ok." for a program that ends well, else all of it
+  TScriptOutcome outcome = TScriptOutcome::Ok;
+};
+void PrintTo(const TScriptCase& c, std::ostream* os) { *os << c.name; }
+std::string CaseName(const ::testing::TestParamInfo<TScriptCase>& info) { return info.param.name; }
+
+// Programs that end well, with the lines they print.
+class LibraryProgram : public ::testing::TestWithParam<TScriptCase> {};
+
+TEST_P(LibraryProgram, PrintsTheWorkedOutLines) { EXPECT_EQ(OkLines(RunScript(GetParam().source)), GetParam().lines); }
+
+INSTANTIATE_TEST_SUITE_P(
+    LibraryScripts, LibraryProgram,
+    ::testing::ValuesIn(std::vector<TScriptCase>{
+        {"ConversionFunctions",
+         R"(program conv;
 var c, v: Integer;
 begin
   Output.writeln(IntToHex(255, 4));
@@ -25,13 +44,11 @@ begin
   Output.writeln(AnsiCompareText('abc', 'ABC'));
   Output.writeln(Trim('  a  ') + '|' + TrimLeft('  b ') + '|' + TrimRight(' c  ') + '|');
 end.
-)");
-  EXPECT_EQ(OkLines(r), (Lines{"00FF", "FFFFFFFF", "42!", "13", "5", "0.333333333333333", "1,234.50",
-                               "7-x-1.50|   ab|4  |FF", "ABCdef", "0", "a|b | c|"}));
-}
-
-TEST(LibraryScripts, ValSetsValueAndCode) {
-  TRunResult r = RunScript(R"(program val;
+)",
+         {"00FF", "FFFFFFFF", "42!", "13", "5", "0.333333333333333", "1,234.50", "7-x-1.50|   ab|4  |FF", "ABCdef", "0",
+          "a|b | c|"}},
+        {"ValSetsValueAndCode",
+         R"(program val;
 var c, v: Integer;
 begin
   Val('12', v, c);
@@ -42,12 +59,10 @@ begin
   Val('12x', v, c);
   Output.writeln(c);
 end.
-)");
-  EXPECT_EQ(OkLines(r), (Lines{"13", "0", "3", "3"}));
-}
-
-TEST(LibraryScripts, StringEditing) {
-  TRunResult r = RunScript(R"(program edit;
+)",
+         {"13", "0", "3", "3"}},
+        {"StringEditing",
+         R"(program edit;
 var s: string;
 begin
   s := 'hello';
@@ -68,12 +83,10 @@ begin
   Insert('>', s, 99);
   Output.writeln(s);
 end.
-)");
-  EXPECT_EQ(OkLines(r), (Lines{"hlo", "hello", "3", "0", "lo", "he", "5", "5", "he|", "he", "he>"}));
-}
-
-TEST(LibraryScripts, PiAndAssigned) {
-  TRunResult r = RunScript(R"(program sys;
+)",
+         {"hlo", "hello", "3", "0", "lo", "he", "5", "5", "he|", "he", "he>"}},
+        {"PiAndAssigned",
+         R"(program sys;
 var o: TVariant; n: Integer;
 begin
   Output.writeln(FormatFloat('0.0000', pi));
@@ -85,12 +98,10 @@ begin
   Output.writeln(Assigned(Output));
   o.Free;
 end.
-)");
-  EXPECT_EQ(OkLines(r), (Lines{"3.1416", "0", "0", "0", "1", "1"}));
-}
-
-TEST(LibraryScripts, TVariantCellAndTObjectMembers) {
-  TRunResult r = RunScript(R"(program cell;
+)",
+         {"3.1416", "0", "0", "0", "1", "1"}},
+        {"TVariantCellAndTObjectMembers",
+         R"(program cell;
 var v: TVariant;
 begin
   v := TVariant.Create;
@@ -108,13 +119,10 @@ begin
   Output.writeln(Output.ClassName);
   v.Free;
 end.
-)");
-  EXPECT_EQ(OkLines(r),
-            (Lines{"empty", "abc", "string", "42", "cleared", "TVariant", "is", "is not", "TInstrScriptOutput"}));
-}
-
-TEST(LibraryScripts, ObjectListCopiesValues) {
-  TRunResult r = RunScript(R"(program olist;
+)",
+         {"empty", "abc", "string", "42", "cleared", "TVariant", "is", "is not", "TInstrScriptOutput"}},
+        {"ObjectListCopiesValues",
+         R"(program olist;
 var L: TObjectList; s: string;
 begin
   L := TObjectList.Create;
@@ -144,12 +152,10 @@ begin
   Output.writeln(L.Count);
   L.Free;
 end.
-)");
-  EXPECT_EQ(OkLines(r), (Lines{"0", "3", "two", "TWO", "1", "3.5", "3.5", "3.5", "zero", "1", "0", "5", "0"}));
-}
-
-TEST(LibraryScripts, StringListSortedValuesAndObjects) {
-  TRunResult r = RunScript(R"(program slist;
+)",
+         {"0", "3", "two", "TWO", "1", "3.5", "3.5", "3.5", "zero", "1", "0", "5", "0"}},
+        {"StringListSortedValuesAndObjects",
+         R"(program slist;
 var L, M: TStringList; i: Integer;
 begin
   L := TStringList.Create;
@@ -180,13 +186,10 @@ begin
   M.Free;
   L.Free;
 end.
-)");
-  EXPECT_EQ(OkLines(r), (Lines{"apple", "fig", "pear", "1", "2", "v", "3", "k", "43", "0", "3", "0", "equal", "differ",
-                               "3", "cell"}));
-}
-
-TEST(LibraryScripts, UnsortedStringListEditing) {
-  TRunResult r = RunScript(R"(program edit;
+)",
+         {"apple", "fig", "pear", "1", "2", "v", "3", "k", "43", "0", "3", "0", "equal", "differ", "3", "cell"}},
+        {"UnsortedStringListEditing",
+         R"(program edit;
 var L: TStringList;
 begin
   L := TStringList.Create;
@@ -203,9 +206,80 @@ begin
   Output.writeln(L.Count);
   L.Free;
 end.
-)");
-  EXPECT_EQ(OkLines(r), (Lines{"bcA", "Abc", "0"}));
+)",
+         {"bcA", "Abc", "0"}},
+        {"FormatTakesOnlyNumbersAndTextsFromItsArray",
+         "program fmt;\nbegin\n  Output.writeln(Format('%s|%5.1f|%3d%%', [True, 2.25, 7]));\nend.\n",
+         {"<non handled VarToConst conversion>|  2.3|  7%"}},
+    }),
+    CaseName);
+
+// Programs that a run-time or fatal error ends, with everything they print.
+class LibraryError : public ::testing::TestWithParam<TScriptCase> {};
+
+TEST_P(LibraryError, EndsTheScriptWithItsMessage) {
+  TRunResult r = RunScript(GetParam().source);
+  EXPECT_EQ(r.lines, GetParam().lines);
+  EXPECT_EQ(r.outcome, GetParam().outcome);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    LibraryScripts, LibraryError,
+    ::testing::ValuesIn(std::vector<TScriptCase>{
+        {"FreedObjectsAreRefusedWithTheLine",
+         "program stale;\nvar L: TStringList;\nbegin\n  L := TStringList.Create;\n"
+         "  L.Free;\n  L.Add('x');\nend.\n",
+         {"Runtime error line 6: Invalid or uninitialized object used", ""},
+         TScriptOutcome::ScriptError},
+        {"AnObjectOfAnotherClassIsRefused",
+         "program wrong;\nvar L: TStringList; v: TVariant;\nbegin\n  v := TVariant.Create;\n"
+         "  L := v;\n  L.Add('x');\nend.\n",
+         {"Runtime error line 6: Invalid or uninitialized object used", ""},
+         TScriptOutcome::ScriptError},
+        {"HostObjectsCannotBeFreedByScripts",
+         "program hostfree;\nbegin\n  Output.Free;\nend.\n",
+         {"Runtime error line 3: Object cannot be freed by a script", ""},
+         TScriptOutcome::ScriptError},
+        {"DispatchIsNotSupported",
+         "program disp;\nvar v: TVariant; m: Integer;\nbegin\n  v := TVariant.Create;\n"
+         "  v.Dispatch(m);\nend.\n",
+         {"Runtime error line 5: TObject.Dispatch is not supported", ""},
+         TScriptOutcome::ScriptError},
+        {"ConversionErrorsAreFatal",
+         "program bad;\nbegin\n  Output.writeln(StrToInt('abc'));\nend.\n",
+         {"fatal error: 'abc' is not a valid integer value", "aborted.", ""},
+         TScriptOutcome::FatalError},
+        {"FormatArgumentErrorsAreFatal",
+         "program bad;\nbegin\n  Output.writeln(Format('%d %d', [1]));\nend.\n",
+         {"fatal error: No argument for format '%d %d'", "aborted.", ""},
+         TScriptOutcome::FatalError},
+        {"ListIndexErrorsAreFatal",
+         "program bad;\nvar L: TObjectList;\nbegin\n  L := TObjectList.Create;\n  L.Items[3] := 1;\nend.\n",
+         {"fatal error: List index out of bounds (3)", "aborted.", ""},
+         TScriptOutcome::FatalError},
+        {"ListDuplicatesErrorsAreFatal",
+         "program bad;\nvar L: TStringList;\nbegin\n  L := TStringList.Create;\n  L.Sorted := True;\n"
+         "  L.Duplicates := dupError;\n  L.Add('a');\n  L.Add('A');\nend.\n",
+         {"fatal error: String list does not allow duplicates", "aborted.", ""},
+         TScriptOutcome::FatalError},
+        {"UnboundedSetLengthIsARunTimeError",
+         "program big;\nvar s: string;\nbegin\n  SetLength(s, 2000000000);\nend.\n",
+         {"Runtime error line 4: SetLength: length 2000000000 too large", ""},
+         TScriptOutcome::ScriptError},
+        {"UnknownDuplicatesValueIsARunTimeError",
+         "program dup;\nvar L: TStringList;\nbegin\n  L := TStringList.Create;\n  L.Duplicates := 7;\nend.\n",
+         {"Runtime error line 5: Invalid duplicates value 7", ""},
+         TScriptOutcome::ScriptError},
+        {"UnboundedListCountIsFatal",
+         "program cnt;\nvar L: TObjectList;\nbegin\n  L := TObjectList.Create;\n  L.Count := 2000000000;\nend.\n",
+         {"fatal error: List count out of bounds (2000000000)", "aborted.", ""},
+         TScriptOutcome::FatalError},
+        {"FormatRefusesABooleanForANumber",
+         "program fmt;\nbegin\n  Output.writeln(Format('%d', [True]));\nend.\n",
+         {"fatal error: Format '%d' invalid or incompatible with argument", "aborted.", ""},
+         TScriptOutcome::FatalError},
+    }),
+    CaseName);
 
 TEST(LibraryScripts, StringListFiles) {
   std::string path = TempPath("list.txt");
@@ -231,47 +305,6 @@ TEST(LibraryScripts, MissingListFileIsAFileError) {
   EXPECT_EQ(r.lines, (Lines{"fatal error: Cannot open file \"" + missing + "\"", "aborted.", ""}));
 }
 
-TEST(LibraryScripts, FreedObjectsAreRefusedWithTheLine) {
-  TRunResult r = RunScript(
-      "program stale;\nvar L: TStringList;\nbegin\n  L := TStringList.Create;\n"
-      "  L.Free;\n  L.Add('x');\nend.\n");
-  EXPECT_EQ(r.outcome, TScriptOutcome::ScriptError);
-  EXPECT_EQ(r.lines, (Lines{"Runtime error line 6: Invalid or uninitialized object used", ""}));
-}
-
-TEST(LibraryScripts, AnObjectOfAnotherClassIsRefused) {
-  TRunResult r = RunScript(
-      "program wrong;\nvar L: TStringList; v: TVariant;\nbegin\n  v := TVariant.Create;\n"
-      "  L := v;\n  L.Add('x');\nend.\n");
-  EXPECT_EQ(r.lines, (Lines{"Runtime error line 6: Invalid or uninitialized object used", ""}));
-}
-
-TEST(LibraryScripts, HostObjectsCannotBeFreedByScripts) {
-  TRunResult r = RunScript("program hostfree;\nbegin\n  Output.Free;\nend.\n");
-  EXPECT_EQ(r.lines, (Lines{"Runtime error line 3: Object cannot be freed by a script", ""}));
-}
-
-TEST(LibraryScripts, DispatchIsNotSupported) {
-  TRunResult r = RunScript(
-      "program disp;\nvar v: TVariant; m: Integer;\nbegin\n  v := TVariant.Create;\n"
-      "  v.Dispatch(m);\nend.\n");
-  EXPECT_EQ(r.lines, (Lines{"Runtime error line 5: TObject.Dispatch is not supported", ""}));
-}
-
-TEST(LibraryScripts, ConversionAndListErrorsAreFatal) {
-  TRunResult r = RunScript("program bad;\nbegin\n  Output.writeln(StrToInt('abc'));\nend.\n");
-  EXPECT_EQ(r.outcome, TScriptOutcome::FatalError);
-  EXPECT_EQ(r.lines, (Lines{"fatal error: 'abc' is not a valid integer value", "aborted.", ""}));
-  r = RunScript("program bad;\nbegin\n  Output.writeln(Format('%d %d', [1]));\nend.\n");
-  EXPECT_EQ(r.lines, (Lines{"fatal error: No argument for format '%d %d'", "aborted.", ""}));
-  r = RunScript("program bad;\nvar L: TObjectList;\nbegin\n  L := TObjectList.Create;\n  L.Items[3] := 1;\nend.\n");
-  EXPECT_EQ(r.lines, (Lines{"fatal error: List index out of bounds (3)", "aborted.", ""}));
-  r = RunScript(
-      "program bad;\nvar L: TStringList;\nbegin\n  L := TStringList.Create;\n  L.Sorted := True;\n"
-      "  L.Duplicates := dupError;\n  L.Add('a');\n  L.Add('A');\nend.\n");
-  EXPECT_EQ(r.lines, (Lines{"fatal error: String list does not allow duplicates", "aborted.", ""}));
-}
-
 TEST(LibraryScripts, LeftoverObjectsGoWhenTheLastScriptEnds) {
   TRunResult r = RunScript(
       "program leak;\nvar L: TStringList;\nbegin\n  L := TStringList.Create;\n"
@@ -279,23 +312,6 @@ TEST(LibraryScripts, LeftoverObjectsGoWhenTheLastScriptEnds) {
   EXPECT_EQ(OkLines(r), Lines{});
   EXPECT_EQ(LibObjectCount(), 0);
   EXPECT_EQ(TScriptObjectRegistry::Instance().Running(), 0);
-}
-
-TEST(LibraryScripts, UnboundedRequestsAreRunTimeErrors) {
-  TRunResult r = RunScript("program big;\nvar s: string;\nbegin\n  SetLength(s, 2000000000);\nend.\n");
-  EXPECT_EQ(r.lines, (Lines{"Runtime error line 4: SetLength: length 2000000000 too large", ""}));
-  r = RunScript("program dup;\nvar L: TStringList;\nbegin\n  L := TStringList.Create;\n  L.Duplicates := 7;\nend.\n");
-  EXPECT_EQ(r.lines, (Lines{"Runtime error line 5: Invalid duplicates value 7", ""}));
-  r = RunScript(
-      "program cnt;\nvar L: TObjectList;\nbegin\n  L := TObjectList.Create;\n  L.Count := 2000000000;\nend.\n");
-  EXPECT_EQ(r.lines, (Lines{"fatal error: List count out of bounds (2000000000)", "aborted.", ""}));
-}
-
-TEST(LibraryScripts, FormatTakesOnlyNumbersAndTextsFromItsArray) {
-  TRunResult r = RunScript("program fmt;\nbegin\n  Output.writeln(Format('%s|%5.1f|%3d%%', [True, 2.25, 7]));\nend.\n");
-  EXPECT_EQ(OkLines(r), Lines{"<non handled VarToConst conversion>|  2.3|  7%"});
-  r = RunScript("program fmt;\nbegin\n  Output.writeln(Format('%d', [True]));\nend.\n");
-  EXPECT_EQ(r.lines, (Lines{"fatal error: Format '%d' invalid or incompatible with argument", "aborted.", ""}));
 }
 
 TEST(LibraryScripts, RunMacroReturnsTheMacrosResult) {

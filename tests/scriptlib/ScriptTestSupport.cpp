@@ -3,12 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 
 void CRecordingSink::AddText(const std::string& text) {
   std::lock_guard<std::mutex> g(m_lock);
@@ -59,10 +57,9 @@ bool CRecordingSink::WaitForLine(const std::string& line, int timeoutMs) {
 }
 
 std::string TempPath(const std::string& name) {
+  static support::TempDir folder("scriptlib");  // one per program: ctest runs several side by side
   static std::atomic<int> counter{0};
-  // The pid keeps test programs that ctest runs side by side apart.
-  return ::testing::TempDir() + "scriptlib_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + "_" +
-         name;
+  return folder.File(std::to_string(counter++) + "_" + name);
 }
 
 CTempFile::CTempFile(const std::string& name, const std::string& text) : m_path(TempPath(name)) {
@@ -70,13 +67,6 @@ CTempFile::CTempFile(const std::string& name, const std::string& text) : m_path(
 }
 
 CTempFile::~CTempFile() { std::remove(m_path.c_str()); }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 TRunResult RunScript(const std::string& source, const std::vector<std::string>& args, int debugLevel) {
   CTempFile file("script.pas", source);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "scriptlib/Instscript.h"
+#include "support/TempDir.h"
 
 #include <condition_variable>
 #include <memory>
@@ -46,8 +47,10 @@ class CTempFile {
   std::string m_path;
 };
 
+// A fresh path for name in this test program's temporary folder (removed, with what is left in it, at
+// the end of the program).
 std::string TempPath(const std::string& name);
-std::string ReadFile(const std::string& path);
+using support::ReadFile;
 
 struct TRunResult {
   std::vector<std::string> lines;

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "SimHarness.h"
 #include "StandardApp/Cu.h"
 #include "StandardApp/Zematcore.h"
+#include "support/Simulator.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ class CSoak {
   CSoak(unsigned seconds, int threads, unsigned seed) : m_seconds(seconds), m_threads(threads), m_seed(seed) {}
 
   int Run() {
-    m_sim = std::make_unique<simtest::SimProcess>();
+    m_sim = std::make_unique<support::Simulator>();
     PublishPorts();
     m_instr.SetDispatcher(&m_loop);
     m_instr.SetTimeout(3000);
@@ -85,8 +85,8 @@ class CSoak {
 
   void PublishPorts() {
     std::lock_guard<std::mutex> g(m_ports.lock);
-    m_ports.telnet = m_sim->telnet_port;
-    m_ports.data = m_sim->data_port;
+    m_ports.telnet = m_sim->TelnetPort();
+    m_ports.data = m_sim->DataPort();
   }
 
   // Main thread: connects to wherever the simulator listens now, serving the loop between attempts.
@@ -229,7 +229,7 @@ class CSoak {
       std::this_thread::sleep_for(std::chrono::milliseconds(20 + pick(200)));
       ++m_chaosSteps;
       if (Clock::now() >= restartAt) {  // a fresh instrument: its modules all come back
-        m_sim = std::make_unique<simtest::SimProcess>();
+        m_sim = std::make_unique<support::Simulator>();
         PublishPorts();
         restartAt = Clock::now() + std::chrono::seconds(45 + pick(45));
         continue;
@@ -238,39 +238,39 @@ class CSoak {
         case 0:
         case 1:
         case 2:
-          m_sim->command(std::string("remove-module ") + kModules[pick(pick(8) == 0 ? 5 : 4)]);
+          m_sim->Command(std::string("remove-module ") + kModules[pick(pick(8) == 0 ? 5 : 4)]);
           break;
         case 3:
         case 4:
           if (added < 40) {
             ++added;
-            m_sim->command("add-module X" + std::to_string(added) + " " + std::to_string(added) + " " +
+            m_sim->Command("add-module X" + std::to_string(added) + " " + std::to_string(added) + " " +
                            std::to_string(1 + pick(2)));
           }
           break;
         case 5:
-          m_sim->command("config-event " + std::string(pick(2) ? "5" : "7"));
+          m_sim->Command("config-event " + std::string(pick(2) ? "5" : "7"));
           break;
         case 6:
-          m_sim->command("delay-open " + std::to_string(pick(3) * 150));
+          m_sim->Command("delay-open " + std::to_string(pick(3) * 150));
           break;
         case 7:
-          m_sim->command(pick(3) == 0 ? "refuse-open on" : "refuse-open off");
+          m_sim->Command(pick(3) == 0 ? "refuse-open on" : "refuse-open off");
           break;
         case 8:
-          m_sim->command("fault split");
+          m_sim->Command("fault split");
           break;
         case 9:
-          m_sim->command("fault silence " + std::to_string(50 + pick(300)));
+          m_sim->Command("fault silence " + std::to_string(50 + pick(300)));
           break;
         case 10:
-          if (pick(6) == 0) m_sim->command(pick(2) ? "fault garbage 16" : "fault drop");
+          if (pick(6) == 0) m_sim->Command(pick(2) ? "fault garbage 16" : "fault drop");
           break;
         case 11:
-          m_sim->command("emit MAIN-1 MO " + std::to_string(1 + pick(50)));
+          m_sim->Command("emit MAIN-1 MO " + std::to_string(1 + pick(50)));
           break;
         default:
-          m_sim->command("status");
+          m_sim->Command("status");
           break;
       }
     }
@@ -281,7 +281,7 @@ class CSoak {
   unsigned m_seed;
   CLoopDispatcher m_loop;
   CSoakInstr m_instr;
-  std::unique_ptr<simtest::SimProcess> m_sim;  // replaced by the chaos thread only
+  std::unique_ptr<support::Simulator> m_sim;  // replaced by the chaos thread only
   TSimPorts m_ports;
   TCounters m_count;
   std::vector<std::atomic<long>> m_progress;

@@ -1,12 +1,13 @@
 // End to end: the real protocol engine (CZematInstr and its channels) against the simulator program,
 // over TCP with the console and over a pty; configuration changes, refusals, losses and faults.
-#include "SimHarness.h"
-
+#include "SimTestUtil.h"
 #include "StandardApp/Cu.h"
 #include "StandardApp/Mainthread.h"
 #include "StandardApp/Module.h"
 #include "StandardApp/Tracer.h"
 #include "StandardApp/Zematcore.h"
+#include "support/Frames.h"
+#include "support/Simulator.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <thread>
 
+using namespace support;
 using namespace simtest;
 using nlohmann::json;
 
@@ -33,14 +35,14 @@ class TestInstr : public CZematInstr {
 
 // The test thread is the session's main thread.
 struct Engine {
-  explicit Engine(SimProcess& sim) : sim(sim) {
+  explicit Engine(Simulator& sim) : sim(sim) {
     loop.BindToCurrentThread();
     if (const char* trace = std::getenv("ZEMAT_E2E_TRACE")) {  // engine trace for debugging
       Tracer().SetFileName(trace);
       Tracer().SetLevel(4);
     }
     z.SetDispatcher(&loop);
-    z.SetLanPorts(sim.telnet_port, sim.data_port);
+    z.SetLanPorts(sim.TelnetPort(), sim.DataPort());
     z.SetTimeout(3000);
     CZematTimings t;
     t.channelWaitMs = 5000;  // a lost reply fails the test in 5 s instead of 45 s
@@ -67,7 +69,7 @@ struct Engine {
     return s;
   }
 
-  SimProcess& sim;
+  Simulator& sim;
   CLoopDispatcher loop;
   TestInstr z;
 };
@@ -86,17 +88,10 @@ std::string round_trip(CCuIoBase& ch, const std::string& instruction, unsigned m
   return read_text(ch, ms, skip);
 }
 
-json status(SimProcess& sim) { return json::parse(sim.status()); }
-
 // Waits for a condition on the simulator's status (it changes when the simulator has seen a frame).
-bool wait_status(SimProcess& sim, const std::function<bool(const json&)>& pred,
+bool wait_status(Simulator& sim, const std::function<bool(const json&)>& pred,
                  std::chrono::milliseconds limit = 5000ms) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  do {
-    if (pred(status(sim))) return true;
-    std::this_thread::sleep_for(20ms);
-  } while (std::chrono::steady_clock::now() < deadline);
-  return false;
+  return sim.WaitForStatus([&pred](const std::string& text) { return pred(json::parse(text)); }, limit);
 }
 
 std::string many_modules(int list1, bool r_first, int list2, int first_cus) {
@@ -115,7 +110,7 @@ std::string many_modules(int list1, bool r_first, int list2, int first_cus) {
 }  // namespace
 
 TEST(EngineE2E, EnumeratesBothListsAndSaysGoodbye) {
-  SimProcess sim;
+  Simulator sim;
   {
     Engine e(sim);
     ASSERT_TRUE(e.connect());
@@ -138,7 +133,7 @@ TEST(EngineE2E, EnumeratesBothListsAndSaysGoodbye) {
 
 TEST(EngineE2E, ThirtyTwoModulesSixteenCusAndRModules) {
   {
-    SimProcess sim({}, many_modules(32, true, 2, 16));
+    Simulator sim(many_modules(32, true, 2, 16));
     Engine e(sim);
     ASSERT_TRUE(e.connect());
     EXPECT_EQ(e.z.GetModuleCount(), 32);  // "-R" first: list 2 is not read
@@ -146,13 +141,13 @@ TEST(EngineE2E, ThirtyTwoModulesSixteenCusAndRModules) {
     EXPECT_FALSE(e.z.GetModule(31)->IsSecondList());
   }
   {
-    SimProcess sim({}, many_modules(32, false, 3, 1));
+    Simulator sim(many_modules(32, false, 3, 1));
     Engine e(sim);
     ASSERT_TRUE(e.connect());
     EXPECT_EQ(e.z.GetModuleCount(), 32);  // list 1 filled the array; list 2 adds nothing
   }
   {
-    SimProcess sim({}, many_modules(0, false, 2, 1));
+    Simulator sim(many_modules(0, false, 2, 1));
     Engine e(sim);
     ASSERT_TRUE(e.connect());  // an empty list 1 goes on with list 2
     EXPECT_EQ(e.types(), "M0(2) M1(2) ");
@@ -160,12 +155,12 @@ TEST(EngineE2E, ThirtyTwoModulesSixteenCusAndRModules) {
 }
 
 TEST(EngineE2E, RefreshWithOneModuleRemovedAndOneAdded) {
-  SimProcess sim;
+  Simulator sim;
   Engine e(sim);
   ASSERT_TRUE(e.connect());
   std::shared_ptr<CModule> main_before = e.module("MAIN-1");
-  EXPECT_EQ(sim.command("add-module NEW-7 777 1 6"), "ok");  // code 6: no refresh yet
-  EXPECT_EQ(sim.command("remove-module PUMP-2"), "ok");      // code 5: refresh
+  EXPECT_EQ(sim.Command("add-module NEW-7 777 1 6"), "ok");  // code 6: no refresh yet
+  EXPECT_EQ(sim.Command("remove-module PUMP-2"), "ok");      // code 5: refresh
   ASSERT_TRUE(e.serve_until([&] { return e.z.saw("added NEW-7"); }));
   EXPECT_EQ(e.z.notes, (std::vector<std::string>{"changed", "removed PUMP-2", "added NEW-7"}));
   EXPECT_EQ(e.types(), "MAIN-1 DET-3 VALVE-S1(2) TEMP-S2(2) NEW-7 ");
@@ -174,13 +169,13 @@ TEST(EngineE2E, RefreshWithOneModuleRemovedAndOneAdded) {
 }
 
 TEST(EngineE2E, InstructionsRefusalsCreditsAndSlaves) {
-  SimProcess sim;
+  Simulator sim;
   Engine e(sim);
   ASSERT_TRUE(e.connect());
   CCuIO in(e.cu("MAIN-1", "IN"));
-  EXPECT_EQ(sim.command("refuse-open on"), "ok");
+  EXPECT_EQ(sim.Command("refuse-open on"), "ok");
   EXPECT_EQ(in.Open(), 0);
-  EXPECT_EQ(sim.command("refuse-open off"), "ok");
+  EXPECT_EQ(sim.Command("refuse-open off"), "ok");
   ASSERT_EQ(in.Open(), 1);
   EXPECT_EQ(round_trip(in, "*IDN?"), "MAIN-1,000123");
   for (int i = 0; i < 30; ++i)  // more than the four in-buffers: credits come back per message
@@ -188,9 +183,9 @@ TEST(EngineE2E, InstructionsRefusalsCreditsAndSlaves) {
 
   CCuIO ev(e.cu("PUMP-2", "EV"));  // 0 in-buffers: writes wait for the simulator's grant
   ASSERT_EQ(ev.Open(), 1);
-  EXPECT_EQ(sim.command("grant PUMP-2 EV 1"), "ok");
+  EXPECT_EQ(sim.Command("grant PUMP-2 EV 1"), "ok");
   EXPECT_EQ(ev.Write("x", 1), Z_OK);
-  EXPECT_EQ(sim.command("event PUMP-2 EV 33"), "ok");
+  EXPECT_EQ(sim.Command("event PUMP-2 EV 33"), "ok");
   std::vector<uint8_t> buf(4501);
   int len = 4501;
   ASSERT_EQ(ev.Read(buf.data(), &len, 3000), Z_OK);
@@ -210,7 +205,7 @@ TEST(EngineE2E, InstructionsRefusalsCreditsAndSlaves) {
 }
 
 TEST(EngineE2E, StreamArrivesCompleteAndInOrder) {
-  SimProcess sim;
+  Simulator sim;
   Engine e(sim);
   ASSERT_TRUE(e.connect());
   CCuIO rd(e.cu("DET-3", "RD"));
@@ -218,7 +213,7 @@ TEST(EngineE2E, StreamArrivesCompleteAndInOrder) {
   std::vector<uint8_t> buf(4501);
   int len = 4501;
   EXPECT_EQ(rd.Read(buf.data(), &len, 50), Z_TIMEOUT);       // the first read grants the read credits
-  EXPECT_EQ(sim.command("stream DET-3 RD 600 4496"), "ok");  // more than two batches of 235
+  EXPECT_EQ(sim.Command("stream DET-3 RD 600 4496"), "ok");  // more than two batches of 235
   for (long k = 0; k < 600; ++k) {
     len = 4501;
     ASSERT_EQ(rd.Read(buf.data(), &len, 5000), Z_OK) << "message " << k;
@@ -230,24 +225,24 @@ TEST(EngineE2E, StreamArrivesCompleteAndInOrder) {
 }
 
 TEST(EngineE2E, TextStreamArrivesCompleteAndInOrder) {
-  SimProcess sim;
+  Simulator sim;
   Engine e(sim);
   ASSERT_TRUE(e.connect());
   CCuIO mo(e.cu("MAIN-1", "LI"));  // a monitor CU without a period in the demo
   ASSERT_EQ(mo.Open(), 1);
-  EXPECT_EQ(sim.command("text-stream MAIN-1 LI 1000"), "ok");
+  EXPECT_EQ(sim.Command("text-stream MAIN-1 LI 1000"), "ok");
   for (long k = 0; k < 1000; ++k) ASSERT_EQ(read_text(mo, 5000), "line " + std::to_string(k)) << "message " << k;
   EXPECT_EQ(read_text(mo, 200), "<none>");  // exactly COUNT messages
   EXPECT_EQ(mo.Close(), 1);
 }
 
 TEST(EngineE2E, EmittedDataAndCanSlaveRepliesThroughTheEngine) {
-  SimProcess sim;
+  Simulator sim;
   Engine e(sim);
   ASSERT_TRUE(e.connect());
   CCuIO dd(e.cu("DET-3", "DD"));
   ASSERT_EQ(dd.Open(), 1);
-  EXPECT_EQ(sim.command("emit DET-3 DD 300"), "ok");
+  EXPECT_EQ(sim.Command("emit DET-3 DD 300"), "ok");
   std::vector<uint8_t> buf(4501);
   for (long k = 0; k < 300; ++k) {
     int len = 4501;
@@ -269,19 +264,19 @@ TEST(EngineE2E, EmittedDataAndCanSlaveRepliesThroughTheEngine) {
 
 TEST(EngineE2E, ConsoleVariants) {
   {
-    SimProcess sim({}, R"({"greeting": "Generic network card\r\n> "})");
+    Simulator sim(R"({"greeting": "Generic network card\r\n> "})");
     Engine e(sim);
     ASSERT_TRUE(e.connect());
     EXPECT_EQ(status(sim)["console_lines"], json::array({"quit"}));  // no settings without the name
   }
   {
-    SimProcess sim({}, R"({"reject_setting": "write-mode: eoi_push"})");
+    Simulator sim(R"({"reject_setting": "write-mode: eoi_push"})");
     Engine e(sim);
     EXPECT_FALSE(e.connect());
     EXPECT_EQ(status(sim)["connections"], 0);
   }
   {
-    SimProcess sim({"--no-telnet"});
+    Simulator sim("", {"--no-telnet"});
     Engine e(sim);
     EXPECT_FALSE(e.connect());
     EXPECT_EQ(status(sim)["connections"], 0);
@@ -289,10 +284,10 @@ TEST(EngineE2E, ConsoleVariants) {
 }
 
 TEST(EngineE2E, SerialLinkOverAPty) {
-  SimProcess sim({"--serial", "--no-telnet"});
+  Simulator sim("", {"--serial", "--no-telnet"});
   {
     Engine e(sim);
-    e.z.SetSerialDevice(1, sim.pty);
+    e.z.SetSerialDevice(1, sim.Pty());
     ASSERT_TRUE(e.z.Connect(1, ""));
     EXPECT_EQ(e.types(), "MAIN-1 PUMP-2 DET-3 VALVE-S1(2) TEMP-S2(2) ");
     CCuIO in(e.cu("PUMP-2", "IN"));
@@ -305,10 +300,10 @@ TEST(EngineE2E, SerialLinkOverAPty) {
 
 TEST(EngineE2E, LostConnectionIsReported) {
   for (const char* fault : {"fault drop", "fault silence 6000"}) {
-    SimProcess sim;
+    Simulator sim;
     Engine e(sim);
     ASSERT_TRUE(e.connect());
-    EXPECT_EQ(sim.command(fault), "ok");
+    EXPECT_EQ(sim.Command(fault), "ok");
     EXPECT_TRUE(e.serve_until([&] { return e.z.saw("lost"); }, 15000)) << fault;
     EXPECT_FALSE(e.z.IsConnected());
   }
@@ -316,12 +311,12 @@ TEST(EngineE2E, LostConnectionIsReported) {
 
 TEST(EngineE2E, InjectedFaultsNeitherCrashNorHang) {
   for (const char* fault : {"fault garbage 100", "fault split", "fault oversized", "fault short"}) {
-    SimProcess sim;
+    Simulator sim;
     Engine e(sim);
     ASSERT_TRUE(e.connect());
     CCuIO in(e.cu("MAIN-1", "IN"));
     ASSERT_EQ(in.Open(), 1);
-    EXPECT_EQ(sim.command(fault), "ok");
+    EXPECT_EQ(sim.Command(fault), "ok");
     // The engine either recovers (a later instruction gets its answer) or reports the loss.
     bool recovered = false;
     auto give_up = std::chrono::steady_clock::now() + 15s;

@@ -1,42 +1,42 @@
 // The simulator program's faults, console, serial mode, control channels, bad configurations and
 // its robustness against a misbehaving host.
-#include "SimHarness.h"
+#include "SimTestUtil.h"
+#include "support/Child.h"
+#include "support/Net.h"
+#include "support/RawHost.h"
+#include "support/Simulator.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <fstream>
 #include <random>
-#include <sstream>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+using namespace support;
 using namespace simtest;
 using nlohmann::json;
 
 namespace {
 
-const Bytes kParams{4, 0, 128, 4, 0, 128};
-
-json status(SimProcess& sim) { return json::parse(sim.status()); }
-
 // A plain TCP line client for the console.
 class Console {
  public:
   explicit Console(int port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    try {
+      fd_ = ConnectLoopback(port);
+    } catch (const std::exception&) {
+    }
   }
-  ~Console() { ::close(fd_); }
-  bool connected() const { return connected_; }
+  ~Console() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+  bool connected() const { return fd_ >= 0; }
   void send(const std::string& s) { (void)::send(fd_, s.data(), s.size(), MSG_NOSIGNAL); }
   // Reads until the text ends with "> " (or the peer closes / 5 s pass).
   std::string until_prompt() {
@@ -58,96 +58,108 @@ class Console {
 
  private:
   int fd_ = -1;
-  bool connected_ = false;
 };
+
+// Runs the program with arguments that make it end at once (standard input /dev/null); returns its exit
+// code and standard error.
+std::pair<int, std::string> RunFailing(std::vector<std::string> args, const std::string& configJson) {
+  TempDir dir;
+  if (!configJson.empty()) args.insert(args.begin(), {"--config", dir.Write("sim.json", configJson)});
+  ChildOptions options;
+  options.holdInput = false;
+  options.out = ChildOptions::Null;
+  Child child(SimulatorPath(), args, options);
+  int rc = child.Finish(20s);
+  return {rc, child.Err()};
+}
 
 }  // namespace
 
 TEST(SimFaults, GarbageOversizedAndShortFramesGoOutAsSaid) {
-  SimProcess sim;
-  RawHost h = RawHost::tcp(sim.data_port);
-  h.start();
-  EXPECT_EQ(sim.command("fault garbage 7"), "ok");
-  Bytes g = h.read_raw(7);
+  Simulator sim;
+  RawHost h = RawHost::Tcp(sim.DataPort());
+  h.Start();
+  EXPECT_EQ(sim.Command("fault garbage 7"), "ok");
+  Bytes g = h.ReadRaw(7);
   ASSERT_EQ(g.size(), 7u);
-  EXPECT_GT(u16(g.data()), 4500);  // cannot be read as a frame
-  EXPECT_EQ(sim.command("fault oversized"), "ok");
-  Bytes big = h.read_raw(4600);
+  EXPECT_GT(ReadU16(g.data()), 4500);  // cannot be read as a frame
+  EXPECT_EQ(sim.Command("fault oversized"), "ok");
+  Bytes big = h.ReadRaw(4600);
   ASSERT_EQ(big.size(), 4600u);
-  EXPECT_EQ(u16(big.data()), 4600);
-  EXPECT_EQ(sim.command("fault short"), "ok");
-  EXPECT_EQ(h.read_raw(2), (Bytes{0x00, 0x02}));
+  EXPECT_EQ(ReadU16(big.data()), 4600);
+  EXPECT_EQ(sim.Command("fault short"), "ok");
+  EXPECT_EQ(h.ReadRaw(2), (Bytes{0x00, 0x02}));
   // The simulator itself goes on: a request still gets its answer.
-  EXPECT_EQ(h.ask(0, Bytes{0x01})[0], 0x01);
+  EXPECT_EQ(h.Ask(0, Bytes{0x01})[0], 0x01);
 }
 
 TEST(SimFaults, SplitSendsTheNextReplyOneByteAtATime) {
-  SimProcess sim;
-  RawHost h = RawHost::tcp(sim.data_port);
-  h.start();
-  EXPECT_EQ(sim.command("fault split"), "ok");
-  int before = h.reads;
-  Bytes first = h.ask(0, Bytes{0x01});
+  Simulator sim;
+  RawHost h = RawHost::Tcp(sim.DataPort());
+  h.Start();
+  EXPECT_EQ(sim.Command("fault split"), "ok");
+  int before = h.Reads();
+  Bytes first = h.Ask(0, Bytes{0x01});
   ASSERT_GT(first.size(), 5u);
   EXPECT_EQ(first[0], 0x01);
-  EXPECT_GE(h.reads - before, 3);             // many small reads, one frame intact
-  EXPECT_EQ(h.ask(0, Bytes{0x12})[0], 0x12);  // later frames go out whole again
+  EXPECT_GE(h.Reads() - before, 3);           // many small reads, one frame intact
+  EXPECT_EQ(h.Ask(0, Bytes{0x12})[0], 0x12);  // later frames go out whole again
 }
 
 TEST(SimFaults, SilenceHoldsEverythingThenDeliversIt) {
-  SimProcess sim({}, R"({"keepalive_ms": 20})");
-  RawHost h = RawHost::tcp(sim.data_port);
-  h.start();
-  EXPECT_EQ(sim.command("fault silence 400"), "ok");
-  h.send(0, Bytes{0x01});
-  EXPECT_FALSE(h.next_any(150ms).has_value());  // neither the reply nor keep-alives
-  auto f = h.next(5000ms);
+  Simulator sim(R"({"keepalive_ms": 20})");
+  RawHost h = RawHost::Tcp(sim.DataPort());
+  h.Start();
+  EXPECT_EQ(sim.Command("fault silence 400"), "ok");
+  h.Send(0, Bytes{0x01});
+  EXPECT_FALSE(h.NextAny(150ms).has_value());  // neither the reply nor keep-alives
+  auto f = h.Next(5000ms);
   ASSERT_TRUE(f.has_value());
   EXPECT_EQ((*f)[4], 0x01);
 }
 
 TEST(SimFaults, DropClosesAndTheNextConnectionIsServed) {
-  SimProcess sim;
+  Simulator sim;
   {
-    RawHost h = RawHost::tcp(sim.data_port);
-    h.start();
-    h.sync();
-    EXPECT_EQ(sim.command("fault drop"), "ok");
-    EXPECT_TRUE(h.closed_by_peer());
+    RawHost h = RawHost::Tcp(sim.DataPort());
+    h.Start();
+    h.Sync();
+    EXPECT_EQ(sim.Command("fault drop"), "ok");
+    EXPECT_TRUE(h.ClosedByPeer());
   }
   EXPECT_EQ(status(sim)["connected"], false);
-  EXPECT_EQ(sim.command("fault short"), "error: not connected");
-  RawHost h2 = RawHost::tcp(sim.data_port);
-  h2.start();
-  EXPECT_EQ(h2.ask(0, Bytes{0x01})[0], 0x01);
+  EXPECT_EQ(sim.Command("fault short"), "error: not connected");
+  RawHost h2 = RawHost::Tcp(sim.DataPort());
+  h2.Start();
+  EXPECT_EQ(h2.Ask(0, Bytes{0x01})[0], 0x01);
   json st = status(sim);
   EXPECT_EQ(st["connections"], 2);
   EXPECT_EQ(st["connected"], true);
 }
 
 TEST(SimRobustness, BadFramesAndUnknownSocketsAreSurvived) {
-  SimProcess sim;
-  RawHost h = RawHost::tcp(sim.data_port);
-  h.start();
-  uint16_t in = h.open_socket(key_of("MAIN", "INSTRUCT", "IN"), kParams);
-  h.grant(in, 100);
-  h.send(0x1234, Bytes{1, 2, 3});  // no CU on that socket
-  h.send(2, Bytes{0x09, 'A'});     // malformed open: refused
-  Bytes refusal = *h.next();
+  Simulator sim;
+  RawHost h = RawHost::Tcp(sim.DataPort());
+  h.Start();
+  uint16_t in = h.OpenSocket(Key("MAIN", "INSTRUCT", "IN"), kParams);
+  h.Grant(in, 100);
+  h.Send(0x1234, Bytes{1, 2, 3});  // no CU on that socket
+  h.Send(2, Bytes{0x09, 'A'});     // malformed open: refused
+  Bytes refusal = *h.Next();
   EXPECT_NE(refusal[4], 0x09);
-  h.send(2, Bytes{0x0A});  // close without a socket: refused
-  EXPECT_NE((*h.next())[4], 0x0A);
-  h.send(0, Bytes{0x77});  // unknown configuration request: no answer
-  h.sync();
-  h.send_bytes(Bytes{0x00, 0x01, 0xAA, 0xBB, 0xCC});  // length below 4: stream lost until a red card
-  h.send(0, Bytes{0x01});
-  EXPECT_FALSE(h.next(200ms).has_value());
-  long in_granted = h.granted[in], cfg_granted = h.granted[0];
-  h.start();  // resynchronised: the open CU lives on
-  EXPECT_EQ(h.ask(0, Bytes{0x01})[0], 0x01);
-  EXPECT_EQ(h.granted[in], in_granted + 4);  // credits granted anew: in-flight grants may be lost
-  EXPECT_EQ(h.granted[0], cfg_granted + 1 + 1);
-  Bytes r = h.ask(in, text("STILL"));
+  h.Send(2, Bytes{0x0A});  // close without a socket: refused
+  EXPECT_NE((*h.Next())[4], 0x0A);
+  h.Send(0, Bytes{0x77});  // unknown configuration request: no answer
+  h.Sync();
+  h.SendBytes(Bytes{0x00, 0x01, 0xAA, 0xBB, 0xCC});  // length below 4: stream lost until a red card
+  h.Send(0, Bytes{0x01});
+  EXPECT_FALSE(h.Next(200ms).has_value());
+  long in_granted = h.Granted(in), cfg_granted = h.Granted(0);
+  h.Start();  // resynchronised: the open CU lives on
+  EXPECT_EQ(h.Ask(0, Bytes{0x01})[0], 0x01);
+  EXPECT_EQ(h.Granted(in), in_granted + 4);  // credits granted anew: in-flight grants may be lost
+  EXPECT_EQ(h.Granted(0), cfg_granted + 1 + 1);
+  Bytes r = h.Ask(in, Text("STILL"));
   EXPECT_EQ(std::string(r.begin(), r.end()), "OK STILL");
   json st = status(sim);
   EXPECT_EQ(st["open"].size(), 1u);
@@ -158,11 +170,11 @@ TEST(SimRobustness, BadFramesAndUnknownSocketsAreSurvived) {
 }
 
 TEST(SimRobustness, RandomTrafficNeverStopsIt) {
-  SimProcess sim;
+  Simulator sim;
   {
-    RawHost h = RawHost::tcp(sim.data_port);
-    h.start();
-    uint16_t in = h.open_socket(key_of("MAIN", "INSTRUCT", "IN"), kParams);
+    RawHost h = RawHost::Tcp(sim.DataPort());
+    h.Start();
+    uint16_t in = h.OpenSocket(Key("MAIN", "INSTRUCT", "IN"), kParams);
     std::mt19937 rng(1234);
     const uint8_t types[] = {0x01, 0x02, 0x04, 0x05, 0x07, 0x09, 0x0A, 0x12, 0x13, 0x14, 0x15, 0x33};
     const uint16_t sockets[] = {0, 1, 2, 0xFFFF, 0xFFFE, 0xFFFD, 16, 0x100};
@@ -172,17 +184,17 @@ TEST(SimRobustness, RandomTrafficNeverStopsIt) {
       payload[0] = types[rng() % sizeof types];
       uint16_t s = i % 7 == 0 ? in : sockets[rng() % (sizeof sockets / sizeof sockets[0])];
       if (i % 500 == 499)
-        h.send_bytes(Bytes{0x00, 0x01, 0x02});  // a broken length now and then
+        h.SendBytes(Bytes{0x00, 0x01, 0x02});  // a broken length now and then
       else if (i % 300 == 0)
-        h.redcard();
+        h.RedCard();
       else
-        h.send(s, payload);
+        h.Send(s, payload);
     }
-    EXPECT_TRUE(h.finish());
+    EXPECT_TRUE(h.Finish());
   }
-  RawHost h = RawHost::tcp(sim.data_port);  // the next host finds a working instrument
-  h.start();
-  EXPECT_EQ(h.ask(0, Bytes{0x01})[0], 0x01);
+  RawHost h = RawHost::Tcp(sim.DataPort());  // the next host finds a working instrument
+  h.Start();
+  EXPECT_EQ(h.Ask(0, Bytes{0x01})[0], 0x01);
   json st = status(sim);
   EXPECT_GT(st["frames_in"], 500);
   EXPECT_GE(st["goodbyes"], 1);
@@ -190,8 +202,8 @@ TEST(SimRobustness, RandomTrafficNeverStopsIt) {
 }
 
 TEST(SimConsole, GreetingSettingsRejectionAndQuit) {
-  SimProcess sim;
-  Console c(sim.telnet_port);
+  Simulator sim;
+  Console c(sim.TelnetPort());
   ASSERT_TRUE(c.connected());
   EXPECT_NE(c.until_prompt().find("Zent Portlink"), std::string::npos);
   c.send("\n\n");
@@ -204,8 +216,8 @@ TEST(SimConsole, GreetingSettingsRejectionAndQuit) {
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "quit");
 
-  SimProcess other({}, R"({"greeting": "Generic card\r\n> ", "reject_setting": "buffer-packing: off"})");
-  Console d(other.telnet_port);
+  Simulator other(R"({"greeting": "Generic card\r\n> ", "reject_setting": "buffer-packing: off"})");
+  Console d(other.TelnetPort());
   EXPECT_EQ(d.until_prompt().find("Zent Portlink"), std::string::npos);
   d.send("buffer-packing: off\n");
   std::string r = d.until_prompt();
@@ -214,93 +226,97 @@ TEST(SimConsole, GreetingSettingsRejectionAndQuit) {
 }
 
 TEST(SimConsole, NoTelnetReportsPortZero) {
-  SimProcess sim({"--no-telnet"});
-  EXPECT_EQ(sim.telnet_port, 0);
-  RawHost h = RawHost::tcp(sim.data_port);
-  EXPECT_EQ(h.redcard().size(), 6u);
+  Simulator sim("", {"--no-telnet"});
+  EXPECT_EQ(sim.TelnetPort(), 0);
+  RawHost h = RawHost::Tcp(sim.DataPort());
+  EXPECT_EQ(h.RedCard().size(), 6u);
 }
 
 TEST(SimSerial, PtyCarriesTheSameProtocol) {
-  SimProcess sim({"--serial", "--no-telnet"});
-  ASSERT_EQ(sim.pty.rfind("/dev/pts/", 0), 0u);
-  EXPECT_EQ(sim.data_port, 0);
+  Simulator sim("", {"--serial", "--no-telnet"});
+  ASSERT_EQ(sim.Pty().rfind("/dev/pts/", 0), 0u);
+  EXPECT_EQ(sim.DataPort(), 0);
   {
-    RawHost h = RawHost::serial(sim.pty);
-    h.start();
-    auto l1 = walk_modules(h, 1);
+    RawHost h = RawHost::Serial(sim.Pty());
+    h.Start();
+    auto l1 = WalkModules(h, 1);
     ASSERT_FALSE(l1.empty());
-    EXPECT_EQ(texts(l1[0], 1)[0], "MAIN-1");
-    uint16_t in = h.open_socket(key_of("MAIN", "INSTRUCT", "IN"), kParams);
-    h.grant(in, 10);
-    Bytes r = h.ask(in, text("HELLO"));
+    EXPECT_EQ(Texts(l1[0], 1)[0], "MAIN-1");
+    uint16_t in = h.OpenSocket(Key("MAIN", "INSTRUCT", "IN"), kParams);
+    h.Grant(in, 10);
+    Bytes r = h.Ask(in, Text("HELLO"));
     EXPECT_EQ(std::string(r.begin(), r.end()), "OK HELLO");
-    h.send(0, Bytes{0x07});
-    h.send(0, Bytes{0x01});  // after the goodbye nothing is answered until a new red card
-    EXPECT_FALSE(h.next(200ms).has_value());
+    h.Send(0, Bytes{0x07});
+    h.Send(0, Bytes{0x01});  // after the goodbye nothing is answered until a new red card
+    EXPECT_FALSE(h.Next(200ms).has_value());
   }
-  RawHost again = RawHost::serial(sim.pty);
-  again.start();
-  EXPECT_EQ(again.ask(0, Bytes{0x01})[0], 0x01);
+  RawHost again = RawHost::Serial(sim.Pty());
+  again.Start();
+  EXPECT_EQ(again.Ask(0, Bytes{0x01})[0], 0x01);
   json st = status(sim);
   EXPECT_EQ(st["goodbyes"], 1);
   EXPECT_EQ(st["connections"], 2);
 }
 
 TEST(SimControl, EveryLineGetsOneReplyAndErrorsAreClear) {
-  SimProcess sim;
-  EXPECT_EQ(sim.command("frobnicate"), "error: unknown command \"frobnicate\"");
-  EXPECT_EQ(sim.command("   "), "error: empty command");
-  EXPECT_EQ(sim.command("grant 1 IN"), "error: usage: grant MODULE CU N (N 1..1000000)");
-  EXPECT_EQ(sim.command("stream 1 IN 1 5000").rfind("error: usage", 0), 0u);
-  EXPECT_EQ(sim.command("refuse-open maybe"), "error: usage: refuse-open on|off");
-  EXPECT_EQ(sim.command("remove-module 99"), "error: no module \"99\"");
-  EXPECT_EQ(sim.command("event 1 IN 5"), "error: CU MAIN-1/IN is not open");
-  EXPECT_EQ(sim.command("config-event 5"), "error: not connected");
-  EXPECT_EQ(sim.command("remove-module temp-s2"), "ok");  // also without a connection
+  Simulator sim;
+  // Lines that change nothing, each with its one reply.
+  const std::pair<std::string, std::string> kRefused[] = {
+      {"frobnicate", "error: unknown command \"frobnicate\""},
+      {"   ", "error: empty command"},
+      {"grant 1 IN", "error: usage: grant MODULE CU N (N 1..1000000)"},
+      {"refuse-open maybe", "error: usage: refuse-open on|off"},
+      {"remove-module 99", "error: no module \"99\""},
+      {"event 1 IN 5", "error: CU MAIN-1/IN is not open"},
+      {"config-event 5", "error: not connected"},
+      {std::string(5000, 'x'), "error: command line too long"},
+  };
+  for (const auto& [line, reply] : kRefused) {
+    SCOPED_TRACE(line.substr(0, 40));
+    EXPECT_EQ(sim.Command(line), reply);
+  }
+  EXPECT_EQ(sim.Command("stream 1 IN 1 5000").rfind("error: usage", 0), 0u);
+  EXPECT_EQ(sim.Command("remove-module temp-s2"), "ok");  // also without a connection
   EXPECT_EQ(status(sim)["modules"].size(), 4u);
-  EXPECT_EQ(sim.command(std::string(5000, 'x')), "error: command line too long");
-  EXPECT_EQ(sim.command("status").rfind("ok {", 0), 0u);
+  EXPECT_EQ(sim.Command("status").rfind("ok {", 0), 0u);
 }
 
 TEST(SimControl, StandardInputTakesTheSameCommandsAndQuitEnds) {
-  SimProcess sim;
-  EXPECT_EQ(sim.stdin_command("refuse-open on"), "ok");
+  Simulator sim;
+  EXPECT_EQ(sim.InputCommand("refuse-open on"), "ok");
   EXPECT_EQ(status(sim)["refuse_open"], true);  // one state behind both channels
-  EXPECT_EQ(sim.stdin_command("bogus"), "error: unknown command \"bogus\"");
-  EXPECT_EQ(sim.stdin_command("quit"), "ok");
-  EXPECT_EQ(sim.wait_exit(5000ms), 0);
+  EXPECT_EQ(sim.InputCommand("bogus"), "error: unknown command \"bogus\"");
+  EXPECT_EQ(sim.InputCommand("quit"), "ok");
+  EXPECT_EQ(sim.WaitExit(5000ms), 0);
 }
 
 TEST(SimControl, PortsFileHoldsTheReportedPorts) {
-  std::string path = "/tmp/zemat-sim-ports-" + std::to_string(::getpid());
-  SimProcess sim({"--ports-file", path});
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_EQ(text.str(), "telnet-port " + std::to_string(sim.telnet_port) + "\ndata-port " +
-                            std::to_string(sim.data_port) + "\ncontrol-port " + std::to_string(sim.control_port) +
-                            "\n");
-  ::unlink(path.c_str());
+  TempDir dir;
+  std::string path = dir.File("sim.ports");
+  Simulator sim("", {"--ports-file", path});
+  EXPECT_EQ(ReadFile(path), "telnet-port " + std::to_string(sim.TelnetPort()) + "\ndata-port " +
+                                std::to_string(sim.DataPort()) + "\ncontrol-port " + std::to_string(sim.ControlPort()) +
+                                "\n");
 }
 
 // Harnesses rely on it: the simulator must not outlive the test process that feeds its standard input.
 TEST(SimCommandLine, QuitOnEofEndsWithTheStandardInput) {
-  auto [rc, err] = run_failing({"--quiet", "--quit-on-eof"}, "");  // standard input is /dev/null
+  auto [rc, err] = RunFailing({"--quiet", "--quit-on-eof"}, "");  // standard input is /dev/null
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(err, "");
 }
 
 TEST(SimConfigFile, BadFilesGiveAClearMessageAndExitCode2) {
-  auto [rc, err] = run_failing({}, "{ \"modules\": [ ");
+  auto [rc, err] = RunFailing({}, "{ \"modules\": [ ");
   EXPECT_EQ(rc, 2);
   EXPECT_NE(err.find("not valid JSON"), std::string::npos);
-  std::tie(rc, err) = run_failing({}, R"({"keepalive": 5})");
+  std::tie(rc, err) = RunFailing({}, R"({"keepalive": 5})");
   EXPECT_EQ(rc, 2);
   EXPECT_NE(err.find("unknown key \"keepalive\""), std::string::npos);
-  std::tie(rc, err) = run_failing({"--config", "/nonexistent/sim.json"}, "");
+  std::tie(rc, err) = RunFailing({"--config", "/nonexistent/sim.json"}, "");
   EXPECT_EQ(rc, 2);
   EXPECT_NE(err.find("cannot read"), std::string::npos);
-  std::tie(rc, err) = run_failing({"--data-port", "70000"}, "");
+  std::tie(rc, err) = RunFailing({"--data-port", "70000"}, "");
   EXPECT_EQ(rc, 2);
   EXPECT_NE(err.find("--data-port"), std::string::npos);
 }

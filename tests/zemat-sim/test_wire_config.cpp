@@ -4,79 +4,73 @@
 #include "zemat-sim/SimConfig.h"
 #include "zemat-sim/Wire.h"
 
+#include "support/Frames.h"
+
 #include <gtest/gtest.h>
 
 using namespace zsim;
 using simtest::feed;
 using simtest::RecordingContext;
-
-namespace {
-
-Bytes redcard() { return {0x00, 0x06, 0xFF, 0xFF, 0xFF, 0xFF}; }
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
-
-}  // namespace
+// The frames fed to the splitter are built apart from the simulator's own code.
+using support::Join;
+using support::MakeFrame;
+using support::RedCard;
 
 TEST(FrameSplitter, AssemblesFramesFedOneByteAtATime) {
-  Bytes f1 = make_frame(0, Bytes{0x01});
-  Bytes f2 = make_frame(17, Bytes(4496, 0xAB));
-  Bytes stream = cat({redcard(), f1, f2});
+  Bytes f1 = MakeFrame(0, Bytes{0x01});
+  Bytes f2 = MakeFrame(17, Bytes(4496, 0xAB));
+  Bytes stream = Join({RedCard(), f1, f2});
   FrameSplitter s;
   std::vector<Bytes> got;
   for (uint8_t b : stream)
     for (auto& f : s.feed(&b, 1).frames) got.push_back(f);
   ASSERT_EQ(got.size(), 3u);
-  EXPECT_EQ(got[0], redcard());
+  EXPECT_EQ(got[0], RedCard());
   EXPECT_EQ(got[1], f1);
   EXPECT_EQ(got[2], f2);
 }
 
 TEST(FrameSplitter, DiscardsEverythingBeforeTheRedCard) {
-  Bytes stream = cat(
-      {Bytes{0x00, 0x05, 0xFF, 0xFF, 0xFF, 0xFF, 0x12}, make_frame(0, Bytes{1}), redcard(), make_frame(0, Bytes{7})});
+  Bytes stream = Join(
+      {Bytes{0x00, 0x05, 0xFF, 0xFF, 0xFF, 0xFF, 0x12}, MakeFrame(0, Bytes{1}), RedCard(), MakeFrame(0, Bytes{7})});
   FrameSplitter s;
   auto r = s.feed(stream.data(), stream.size());
   ASSERT_EQ(r.frames.size(), 2u);
-  EXPECT_EQ(r.frames[0], redcard());
-  EXPECT_EQ(r.frames[1], make_frame(0, Bytes{7}));
+  EXPECT_EQ(r.frames[0], RedCard());
+  EXPECT_EQ(r.frames[1], MakeFrame(0, Bytes{7}));
   EXPECT_EQ(r.discarded, 12u);
 }
 
 TEST(FrameSplitter, ImpossibleLengthsWaitForTheNextRedCard) {
   for (Bytes bad : {Bytes{0x00, 0x02, 0x00, 0x00}, Bytes{0x11, 0x95, 0x00, 0x00}, Bytes{0x00, 0x00}}) {
-    Bytes stream = cat({redcard(), bad, make_frame(0, Bytes{1}), redcard(), make_frame(0, Bytes{2})});
+    Bytes stream = Join({RedCard(), bad, MakeFrame(0, Bytes{1}), RedCard(), MakeFrame(0, Bytes{2})});
     FrameSplitter s;
     auto r = s.feed(stream.data(), stream.size());
     EXPECT_EQ(r.bad_lengths, 1);
     ASSERT_EQ(r.frames.size(), 3u);
-    EXPECT_EQ(r.frames[2], make_frame(0, Bytes{2}));  // the frame after the bad one is lost
+    EXPECT_EQ(r.frames[2], MakeFrame(0, Bytes{2}));  // the frame after the bad one is lost
   }
 }
 
 TEST(FrameSplitter, RestartPutsFramesBackAndHuntsThroughThem) {
-  Bytes stream = cat({redcard(), make_frame(0, Bytes{7})});
+  Bytes stream = Join({RedCard(), MakeFrame(0, Bytes{7})});
   FrameSplitter s;
   ASSERT_EQ(s.feed(stream.data(), stream.size()).frames.size(), 2u);
-  Bytes tail = cat({make_frame(0, Bytes{1}), redcard()});
+  Bytes tail = Join({MakeFrame(0, Bytes{1}), RedCard()});
   Bytes half{tail.begin(), tail.begin() + 7};  // the red card arrives split
-  s.restart(make_frame(0, Bytes{9}));
+  s.restart(MakeFrame(0, Bytes{9}));
   auto r = s.feed(half.data(), half.size());
   EXPECT_TRUE(r.frames.empty());
   r = s.feed(tail.data() + 7, tail.size() - 7);
   ASSERT_EQ(r.frames.size(), 1u);
-  EXPECT_EQ(r.frames[0], redcard());
+  EXPECT_EQ(r.frames[0], RedCard());
 }
 
 TEST(FrameSplitter, LargestFrameAcceptedOneMoreRefused) {
   FrameSplitter s;
-  Bytes ok = cat({redcard(), make_frame(3, Bytes(4496, 1))});
+  Bytes ok = Join({RedCard(), MakeFrame(3, Bytes(4496, 1))});
   EXPECT_EQ(s.feed(ok.data(), ok.size()).frames.size(), 2u);
-  Bytes over = make_frame(3, Bytes(4497, 1));
+  Bytes over = MakeFrame(3, Bytes(4497, 1));
   auto r = s.feed(over.data(), over.size());
   EXPECT_EQ(r.bad_lengths, 1);
   EXPECT_TRUE(r.frames.empty());

@@ -1,35 +1,34 @@
-// FakeInstrument.h: a scripted instrument for the engine's tests. It plays one end of a stream as a
-// conversation: each expected request (socket and payload) is answered with canned frames, the
-// host's flow-socket traffic (red cards, grants, keep-alives) is logged apart, and anything the
-// script did not foresee is recorded as an error.
+// A scripted instrument in the test's own process. It plays one end of a stream as a conversation: each
+// expected request (socket and payload) is answered with canned frames, the host's flow-socket traffic
+// (red cards, grants, keep-alives) is logged apart, and anything the script did not foresee is recorded
+// as an error. A stream of frames can be sent as fast as the host's read credits allow.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
-using Bytes = std::vector<uint8_t>;
+#include "support/Frames.h"
 
-Bytes MakeFrame(long socket, const Bytes& payload);
-Bytes Join(std::initializer_list<Bytes> parts);
-// The text with its zero terminator.
-Bytes Z(const std::string& text);
-Bytes U16(unsigned value);
-std::string Hex(const Bytes& bytes);
+namespace support {
 
 class FakeInstrument {
  public:
   // Serves fd (one end of a socketpair, an accepted socket or a pty master); owns it.
   explicit FakeInstrument(int fd);
   ~FakeInstrument();
+  FakeInstrument(const FakeInstrument&) = delete;
+  FakeInstrument& operator=(const FakeInstrument&) = delete;
   // A socketpair: the fake takes one end, the other is returned for the session.
-  static std::pair<FakeInstrument*, int> Pair();
+  static std::pair<std::unique_ptr<FakeInstrument>, int> Pair();
 
   void SetRedCardAnswer(const Bytes& raw) {
     std::lock_guard<std::mutex> g(m_lock);
@@ -40,6 +39,8 @@ class FakeInstrument {
   void SetAutoGrant(bool on) { m_autoGrant = on; }
   void Expect(long socket, const Bytes& payload, const std::vector<Bytes>& replies = {});
   void Send(const Bytes& raw);
+  // Sends count frames of size payload bytes on socket, each as the host's read credits there allow.
+  void Stream(long socket, long count, int size);
   void Start();
   // Stops serving and closes the stream (the host sees the connection end).
   void Close();
@@ -67,6 +68,10 @@ class FakeInstrument {
   void OnFrame(const Bytes& frame);
   void OnFlow(const Bytes& frame);
   void WriteAll(const Bytes& raw);
+  void WriteAll(const uint8_t* p, size_t n);
+  bool Streaming();
+  // Sends the next batch of the stream that the credits allow.
+  void Pump();
 
   int m_fd;
   std::thread m_thread;
@@ -75,7 +80,7 @@ class FakeInstrument {
   std::mutex m_lock;
   std::condition_variable m_changed;
   std::mutex m_writeLock;
-  Bytes m_answer{0x00, 0x06, 0xFF, 0xFF, 0xFF, 0xFF};
+  Bytes m_answer = RedCard();
   long m_cfg = 0, m_evt = 1, m_opn = 2;
   std::atomic<bool> m_autoGrant{true};
   std::vector<Step> m_steps;
@@ -84,4 +89,10 @@ class FakeInstrument {
   int m_redCards = 0;
   int m_keepAlives = 0;
   std::vector<std::pair<long, int>> m_grants;
+  std::map<long, long> m_credits;  // read credits granted and not yet used, per socket
+  long m_streamSocket = -1, m_streamLeft = 0;
+  int m_streamSize = 0;
+  Bytes m_batch;  // pre-built stream frames
 };
+
+}  // namespace support

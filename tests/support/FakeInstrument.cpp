@@ -1,54 +1,24 @@
-// FakeInstrument.cpp: the scripted instrument's reading loop and conversation bookkeeping.
-#include "FakeInstrument.h"
+// The scripted instrument's reading loop, conversation bookkeeping and stream source.
+#include "support/FakeInstrument.h"
 
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 
-Bytes MakeFrame(long socket, const Bytes& payload) {
-  size_t length = payload.size() + 4;
-  Bytes frame{static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length & 0xFF), static_cast<uint8_t>(socket >> 8),
-              static_cast<uint8_t>(socket & 0xFF)};
-  frame.insert(frame.end(), payload.begin(), payload.end());
-  return frame;
-}
-
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
-
-Bytes Z(const std::string& text) {
-  Bytes b(text.begin(), text.end());
-  b.push_back(0);
-  return b;
-}
-
-Bytes U16(unsigned value) { return {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value & 0xFF)}; }
-
-std::string Hex(const Bytes& bytes) {
-  std::string s;
-  char buf[4];
-  for (uint8_t b : bytes) {
-    std::snprintf(buf, sizeof buf, "%02X ", b);
-    s += buf;
-  }
-  return s;
-}
+namespace support {
 
 FakeInstrument::FakeInstrument(int fd) : m_fd(fd) {}
 
 FakeInstrument::~FakeInstrument() { Close(); }
 
-std::pair<FakeInstrument*, int> FakeInstrument::Pair() {
+std::pair<std::unique_ptr<FakeInstrument>, int> FakeInstrument::Pair() {
   int fds[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return {nullptr, -1};
-  return {new FakeInstrument(fds[0]), fds[1]};
+  return {std::make_unique<FakeInstrument>(fds[0]), fds[1]};
 }
 
 void FakeInstrument::SetControlSockets(long cfg, long evt, long opn) {
@@ -73,44 +43,78 @@ void FakeInstrument::Close() {
   m_fd = -1;
 }
 
-void FakeInstrument::WriteAll(const Bytes& raw) {
+void FakeInstrument::WriteAll(const uint8_t* p, size_t n) {
   std::lock_guard<std::mutex> g(m_writeLock);
   size_t done = 0;
-  while (done < raw.size() && m_fd >= 0) {
-    ssize_t n = write(m_fd, raw.data() + done, raw.size() - done);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n <= 0) return;
-    done += static_cast<size_t>(n);
+  while (done < n && m_fd >= 0) {
+    ssize_t w = send(m_fd, p + done, n - done, MSG_NOSIGNAL);
+    if (w < 0 && errno == ENOTSOCK) w = write(m_fd, p + done, n - done);  // a pty master
+    if (w < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (w <= 0) return;
+    done += static_cast<size_t>(w);
   }
 }
 
+void FakeInstrument::WriteAll(const Bytes& raw) { WriteAll(raw.data(), raw.size()); }
+
 void FakeInstrument::Send(const Bytes& raw) { WriteAll(raw); }
+
+void FakeInstrument::Stream(long socket, long count, int size) {
+  std::lock_guard<std::mutex> g(m_lock);
+  m_streamSocket = socket;
+  m_streamSize = size;
+  m_streamLeft = count;
+}
+
+bool FakeInstrument::Streaming() {
+  std::lock_guard<std::mutex> g(m_lock);
+  return m_streamLeft > 0 && m_credits[m_streamSocket] > 0;
+}
+
+void FakeInstrument::Pump() {
+  long socket, frames;
+  size_t length;
+  {
+    std::lock_guard<std::mutex> g(m_lock);
+    socket = m_streamSocket;
+    length = static_cast<size_t>(m_streamSize) + kHeaderLength;
+    frames = std::min({m_credits[socket], m_streamLeft, 64L});
+    m_credits[socket] -= frames;
+    m_streamLeft -= frames;
+  }
+  m_batch.resize(length * static_cast<size_t>(frames));
+  for (long k = 0; k < frames; ++k) PutHeader(m_batch.data() + length * static_cast<size_t>(k), length, socket);
+  WriteAll(m_batch.data(), m_batch.size());
+}
 
 void FakeInstrument::Run() {
   Bytes input;
   uint8_t chunk[8192];
   while (!m_stop) {
+    const bool streaming = Streaming();
     pollfd p{m_fd, POLLIN, 0};
-    if (poll(&p, 1, 20) <= 0) continue;
-    ssize_t n = read(m_fd, chunk, sizeof chunk);
-    if (n <= 0) {
-      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-      m_peerClosed = true;
-      break;
-    }
-    input.insert(input.end(), chunk, chunk + n);
-    while (input.size() >= 2) {
-      size_t length = input[0] * 256u + input[1];
-      if (length < 4) {
-        std::lock_guard<std::mutex> g(m_lock);
-        m_errors.push_back("host sent a frame shorter than its header");
-        input.clear();
+    if (poll(&p, 1, streaming ? 0 : 20) > 0) {
+      ssize_t n = read(m_fd, chunk, sizeof chunk);
+      if (n <= 0) {
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        m_peerClosed = true;
         break;
       }
-      if (input.size() < length) break;
-      OnFrame(Bytes(input.begin(), input.begin() + static_cast<long>(length)));
-      input.erase(input.begin(), input.begin() + static_cast<long>(length));
+      input.insert(input.end(), chunk, chunk + n);
+      while (input.size() >= 2) {
+        size_t length = input[0] * 256u + input[1];
+        if (length < 4) {
+          std::lock_guard<std::mutex> g(m_lock);
+          m_errors.push_back("host sent a frame shorter than its header");
+          input.clear();
+          break;
+        }
+        if (input.size() < length) break;
+        OnFrame(Bytes(input.begin(), input.begin() + static_cast<long>(length)));
+        input.erase(input.begin(), input.begin() + static_cast<long>(length));
+      }
     }
+    if (streaming) Pump();
   }
 }
 
@@ -130,17 +134,19 @@ void FakeInstrument::OnFlow(const Bytes& frame) {
   for (size_t ofs = 4; ofs + 3 <= frame.size(); ofs += 3) {
     long socket = frame[ofs] * 256 + frame[ofs + 1];
     int count = frame[ofs + 2];
-    if (count == 0)
+    if (count == 0) {
       ++m_keepAlives;
-    else
+    } else {
       m_grants.emplace_back(socket, count);
+      m_credits[socket] += count;
+    }
   }
   m_changed.notify_all();
 }
 
 void FakeInstrument::OnFrame(const Bytes& frame) {
   long socket = frame[2] * 256 + frame[3];
-  if (socket == 0xFFFF) return OnFlow(frame);
+  if (socket == kFlowSocket) return OnFlow(frame);
   Bytes payload(frame.begin() + 4, frame.end());
   std::vector<Bytes> replies;
   {
@@ -157,7 +163,7 @@ void FakeInstrument::OnFrame(const Bytes& frame) {
   }
   m_changed.notify_all();
   for (const auto& r : replies) WriteAll(r);
-  if (m_autoGrant && (socket == m_cfg || socket == m_opn)) WriteAll(MakeFrame(0xFFFF, Join({U16(socket), {1}})));
+  if (m_autoGrant && (socket == m_cfg || socket == m_opn)) WriteAll(Grant(socket, 1));
 }
 
 bool FakeInstrument::WaitFor(const std::function<bool()>& pred, unsigned ms) {
@@ -206,3 +212,5 @@ size_t FakeInstrument::StepsLeft() {
   std::lock_guard<std::mutex> g(m_lock);
   return m_steps.size() - m_next;
 }
+
+}  // namespace support
