@@ -10,13 +10,9 @@ CScriptConnection& CScriptConnection::Instance() {
 
 void CScriptConnection::Set(CZematInstr* connection, const std::string& description) {
   std::lock_guard<std::mutex> g(m_lock);
-  if (connection == m_connection) {
-    m_description = description;
-    return;
-  }
+  if (connection != m_connection) ++m_generation;
   m_connection = connection;
   m_description = connection ? description : std::string();
-  ++m_generation;
 }
 
 void CScriptConnection::Withdraw() {
