@@ -93,7 +93,18 @@ void TInstScriptForm::Abort() {
 
 // ---- output ----
 
-void TInstScriptForm::AddText(const std::string& text) { ShowData(text.data(), static_cast<int>(text.size()), 0); }
+// Line breaks may be CR LF, LF or CR; the list splits at LF.
+void TInstScriptForm::AddText(const std::string& text) {
+  std::string lines;
+  lines.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r')
+      lines += text[i];
+    else if (i + 1 >= text.size() || text[i + 1] != '\n')
+      lines += '\n';
+  }
+  ShowData(lines.data(), static_cast<int>(lines.size()), 0);
+}
 
 void TInstScriptForm::ClearOutput() { List()->clear(); }
 

@@ -1,0 +1,166 @@
+// The script window in the desktop application against the simulator: the command line with its
+// history and file rule, output and outcome lines, Escape aborting, the autostart script after a
+// connection, and no deadlock when the user disconnects or closes the window while a script waits.
+#include <QAction>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMdiSubWindow>
+#include <QPointer>
+#include <QTest>
+
+#include "Appfixture.h"
+#include "app/Mainform.h"
+#include "script/Halinit.h"
+#include "scripthost/Instscriptform.h"
+#include "scriptlib/ScriptConnection.h"
+#include "scriptlib/ScriptLibrary.h"
+#include "support/Simulator.h"
+#include "support/TempDir.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The script engine lives for the whole test program, as it does for the application.
+class TScriptEngine : public ::testing::Environment {
+ public:
+  void SetUp() override { RegisterGeneralLibrary(); }
+
+ private:
+  THalinit m_engine;
+};
+const auto* const g_engine = ::testing::AddGlobalTestEnvironment(new TScriptEngine);
+
+const char* const kConfig = R"({"modules": [
+  {"type": "G1", "serial": "123", "cus": [
+    {"name": "IN", "replies": {"*IDN?": "G1,123"}},
+    {"name": "SIL", "owner": "G1SIL", "behaviour": "instruction", "replies": {"hello": "", "again": ""}}]}]})";
+
+class Scripts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir.WriteIni("[LastConfig]\nLAN=127.0.0.1\nTimeout=3000\nExecuteAutostart=0\n[LAN]\nTelnetPort=" +
+                 std::to_string(sim.TelnetPort()) + "\nDataPort=" + std::to_string(sim.DataPort()) + "\n");
+    form = std::make_unique<TMainForm>(dir.Dir());
+    form->resize(1000, 700);
+    form->show();
+    ASSERT_EQ(ConnectAndWait(*form, TConnectOrigin::ToolButton), 1);
+  }
+  void TearDown() override {
+    if (form) form->close();
+    form.reset();
+    CScriptConnection::Instance().SetReplyWaitMs(10000);
+  }
+  QStringList Lines(TInstScriptForm* w) const {
+    QStringList lines;
+    for (int i = 0; i < w->List()->count(); ++i) lines << w->List()->item(i)->text();
+    return lines;
+  }
+  void Type(TInstScriptForm* w, const QString& text, Qt::Key key = Qt::Key_Return) {
+    w->CommandLine()->setText(text);
+    QTest::keyClick(w->CommandLine(), key);
+  }
+  bool WaitForLine(TInstScriptForm* w, const QString& line) {
+    return WaitFor([&] { return Lines(w).contains(line); });
+  }
+
+  TProgramDir dir;
+  support::TempDir scripts{"morvent-scripts"};
+  support::Simulator sim{kConfig};
+  TMessageRecorder recorder;
+  std::unique_ptr<TMainForm> form;
+};
+
+TEST_F(Scripts, CommandLineOutputHistoryAndAbort) {
+  form->findChild<QAction*>("ToolButton10")->trigger();
+  auto* w = form->findChild<TInstScriptForm*>();
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->windowTitle(), "Instrument Script");
+  const std::string file = scripts.Write("talk.pas", R"(program talk;
+var m: TModule; c: TCu;
+begin
+  m := TModule.Create; m.Desc := Instrument.GetModule(1);
+  c := TCu.Create; c.Desc := m.GetCu('in'); c.Open;
+  Output.writeln(m.Productnr + ' says ' + c.IO('*IDN?') + ' to ' + Arguments.String(0));
+  Output.writeln('two' + #13#10 + 'lines');
+end.)");
+  const QString command = QString::fromStdString(file.substr(0, file.size() - 4)) + " \"an argument\"";
+  Type(w, command);
+  ASSERT_TRUE(WaitForLine(w, "ok."));
+  EXPECT_EQ(Lines(w), (QStringList{command, "G1 says G1,123 to an argument", "two", "      lines", "ok.", ""}));
+  EXPECT_EQ(w->windowTitle(), "Script - " + QString::fromStdString(file));
+  EXPECT_TRUE(w->CommandLine()->text().isEmpty());
+  Screenshot(form.get(), "script-window-output");
+
+  // The same command twice is kept once; the arrows walk the history and wrap.
+  Type(w, "/no/such/script");
+  EXPECT_TRUE(Lines(w).contains("Cannot open script file"));
+  Type(w, "/no/such/script");
+  EXPECT_EQ(w->History(), (QStringList{command, "/no/such/script"}));
+  QTest::keyClick(w->CommandLine(), Qt::Key_Up);
+  EXPECT_EQ(w->CommandLine()->text(), "/no/such/script");
+  QTest::keyClick(w->CommandLine(), Qt::Key_Up);
+  QTest::keyClick(w->CommandLine(), Qt::Key_Up);
+  EXPECT_EQ(w->CommandLine()->text(), "/no/such/script");
+  QTest::keyClick(w->CommandLine(), Qt::Key_Escape);
+  EXPECT_TRUE(w->CommandLine()->text().isEmpty());
+
+  // Escape while a script runs aborts it.
+  const std::string loop = scripts.Write(
+      "loop.pas", "program loop;\nbegin\n  Output.writeln('running');\n  while true do SleepMS(10);\nend.\n");
+  w->List()->clear();
+  Type(w, QString::fromStdString(loop));
+  ASSERT_TRUE(WaitForLine(w, "running"));
+  EXPECT_TRUE(w->Running());
+  Screenshot(form.get(), "script-running");
+  QTest::keyClick(w->CommandLine(), Qt::Key_Escape);
+  ASSERT_TRUE(WaitForLine(w, "aborted."));
+  EXPECT_TRUE(WaitFor([&] { return !w->Running(); }));
+}
+
+// A script waiting for a reply that never comes: disconnecting ends its wait at once, and closing its
+// window while it runs stops it; neither blocks the GUI.
+TEST_F(Scripts, DisconnectAndCloseWhileAScriptWaits) {
+  CScriptConnection::Instance().SetReplyWaitMs(600000);
+  const std::string file = scripts.Write("wait.pas", R"(program wait;
+var m: TModule; c: TCu;
+begin
+  m := TModule.Create; m.Desc := Instrument.GetModule(1);
+  c := TCu.Create; c.Desc := m.GetCu('SIL'); c.Open;
+  Output.writeln('waiting');
+  Output.writeln(c.IO('hello'));
+  Output.writeln(IntToStr(Instrument.IsConnected) + ' ' + c.IO('again'));
+end.)");
+  TInstScriptForm* w = form->OpenScriptWindow();
+  w->RunScript(QString::fromStdString(file), 0);
+  ASSERT_TRUE(WaitForLine(w, "waiting"));
+  // "hello" has reached the instrument (which never answers it): the script waits for its reply now.
+  ASSERT_TRUE(sim.WaitForStatus("\"instructions\":1", 10s)) << sim.Status();
+  form->DisconnectInstrument(false);
+  ASSERT_TRUE(WaitForLine(w, "ok."));
+  EXPECT_EQ(Lines(w).mid(1, 2), (QStringList{"cmd error!", "0 CU not open!"}));
+
+  ASSERT_EQ(ConnectAndWait(*form, TConnectOrigin::ToolButton), 1);
+  QPointer<TInstScriptForm> second = form->OpenScriptWindow();
+  second->RunScript(QString::fromStdString(file), 0);
+  ASSERT_TRUE(WaitForLine(second, "waiting"));
+  second->parentWidget()->close();
+  EXPECT_TRUE(WaitFor([&] { return second.isNull(); }));
+}
+
+TEST_F(Scripts, AutostartRunsAfterEachNewConnection) {
+  const std::string log = scripts.File("autostart.log");
+  const std::string file = scripts.Write("auto start.pas", "program a;\nbegin\n  Output.OpenLogFile('" + log +
+                                                               "', 1);\n  Output.writeln('autostart ' + "
+                                                               "Instrument.GetConnection);\nend.\n");
+  form->ApplyAutostart(QString::fromStdString(file), true);
+  form->DisconnectInstrument(false);
+  form->ConnectLastClick();
+  ASSERT_TRUE(WaitFor([&] { return support::ReadFile(log).find("autostart 127.0.0.1") != std::string::npos; }));
+  // The window closes itself when the script has finished.
+  EXPECT_TRUE(WaitFor([&] { return form->findChild<TInstScriptForm*>() == nullptr; }));
+  EXPECT_TRUE(recorder.messages.isEmpty());
+}
+
+}  // namespace
