@@ -22,13 +22,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The script engine lives for the whole test program, as it does for the application.
+// The script engine lives for the whole test program, as it does for the application (it is never
+// stopped: its tables must outlive every script window the tests leave to the end).
 class TScriptEngine : public ::testing::Environment {
  public:
-  void SetUp() override { RegisterGeneralLibrary(); }
-
- private:
-  THalinit m_engine;
+  void SetUp() override {
+    HalinitStart();
+    RegisterGeneralLibrary();
+  }
 };
 const auto* const g_engine = ::testing::AddGlobalTestEnvironment(new TScriptEngine);
 
