@@ -143,8 +143,8 @@ void TMainForm::CreateActions() {
   connect(NewAction(this, "CloseAllItem", "Close All"), &QAction::triggered, this, [this] { CloseCuWindows(false); });
   connect(NewAction(this, "TileItem", "&Tile", "Tile all windows"), &QAction::triggered, m_mdi,
           &QMdiArea::tileSubWindows);
-  connect(NewAction(this, "CascadeItem", "&Cascade", "Cascade all windows"), &QAction::triggered, m_mdi,
-          &QMdiArea::cascadeSubWindows);
+  connect(NewAction(this, "CascadeItem", "&Cascade", "Cascade all windows"), &QAction::triggered, this,
+          &TMainForm::CascadeChildren);
   connect(NewAction(this, "ArrangeItem", "&Arrange All", "Arrange minimized windows"), &QAction::triggered, this,
           &TMainForm::ArrangeIcons);
   connect(NewAction(this, "AboutItem", "&About...", "Show program information"), &QAction::triggered, this,

@@ -94,6 +94,10 @@ class TMainForm : public QMainWindow, public TMainLink {
   void LoadLayout(int n);
   static QString LayoutKey(const CCuDesc* cu);
 
+  // ---- where MDI children go ----
+  void PlaceNewChild(QMdiSubWindow* sub);  // after it was shown at its designed size
+  void CascadeChildren();
+
   // ---- tree ----
   QMenu* PopupForItem(QTreeWidgetItem* item);  // the popup a right click on item opens (none: no node)
   void TreeRightClick(const QPoint& pos);
