@@ -97,6 +97,8 @@ class TMainForm : public QMainWindow, public TMainLink {
   // ---- where MDI children go ----
   void PlaceNewChild(QMdiSubWindow* sub);  // after it was shown at its designed size
   void CascadeChildren();
+  // Where a child goes back to from minimized or maximized (its geometry while it is normal).
+  static QRect NormalGeometry(const QMdiSubWindow* sub);
 
   // ---- tree ----
   QMenu* PopupForItem(QTreeWidgetItem* item);  // the popup a right click on item opens (none: no node)
@@ -136,6 +138,7 @@ class TMainForm : public QMainWindow, public TMainLink {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void CreateWidgets();

@@ -1,12 +1,17 @@
 // TMainForm: where the MDI children go: a new window and the windows of Window > Cascade stay inside the
-// visible part of the MDI area at a usable size.
+// visible part of the MDI area at a usable size, and every child's normal geometry is kept for the
+// layouts while it is minimized or maximized.
 #include "app/Mainform.h"
 
+#include <QEvent>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QVariant>
 #include <algorithm>
 
 namespace {
+
+const char* const kNormalGeometry = "morventNormalGeometry";
 
 bool IsNormal(const QMdiSubWindow* sub) { return !(sub->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)); }
 
@@ -17,9 +22,22 @@ int CascadeStep(const QMdiSubWindow* sub) {
 
 }  // namespace
 
+QRect TMainForm::NormalGeometry(const QMdiSubWindow* sub) {
+  const QVariant kept = sub->property(kNormalGeometry);
+  return IsNormal(sub) || !kept.isValid() ? sub->geometry() : kept.toRect();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Move || event->type() == QEvent::Resize)
+    if (auto* sub = qobject_cast<QMdiSubWindow*>(watched); sub && IsNormal(sub))
+      sub->setProperty(kNormalGeometry, sub->geometry());
+  return QMainWindow::eventFilter(watched, event);
+}
+
 // Below and right of the newest other normal window by one title bar, or at the top left when the window
 // would not fit there; never larger than the visible area.
 void TMainForm::PlaceNewChild(QMdiSubWindow* sub) {
+  sub->installEventFilter(this);
   const QRect area = m_mdi->viewport()->rect();
   if (!IsNormal(sub) || area.isEmpty()) return;
   QPoint pos = area.topLeft();

@@ -251,6 +251,21 @@ TEST_F(Connected, LayoutsSaveAndLoadWindowsInModuleOrder) {
   EXPECT_TRUE(recorder.messages.isEmpty());
 }
 
+TEST_F(Connected, MinimizedWindowComesBackMinimizedWithItsNormalSize) {
+  QWidget* mo = form->OpenCuWindow(Cu("G1", "MO"), false);
+  ASSERT_NE(mo, nullptr);
+  mo->parentWidget()->setGeometry(10, 20, 300, 200);
+  mo->parentWidget()->showMinimized();
+  form->SaveLayout(1);
+  form->LoadLayout(1);
+  ASSERT_EQ(form->Children().size(), 1);
+  QMdiSubWindow* again = form->Children()[0];
+  EXPECT_TRUE(again->isMinimized());
+  again->showNormal();  // the user restores it
+  EXPECT_EQ(again->geometry(), QRect(10, 20, 300, 200));
+  Screenshot(form.get(), "layout-minimized-restored");
+}
+
 // Seven windows in the default main window: neither a new window nor a cascaded one leaves the visible
 // area, and none shrinks to less than its designed size or half the area.
 TEST_F(Connected, NewAndCascadedWindowsStayVisibleAtAUsableSize) {
