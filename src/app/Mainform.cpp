@@ -13,6 +13,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -98,7 +99,8 @@ void TMainForm::CreateWidgets() {
   m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   Splitter1->setStretchFactor(1, 1);
-  Splitter1->setSizes({153, 654});
+  const int tree = DefaultTreeWidth();
+  Splitter1->setSizes({tree, std::max(1, width() - tree)});
   setCentralWidget(Splitter1);
   statusBar();
   connect(TreeView1, &QTreeWidget::customContextMenuRequested, this, &TMainForm::TreeRightClick);
@@ -155,6 +157,20 @@ void TMainForm::CreateActions() {
     m_saveLayout[i] = NewAction(this, qPrintable(QString("SaveLayout%1").arg(i + 1)), QString());
     connect(m_saveLayout[i], &QAction::triggered, this, [this, i] { SaveLayout(i + 1); });
   }
+}
+
+// The tree's width when none was saved: its designed 153 pixels suit only a smaller font, so it is as
+// wide as a module caption of the usual length (an eight-character type, a six-digit serial number)
+// needs at the tree's font, with room for a vertical scroll bar.
+int TMainForm::DefaultTreeWidth() {
+  auto* root = new QTreeWidgetItem(TreeView1, {"Serion Instrument"});
+  auto* module = new QTreeWidgetItem(root, {"MODULE-8 - 000000"});
+  module->setIcon(0, style()->standardIcon(QStyle::SP_DriveHDIcon));
+  root->setExpanded(true);
+  const int caption = static_cast<QAbstractItemView*>(TreeView1)->sizeHintForColumn(0);  // public there
+  TreeView1->clear();
+  const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, TreeView1->verticalScrollBar());
+  return std::max(153, caption + 2 * TreeView1->frameWidth() + scrollBar);
 }
 
 QAction* TMainForm::Action(const QString& objectName) const { return findChild<QAction*>(objectName); }

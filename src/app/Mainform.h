@@ -151,6 +151,7 @@ class TMainForm : public QMainWindow, public TMainLink {
   void ReadFontSettings();
   void WriteFontSettings();
   void UpdateLayoutCaptions();
+  int DefaultTreeWidth();
   void SetCaption(const QString& suffix);
   void FillTree();
   void AddModuleNode(QTreeWidgetItem* root, CModule* module);

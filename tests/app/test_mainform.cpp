@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QSplitter>
 #include <QStyleOptionTitleBar>
 #include <QTimer>
 #include <QToolBar>
@@ -313,14 +314,18 @@ TEST(MainFormClose, WritesPositionAndTreeWidth) {
     form.show();
     form.resize(700, 500);
     form.move(50, 60);
+    auto* splitter = qobject_cast<QSplitter*>(form.Tree()->parentWidget());
+    splitter->setSizes({240, 460});
     form.close();
   }
   TIniFile ini(dir.Ini());
   EXPECT_EQ(ini.ReadInteger("WindowPos", "Width", -1), 700);
   EXPECT_EQ(ini.ReadInteger("WindowPos", "Height", -1), 500);
-  EXPECT_GT(ini.ReadInteger("WindowPos", "DetailsSize", -1), 0);
+  EXPECT_EQ(ini.ReadInteger("WindowPos", "DetailsSize", -1), 240);
   TMainForm again(dir.Dir());
+  again.show();
   EXPECT_EQ(again.size(), QSize(700, 500));
+  EXPECT_EQ(again.Tree()->width(), 240);  // the saved width wins over the default
 }
 
 TEST(MainFormNotConnected, DisconnectLayoutsAndConnectFailure) {

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDateTime>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMdiArea>
@@ -124,6 +125,8 @@ TEST_F(DemoInstrument, TreeOffersEveryWindowKind) {
     EXPECT_TRUE(cus.contains(kind)) << kind;
   EXPECT_EQ(root->child(3)->data(0, TMainForm::NodeImageRole).toInt(), 3);  // CAN-slave modules
   EXPECT_EQ(root->child(4)->data(0, TMainForm::NodeImageRole).toInt(), 3);
+  // At its default width the tree shows every caption in full.
+  EXPECT_LE(form->Tree()->header()->sectionSize(0), form->Tree()->viewport()->width());
   Screenshot(form.get(), "main-connected-demo");
 }
 
