@@ -42,6 +42,9 @@ const char* const kLastConfig = "LastConfig";
 std::string S(const QString& s) { return s.toStdString(); }
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
+// An action's text marks its access key with "&"; names and captions are shown as written.
+QString ActionText(QString text) { return text.replace('&', "&&"); }
+
 QAction* NewAction(QObject* parent, const char* name, const QString& text, const QString& hint = QString()) {
   auto* a = new QAction(text, parent);
   a->setObjectName(name);
@@ -206,7 +209,8 @@ void TMainForm::BuildWindowMenu() {
   const QList<QMdiSubWindow*> children = Children();
   if (!children.isEmpty()) m_windowMenu->addSeparator();
   for (QMdiSubWindow* sub : children) {
-    QAction* a = m_windowMenu->addAction(sub->windowTitle(), this, [this, sub] { m_mdi->setActiveSubWindow(sub); });
+    QAction* a =
+        m_windowMenu->addAction(ActionText(sub->windowTitle()), this, [this, sub] { m_mdi->setActiveSubWindow(sub); });
     a->setCheckable(true);
     a->setChecked(sub == m_mdi->activeSubWindow());
   }
@@ -348,8 +352,8 @@ void TMainForm::WriteFontSettings() {
 
 void TMainForm::UpdateLayoutCaptions() {
   for (int i = 0; i < 3; ++i) {
-    m_loadLayout[i]->setText(m_layoutNames.value(i));
-    m_saveLayout[i]->setText(m_layoutNames.value(i));
+    m_loadLayout[i]->setText(ActionText(m_layoutNames.value(i)));
+    m_saveLayout[i]->setText(ActionText(m_layoutNames.value(i)));
   }
 }
 

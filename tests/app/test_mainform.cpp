@@ -236,6 +236,15 @@ TEST(MainFormOptions, FontLayoutNamesAndAutostartAreWritten) {
   EXPECT_EQ(again.LayoutNames(), (QStringList{"A", "B", "C"}));
 }
 
+TEST(MainFormOptions, LayoutNamesShowAsWrittenInTheMenus) {
+  TProgramDir dir;
+  TMainForm form(dir.Dir());
+  form.ApplyLayoutNames({"Main &Monitor", "A&&B", "Plain"});
+  // iconText: what a menu shows of an action's text, the access key marks ("&") taken out.
+  EXPECT_EQ(form.Action("LoadLayout1")->iconText(), "Main &Monitor");
+  EXPECT_EQ(form.Action("SaveLayout2")->iconText(), "A&&B");
+}
+
 TEST(MainFormOptions, AutostartDialogFollowsItsCheckBox) {
   TProgramDir dir;
   TMainForm form(dir.Dir());
