@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/Dialogbuttons.h"
+#include "app/Dialogplace.h"
 
 TAutostartDialog::TAutostartDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle("Configure Autostart Script");
@@ -32,6 +33,8 @@ TAutostartDialog::TAutostartDialog(QWidget* parent) : QDialog(parent) {
   layout->addWidget(DialogButtons(this, true));
   connect(ExecuteCheck, &QCheckBox::toggled, this, &TAutostartDialog::UpdateState);
   connect(BrowseButton, &QPushButton::clicked, this, &TAutostartDialog::Browse);
+  FitField(AutostartEdit, "/home/service/morvent/scripts/instrument-autostart.pas");
+  FitDialog(this);
 }
 
 void TAutostartDialog::Preset(const QString& script, bool execute) {

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "app/Dialogbuttons.h"
+#include "app/Dialogplace.h"
 
 TEnterInstrAddressDlg::TEnterInstrAddressDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle("Connect to Instrument");
@@ -22,6 +23,8 @@ TEnterInstrAddressDlg::TEnterInstrAddressDlg(QWidget* parent) : QDialog(parent) 
   layout->addLayout(form);
   layout->addWidget(DialogButtons(this, true));
   connect(AddrSelect, &QComboBox::currentIndexChanged, this, [this](int i) { EditLanAddr->setEnabled(i == 0); });
+  FitField(EditLanAddr, "analyser-12.lab.example.org");
+  FitDialog(this);
 }
 
 void TEnterInstrAddressDlg::Preset(int link, const QString& lanAddress) {

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "app/Dialogbuttons.h"
+#include "app/Dialogplace.h"
 
 TLayoutNameDlg::TLayoutNameDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle("LayoutNames");
@@ -17,6 +18,7 @@ TLayoutNameDlg::TLayoutNameDlg(QWidget* parent) : QDialog(parent) {
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addWidget(DialogButtons(this, true));
+  FitDialog(this);
 }
 
 void TLayoutNameDlg::Preset(const QStringList& names) {

@@ -1,9 +1,12 @@
 // TMainForm: the three saved window layouts: which CU windows were open (by module type, serial number
-// and CU name), where and how large, the main window's size and whether the tree was shown.
+// and CU name), where and how large, the main window's size and whether the tree was shown. A window
+// that was minimized is saved with its normal place and size, and its key is listed under "Minimized",
+// so that it comes back minimized and can be restored to a usable size.
 #include "app/Mainform.h"
 
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QStringList>
 #include <QTreeWidget>
 
 #include "StandardApp/Tracer.h"
@@ -14,6 +17,9 @@
 namespace {
 
 std::string Section(int n) { return "LastWindows-" + std::to_string(n); }
+
+// Not a window key: those always hold two "-".
+const char* const kMinimized = "Minimized";
 
 // "left,top,width,height": four integers; anything else is refused.
 bool ParseLayoutValue(const std::string& value, int (&v)[4]) {
@@ -46,15 +52,20 @@ void TMainForm::SaveLayout(int n) {
   if (children.isEmpty()) return;
   QMdiSubWindow* active = m_mdi->activeSubWindow() ? m_mdi->activeSubWindow() : children.first();
   const bool maximized = active->isMaximized();
+  QStringList minimized;  // with two windows on one CU the later one counts, as for its value
   for (QMdiSubWindow* sub : children) {
     QWidget* w = sub->widget();
     auto* form = qobject_cast<TBaseForm*>(w);
     if (!form || !form->Cu() || w->inherits("TInstScriptForm") || w->inherits("TGraphicForm")) continue;
-    const QRect g = sub->geometry();
+    const QRect g = NormalGeometry(sub);
     const QString value = maximized ? QString("-1,-1,-1,-1")
                                     : QString("%1,%2,%3,%4").arg(g.left()).arg(g.top()).arg(g.width()).arg(g.height());
-    ini.WriteString(section, LayoutKey(form->Cu()).toStdString(), value.toStdString());
+    const QString key = LayoutKey(form->Cu());
+    ini.WriteString(section, key.toStdString(), value.toStdString());
+    minimized.removeIf([&key](const QString& k) { return k.compare(key, Qt::CaseInsensitive) == 0; });
+    if (!maximized && sub->isMinimized()) minimized << key;
   }
+  if (!minimized.isEmpty()) ini.WriteString(section, kMinimized, minimized.join(',').toStdString());
   if (!isMaximized()) {
     ini.WriteInteger(section, "Top", y());
     ini.WriteInteger(section, "Left", x());
@@ -69,6 +80,7 @@ void TMainForm::LoadLayout(int n) {
   TIniFile& ini = Ini();
   const std::string section = Section(n);
   CloseCuWindows(false);
+  const QStringList minimized = QString::fromStdString(ini.ReadString(section, kMinimized, "")).split(',');
   for (int m = 0; m < m_connection->GetModuleCount(); ++m) {
     std::shared_ptr<CModule> module = m_connection->GetModule(m);
     for (int c = 0; module && c < module->GetCuDescCount(); ++c) {
@@ -89,6 +101,7 @@ void TMainForm::LoadLayout(int n) {
       } else {
         sub->showNormal();
         sub->setGeometry(v[0], v[1], std::max(v[2], 1), std::max(v[3], 1));
+        if (minimized.contains(LayoutKey(cu.get()), Qt::CaseInsensitive)) sub->showMinimized();
       }
     }
   }

@@ -325,6 +325,7 @@ QWidget* TMainForm::OpenCuWindow(std::shared_ptr<CCuDesc> cu, bool viaCs) {
   sub->setWindowIcon(TreeImage(style(), 2));
   sub->resize(designed);
   sub->show();
+  PlaceNewChild(sub);
   const bool passViaCs = kind->viaCs == TViaCs::Always || (kind->viaCs == TViaCs::Caller && viaCs);
   if (form->OpenCu(cu, this, passViaCs, kind->caption) == 0) return nullptr;
   AfterChildCreated(sub);
@@ -343,6 +344,7 @@ void TMainForm::OpenEventsWindow() {
   sub->setWindowIcon(TreeImage(style(), 0));
   sub->resize(designed);
   sub->show();
+  PlaceNewChild(sub);
   AfterChildCreated(sub);
 }
 

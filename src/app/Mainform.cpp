@@ -17,6 +17,7 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -45,6 +46,9 @@ const char* const kLastConfig = "LastConfig";
 
 std::string S(const QString& s) { return s.toStdString(); }
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// An action's text marks its access key with "&"; names and captions are shown as written.
+QString ActionText(QString text) { return text.replace('&', "&&"); }
 
 QAction* NewAction(QObject* parent, const char* name, const QString& text, const QString& hint = QString()) {
   auto* a = new QAction(text, parent);
@@ -105,7 +109,8 @@ void TMainForm::CreateWidgets() {
   m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   Splitter1->setStretchFactor(1, 1);
-  Splitter1->setSizes({153, 654});
+  const int tree = DefaultTreeWidth();
+  Splitter1->setSizes({tree, std::max(1, width() - tree)});
   setCentralWidget(Splitter1);
   // An attempt under way shows in the status bar, with the button that cancels it.
   m_connectingLabel = new QLabel(this);
@@ -162,8 +167,8 @@ void TMainForm::CreateActions() {
   connect(NewAction(this, "CloseAllItem", "Close All"), &QAction::triggered, this, [this] { CloseCuWindows(false); });
   connect(NewAction(this, "TileItem", "&Tile", "Tile all windows"), &QAction::triggered, m_mdi,
           &QMdiArea::tileSubWindows);
-  connect(NewAction(this, "CascadeItem", "&Cascade", "Cascade all windows"), &QAction::triggered, m_mdi,
-          &QMdiArea::cascadeSubWindows);
+  connect(NewAction(this, "CascadeItem", "&Cascade", "Cascade all windows"), &QAction::triggered, this,
+          &TMainForm::CascadeChildren);
   connect(NewAction(this, "ArrangeItem", "&Arrange All", "Arrange minimized windows"), &QAction::triggered, this,
           &TMainForm::ArrangeIcons);
   connect(NewAction(this, "AboutItem", "&About...", "Show program information"), &QAction::triggered, this,
@@ -174,6 +179,20 @@ void TMainForm::CreateActions() {
     m_saveLayout[i] = NewAction(this, qPrintable(QString("SaveLayout%1").arg(i + 1)), QString());
     connect(m_saveLayout[i], &QAction::triggered, this, [this, i] { SaveLayout(i + 1); });
   }
+}
+
+// The tree's width when none was saved: its designed 153 pixels suit only a smaller font, so it is as
+// wide as a module caption of the usual length (an eight-character type, a six-digit serial number)
+// needs at the tree's font, with room for a vertical scroll bar.
+int TMainForm::DefaultTreeWidth() {
+  auto* root = new QTreeWidgetItem(TreeView1, {"Serion Instrument"});
+  auto* module = new QTreeWidgetItem(root, {"MODULE-8 - 000000"});
+  module->setIcon(0, style()->standardIcon(QStyle::SP_DriveHDIcon));
+  root->setExpanded(true);
+  const int caption = static_cast<QAbstractItemView*>(TreeView1)->sizeHintForColumn(0);  // public there
+  TreeView1->clear();
+  const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, TreeView1->verticalScrollBar());
+  return std::max(153, caption + 2 * TreeView1->frameWidth() + scrollBar);
 }
 
 QAction* TMainForm::Action(const QString& objectName) const { return findChild<QAction*>(objectName); }
@@ -209,7 +228,8 @@ void TMainForm::BuildWindowMenu() {
   const QList<QMdiSubWindow*> children = Children();
   if (!children.isEmpty()) m_windowMenu->addSeparator();
   for (QMdiSubWindow* sub : children) {
-    QAction* a = m_windowMenu->addAction(sub->windowTitle(), this, [this, sub] { m_mdi->setActiveSubWindow(sub); });
+    QAction* a =
+        m_windowMenu->addAction(ActionText(sub->windowTitle()), this, [this, sub] { m_mdi->setActiveSubWindow(sub); });
     a->setCheckable(true);
     a->setChecked(sub == m_mdi->activeSubWindow());
   }
@@ -351,8 +371,8 @@ void TMainForm::WriteFontSettings() {
 
 void TMainForm::UpdateLayoutCaptions() {
   for (int i = 0; i < 3; ++i) {
-    m_loadLayout[i]->setText(m_layoutNames.value(i));
-    m_saveLayout[i]->setText(m_layoutNames.value(i));
+    m_loadLayout[i]->setText(ActionText(m_layoutNames.value(i)));
+    m_saveLayout[i]->setText(ActionText(m_layoutNames.value(i)));
   }
 }
 

@@ -124,6 +124,12 @@ class TMainForm : public QMainWindow, public TMainLink, public IInstrumentHost {
   void LoadLayout(int n);
   static QString LayoutKey(const CCuDesc* cu);
 
+  // ---- where MDI children go ----
+  void PlaceNewChild(QMdiSubWindow* sub);  // after it was shown at its designed size
+  void CascadeChildren();
+  // Where a child goes back to from minimized or maximized (its geometry while it is normal).
+  static QRect NormalGeometry(const QMdiSubWindow* sub);
+
   // ---- tree ----
   QMenu* PopupForItem(QTreeWidgetItem* item);  // the popup a right click on item opens (none: no node)
   void TreeRightClick(const QPoint& pos);
@@ -162,6 +168,7 @@ class TMainForm : public QMainWindow, public TMainLink, public IInstrumentHost {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void CreateWidgets();
@@ -174,6 +181,7 @@ class TMainForm : public QMainWindow, public TMainLink, public IInstrumentHost {
   void ReadFontSettings();
   void WriteFontSettings();
   void UpdateLayoutCaptions();
+  int DefaultTreeWidth();
   void SetCaption(const QString& suffix);
   void ConnectFinished(unsigned attempt);
   void ShowConnecting(bool on);

@@ -9,6 +9,7 @@
 
 #include "StandardApp/Module.h"
 #include "app/Dialogbuttons.h"
+#include "app/Dialogplace.h"
 #include "cuwindows/Instrtime.h"
 
 namespace {
@@ -36,6 +37,7 @@ TModulePropDlg::TModulePropDlg(QWidget* parent) : QDialog(parent) {
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addWidget(DialogButtons(this, false));
+  FitDialog(this);
 }
 
 void TModulePropDlg::Fill(const CModule* module) {
@@ -48,6 +50,7 @@ TInstrPropDlg::TInstrPropDlg(QWidget* parent) : QDialog(parent) {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel("this box is intentionally left blank", this));
   layout->addWidget(DialogButtons(this, false));
+  FitDialog(this);
 }
 
 TCuPropDlg::TCuPropDlg(QWidget* parent) : QDialog(parent) {
@@ -60,6 +63,7 @@ TCuPropDlg::TCuPropDlg(QWidget* parent) : QDialog(parent) {
   layout->addWidget(BufferGroup("In Buffer", InCount, EditNumIn, "EditNumIn", this));
   layout->addWidget(BufferGroup("Out Buffer", OutCount, EditNumOut, "EditNumOut", this));
   layout->addWidget(DialogButtons(this, false));
+  FitDialog(this);
 }
 
 void TCuPropDlg::Fill(const CCuDesc* cu) {

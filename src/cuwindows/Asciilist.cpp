@@ -16,6 +16,7 @@
 #include "StandardApp/Cu.h"
 #include "StandardApp/Mainthread.h"
 #include "StandardApp/Tracer.h"
+#include "cuwindows/Linelist.h"
 #include "cuwindows/Mainlink.h"
 #include "cuwindows/Msgbox.h"
 
@@ -101,10 +102,9 @@ TAsciiListForm::TChannelFactory TAsciiListForm::SetChannelFactory(TChannelFactor
 TAsciiListForm::TAsciiListForm(QWidget* parent) : TBaseForm(parent) {
   setWindowTitle("AsciiList");
   resize(524, 374);
-  ListBox1 = new QListWidget(this);
+  ListBox1 = new TLineList(this);
   ListBox1->setObjectName("ListBox1");
   ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
-  ListBox1->setUniformItemSizes(true);  // keeps adding lines cheap while data streams in
   ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
   ListBox1->installEventFilter(this);
   auto* layout = new QVBoxLayout(this);
@@ -212,11 +212,6 @@ void TAsciiListForm::ShowData(const char* data, int length, int fromCu) {
   for (int i = 1; i < pieces.size(); ++i) AddLine("      " + pieces[i], fromCu);
 }
 
-void TAsciiListForm::ScrollToEnd() {
-  if (ListBox1->count() > 0)
-    ListBox1->scrollToItem(ListBox1->item(ListBox1->count() - 1), QAbstractItemView::PositionAtTop);
-}
-
 // Scrolling and repainting the list for every line would make the GUI thread the narrow end of a flood:
 // a line after a quiet spell shows at once, lines that follow it closely are shown together a moment later.
 void TAsciiListForm::ScheduleRefresh() {
@@ -230,7 +225,8 @@ void TAsciiListForm::ScheduleRefresh() {
 }
 
 void TAsciiListForm::RefreshList() {
-  ScrollToEnd();
+  ListBox1->MeasureChanged();
+  ListBox1->ShowLast();
   ListBox1->setUpdatesEnabled(true);
   m_sinceRefresh.start();
 }
@@ -238,6 +234,7 @@ void TAsciiListForm::RefreshList() {
 void TAsciiListForm::AddLine(const QString& text, int fromCu) {
   while (ListBox1->count() > kMaxLines - 1) delete ListBox1->takeItem(0);
   ListBox1->addItem(text);
+  ListBox1->LinesChanged(1);
   ScheduleRefresh();
   if (fromCu == 1) {
     const CModule* module = m_cu ? m_cu->GetModule() : nullptr;
@@ -254,6 +251,7 @@ void TAsciiListForm::AppendToLastLine(const QString& text) {
   }
   QListWidgetItem* last = ListBox1->item(ListBox1->count() - 1);
   last->setText(last->text() + text);
+  ListBox1->LinesChanged(1);
   ScheduleRefresh();
   WriteLog(text);
 }

@@ -13,11 +13,11 @@
 
 #include "StandardApp/Zthread.h"
 #include "cuwindows/Baseform.h"
+#include "cuwindows/Linelist.h"
 
 class CCuIoBase;
 class CMainDispatcher;
 class QAction;
-class QListWidget;
 class QMenu;
 class QTimer;
 class TAsciiListForm;
@@ -90,13 +90,12 @@ class TAsciiListForm : public TBaseForm {
  private:
   void BuildPopup();
   void ShowPopup(const QPoint& pos);
-  void ScrollToEnd();
   void ScheduleRefresh();
   void RefreshList();
   void StopReaders(bool showPending);
   void Shutdown();
 
-  QListWidget* ListBox1;
+  TLineList* ListBox1;
   QMenu* PopupMenu1;
   QAction* m_execute;
   QTimer* m_refresh;  // the delayed scroll and repaint while lines stream in

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMdiSubWindow>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -28,7 +29,7 @@ TInReplyForm::TInReplyForm(QWidget* parent) : TAsciiListForm(parent) {
   row->addWidget(Button1);
   static_cast<QVBoxLayout*>(layout())->addWidget(Panel1);
   Edit2->installEventFilter(this);
-  setFocusProxy(Edit2);  // activating the window puts the caret into the input line
+  setFocusProxy(Edit2);
   ExecuteAction()->setEnabled(true);
   connect(Button1, &QPushButton::clicked, this, [this] {
     SendInput();
@@ -63,7 +64,25 @@ void TInReplyForm::Recall(int step) {
   Edit2->end(false);
 }
 
+// The MDI frame hands the focus to the first child that takes it (the list) or to the one that had it last;
+// the input line is where typing belongs, so the window takes it there whenever its frame becomes active.
+bool TInReplyForm::event(QEvent* event) {
+  if (event->type() == QEvent::ParentChange)
+    if (auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget()))
+      connect(frame, &QMdiSubWindow::windowStateChanged, this, &TInReplyForm::FrameStateChanged, Qt::UniqueConnection);
+  return TAsciiListForm::event(event);
+}
+
+void TInReplyForm::FrameStateChanged(Qt::WindowStates oldState, Qt::WindowStates newState) {
+  if (!(newState & Qt::WindowActive) || (oldState & Qt::WindowActive)) return;
+  // A click into the list activates the window too: the list keeps the focus the click gave it.
+  if (m_listClicked && List()->hasFocus()) return;
+  FocusInput();
+}
+
 bool TInReplyForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == List() && event->type() == QEvent::FocusIn)
+    m_listClicked = static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason;
   if (watched == Edit2 && event->type() == QEvent::KeyPress) {
     switch (static_cast<QKeyEvent*>(event)->key()) {
       case Qt::Key_Return:

@@ -31,15 +31,18 @@ class TInReplyForm : public TAsciiListForm {
   int HistoryIndex() const { return m_historyIndex; }
 
  protected:
+  bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Recall(int step);
   void FocusInput();
+  void FrameStateChanged(Qt::WindowStates oldState, Qt::WindowStates newState);
 
   QWidget* Panel1;
   QLineEdit* Edit2;
   QPushButton* Button1;
   QStringList m_history;
   int m_historyIndex = 0;
+  bool m_listClicked = false;  // the list has the focus because the user clicked into it
 };

@@ -2,7 +2,6 @@
 #include "cuwindows/Instreventlist.h"
 
 #include <QCloseEvent>
-#include <QListWidget>
 #include <QVBoxLayout>
 
 #include "cuwindows/Asciilist.h"
@@ -11,8 +10,7 @@
 TMasterEventList::TMasterEventList(QWidget* parent) : QWidget(parent) {
   setWindowTitle("Instrument Events");
   resize(608, 419);
-  m_list = new QListWidget(this);
-  m_list->setUniformItemSizes(true);
+  m_list = new TLineList(this);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(m_list);
@@ -21,7 +19,9 @@ TMasterEventList::TMasterEventList(QWidget* parent) : QWidget(parent) {
 void TMasterEventList::AddEventLine(const QString& text) {
   while (m_list->count() > TAsciiListForm::kMaxLines - 1) delete m_list->takeItem(0);
   m_list->addItem(text);
-  m_list->scrollToItem(m_list->item(m_list->count() - 1), QAbstractItemView::PositionAtTop);
+  m_list->LinesChanged(1);
+  m_list->MeasureChanged();
+  m_list->ShowLast();
   if (m_main) m_main->WriteLog(text);
 }
 

@@ -4,7 +4,8 @@
 
 #include <QWidget>
 
-class QListWidget;
+#include "cuwindows/Linelist.h"
+
 class TMainLink;
 
 class TMasterEventList : public QWidget {
@@ -19,6 +20,6 @@ class TMasterEventList : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  QListWidget* m_list;
+  TLineList* m_list;
   TMainLink* m_main = nullptr;
 };

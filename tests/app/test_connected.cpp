@@ -8,6 +8,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QSet>
 #include <QTimer>
 #include <QTreeWidget>
 #include <chrono>
@@ -20,6 +21,7 @@
 #include "app/Maininstr.h"
 #include "app/Propdlgs.h"
 #include "cuwindows/Analreport.h"
+#include "cuwindows/Asciilist.h"
 #include "cuwindows/Canslave.h"
 #include "cuwindows/Inreply.h"
 #include "cuwindows/Instreventlist.h"
@@ -246,6 +248,43 @@ TEST_F(Connected, LayoutsSaveAndLoadWindowsInModuleOrder) {
   EXPECT_TRUE(form->Children().isEmpty());
   EXPECT_EQ(form->size(), before);
   EXPECT_TRUE(recorder.messages.isEmpty());
+}
+
+TEST_F(Connected, MinimizedWindowComesBackMinimizedWithItsNormalSize) {
+  QWidget* mo = form->OpenCuWindow(Cu("G1", "MO"), false);
+  ASSERT_NE(mo, nullptr);
+  mo->parentWidget()->setGeometry(10, 20, 300, 200);
+  mo->parentWidget()->showMinimized();
+  form->SaveLayout(1);
+  form->LoadLayout(1);
+  ASSERT_EQ(form->Children().size(), 1);
+  QMdiSubWindow* again = form->Children()[0];
+  EXPECT_TRUE(again->isMinimized());
+  again->showNormal();  // the user restores it
+  EXPECT_EQ(again->geometry(), QRect(10, 20, 300, 200));
+  Screenshot(form.get(), "layout-minimized-restored");
+}
+
+// Seven windows in the default main window: neither a new window nor a cascaded one leaves the visible
+// area, and none shrinks to less than its designed size or half the area.
+TEST_F(Connected, NewAndCascadedWindowsStayVisibleAtAUsableSize) {
+  const QRect area = form->MdiArea()->viewport()->rect();
+  const QSize usable = TAsciiListForm().size().boundedTo(area.size() / 2);
+  auto visibleAndUsable = [&](const QMdiSubWindow* sub) {
+    return area.contains(sub->geometry()) && sub->width() >= usable.width() && sub->height() >= usable.height();
+  };
+  for (const char* cu : {"IN", "EV", "MO", "AR", "in"}) ASSERT_NE(form->OpenCuWindow(Cu("G1", cu), false), nullptr);
+  for (const char* cu : {"IN", "EV"}) ASSERT_NE(form->OpenCuWindow(Cu("PUMP", cu), false), nullptr);
+  for (QMdiSubWindow* sub : form->Children()) EXPECT_TRUE(visibleAndUsable(sub)) << "opened at " << sub->x();
+  form->Children()[2]->showMaximized();
+  form->Action("CascadeItem")->trigger();
+  QSet<int> tops;  // one title bar below the other: every caption can be read
+  for (QMdiSubWindow* sub : form->Children()) {
+    EXPECT_TRUE(visibleAndUsable(sub)) << "cascaded to " << sub->width() << " x " << sub->height();
+    tops << sub->y();
+  }
+  EXPECT_EQ(tops.size(), form->Children().size());
+  Screenshot(form.get(), "cascaded-windows");
 }
 
 // The instrument takes the window's open up late and the module leaves meanwhile. The message box's

@@ -2,11 +2,17 @@
 // garbage), menus, tool bar, option dialogs' effects, the log file, view toggles and closing.
 #include <QAction>
 #include <QCheckBox>
+#include <QFontDatabase>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QStyleOptionTitleBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -14,10 +20,39 @@
 #include "Appfixture.h"
 #include "StandardApp/Tracer.h"
 #include "app/Autostartdlg.h"
+#include "app/Connectdlg.h"
 #include "app/Inifile.h"
 #include "app/Mainform.h"
 
 namespace {
+
+// Saves the dialog under a title bar as the style draws one at the dialog's width, in the desktop's bold
+// title font; tells whether the title shows in full there.
+bool TitleShownInFull(QDialog* dialog, const char* picture) {
+  QFont font = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+  font.setBold(true);
+  QStyleOptionTitleBar bar;
+  bar.initFrom(dialog);
+  bar.text = dialog->windowTitle();
+  bar.icon = dialog->style()->standardIcon(QStyle::SP_TitleBarMenuButton);
+  bar.titleBarFlags = Qt::Window | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint;
+  bar.subControls = QStyle::SC_All;
+  bar.state |= QStyle::State_Active;
+  bar.rect = QRect(0, 0, dialog->width(), dialog->style()->pixelMetric(QStyle::PM_TitleBarHeight, &bar, dialog));
+  const QPixmap body = dialog->grab();
+  QPixmap image(body.width(), body.height() + bar.rect.height());
+  QPainter painter(&image);
+  painter.setFont(font);
+  dialog->style()->drawComplexControl(QStyle::CC_TitleBar, &bar, &painter, dialog);
+  painter.drawPixmap(0, bar.rect.height(), body);
+  painter.end();
+  QLabel shown;
+  shown.setPixmap(image);
+  shown.resize(image.size());
+  Screenshot(&shown, picture);
+  const QRect label = dialog->style()->subControlRect(QStyle::CC_TitleBar, &bar, QStyle::SC_TitleBarLabel, dialog);
+  return QFontMetrics(font).horizontalAdvance(bar.text) <= label.width();
+}
 
 QStringList MenuTexts(const QMenu* menu) {
   QStringList texts;
@@ -201,6 +236,15 @@ TEST(MainFormOptions, FontLayoutNamesAndAutostartAreWritten) {
   EXPECT_EQ(again.LayoutNames(), (QStringList{"A", "B", "C"}));
 }
 
+TEST(MainFormOptions, LayoutNamesShowAsWrittenInTheMenus) {
+  TProgramDir dir;
+  TMainForm form(dir.Dir());
+  form.ApplyLayoutNames({"Main &Monitor", "A&&B", "Plain"});
+  // iconText: what a menu shows of an action's text, the access key marks ("&") taken out.
+  EXPECT_EQ(form.Action("LoadLayout1")->iconText(), "Main &Monitor");
+  EXPECT_EQ(form.Action("SaveLayout2")->iconText(), "A&&B");
+}
+
 TEST(MainFormOptions, AutostartDialogFollowsItsCheckBox) {
   TProgramDir dir;
   TMainForm form(dir.Dir());
@@ -212,6 +256,25 @@ TEST(MainFormOptions, AutostartDialogFollowsItsCheckBox) {
   dlg->ExecuteCheck->click();
   EXPECT_FALSE(dlg->AutostartEdit->isReadOnly());
   EXPECT_TRUE(dlg->BrowseButton->isEnabled());
+}
+
+TEST(MainFormDialogs, TitlesAndTypicalValuesFitAndTheDialogsOpenCentredOnTheScreen) {
+  TProgramDir dir;
+  TMainForm form(dir.Dir());
+  form.show();  // at its designed place, off the screen's centre
+  form.ConnectDialog()->Preset(0, "192.168.100.200");
+  form.AutostartDialog()->Preset("/home/service/morvent/scripts/autostart.pas", true);
+  const QPoint centre = form.screen()->availableGeometry().center();
+  for (QDialog* dialog : form.findChildren<QDialog*>()) {
+    if (dialog->inherits("TAboutBox") || dialog->inherits("TTimeForm")) continue;  // not the main window's own
+    const std::string title = dialog->windowTitle().toStdString();
+    dialog->show();
+    EXPECT_LE((dialog->frameGeometry().center() - centre).manhattanLength(), 4) << title;
+    EXPECT_TRUE(TitleShownInFull(dialog, dialog->metaObject()->className())) << title << ", " << dialog->width();
+    dialog->hide();
+  }
+  for (QLineEdit* field : {form.ConnectDialog()->EditLanAddr, form.AutostartDialog()->AutostartEdit})
+    EXPECT_GE(field->width(), field->fontMetrics().horizontalAdvance(field->text())) << field->text().toStdString();
 }
 
 TEST(MainFormLog, NewAppendLinesAndClose) {
@@ -260,14 +323,18 @@ TEST(MainFormClose, WritesPositionAndTreeWidth) {
     form.show();
     form.resize(700, 500);
     form.move(50, 60);
+    auto* splitter = qobject_cast<QSplitter*>(form.Tree()->parentWidget());
+    splitter->setSizes({240, 460});
     form.close();
   }
   TIniFile ini(dir.Ini());
   EXPECT_EQ(ini.ReadInteger("WindowPos", "Width", -1), 700);
   EXPECT_EQ(ini.ReadInteger("WindowPos", "Height", -1), 500);
-  EXPECT_GT(ini.ReadInteger("WindowPos", "DetailsSize", -1), 0);
+  EXPECT_EQ(ini.ReadInteger("WindowPos", "DetailsSize", -1), 240);
   TMainForm again(dir.Dir());
+  again.show();
   EXPECT_EQ(again.size(), QSize(700, 500));
+  EXPECT_EQ(again.Tree()->width(), 240);  // the saved width wins over the default
 }
 
 TEST(MainFormNotConnected, DisconnectLayoutsAndConnectFailure) {

@@ -1,13 +1,17 @@
 // Every CU window kind opened from the tree on the simulator's demo instrument, fed by what the simulator
 // sends ("emit"), and the lines each window makes of it. Saves the events window and the analysis report.
 #include <QAction>
+#include <QApplication>
 #include <QDateTime>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QScrollBar>
+#include <QTest>
 #include <QTreeWidget>
 
 #include "Appfixture.h"
@@ -120,6 +124,8 @@ TEST_F(DemoInstrument, TreeOffersEveryWindowKind) {
     EXPECT_TRUE(cus.contains(kind)) << kind;
   EXPECT_EQ(root->child(3)->data(0, TMainForm::NodeImageRole).toInt(), 3);  // CAN-slave modules
   EXPECT_EQ(root->child(4)->data(0, TMainForm::NodeImageRole).toInt(), 3);
+  // At its default width the tree shows every caption in full.
+  EXPECT_LE(form->Tree()->header()->sectionSize(0), form->Tree()->viewport()->width());
   Screenshot(form.get(), "main-connected-demo");
 }
 
@@ -185,6 +191,25 @@ TEST_F(DemoInstrument, TextWindowsShowWhatTheInstrumentSends) {
   EXPECT_TRUE(WaitFor([&] { return Lines(tr).contains("OK TRACE?"); }));
   EXPECT_TRUE(Lines(tr).contains("TRACE?"));  // the typed line is not continued by trace text
   EXPECT_TRUE(recorder.messages.isEmpty()) << recorder.Texts().join("; ").toStdString();
+}
+
+// Opened from the tree, the window takes what the user types at once; the long instruction and its reply
+// can be read by scrolling sideways.
+TEST_F(DemoInstrument, TypingGoesToTheNewWindowAndLongLinesScrollSideways) {
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  auto* in = OpenFromTree<TInReplyForm>("MAIN-1", "IN");
+  ASSERT_NE(in, nullptr);
+  const QString instruction = "SET " + QString(149, 'L');  // 153 characters
+  QTest::keyClicks(QApplication::focusWidget(), instruction);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  ASSERT_TRUE(WaitFor([&] { return in->List()->count() == 2 && in->List()->updatesEnabled(); }));
+  EXPECT_EQ(Lines(in), (QStringList{instruction, "OK " + instruction}));
+  QCoreApplication::processEvents();
+  QScrollBar* sideways = in->List()->horizontalScrollBar();
+  EXPECT_GE(sideways->maximum() + in->List()->viewport()->width(),
+            in->List()->fontMetrics().horizontalAdvance("OK " + instruction));
+  sideways->setValue(sideways->maximum());
+  Screenshot(form.get(), "long-line-sideways");
 }
 
 TEST_F(DemoInstrument, BinaryWindowsDecodeTheInstrumentsRecords) {

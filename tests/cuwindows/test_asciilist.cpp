@@ -9,6 +9,8 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QPointer>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
 
 #include "Fakes.h"
 #include "cuwindows/Canslave.h"
@@ -139,6 +141,32 @@ TEST(AsciiListList, ALineShowsAtOnceAndAFloodEndsWithItsLastLineInView) {
   EXPECT_EQ(last->text(), "flood 699");
   EXPECT_TRUE(form.List()->viewport()->rect().intersects(form.List()->visualItemRect(last)));
   EXPECT_FALSE(form.List()->viewport()->rect().intersects(form.List()->visualItemRect(form.List()->item(0))));
+}
+
+// A long line between short ones: the list's uniform item size must not come from a short line.
+TEST(AsciiListList, EveryLineCanBeReadInFullBySidewaysScrolling) {
+  TAsciiListForm form;
+  form.resize(300, 200);
+  form.show();
+  form.AddLine("short", 0);
+  form.AddLine(QString(153, 'L'), 0);
+  for (int i = 0; i < 40; ++i) form.AddLine(QString("reply %1").arg(i), 0);
+  form.AppendToLastLine(QString(40, 'W'));  // a continued line grows too
+  QListWidget* list = form.List();
+  QScrollBar* sideways = list->horizontalScrollBar();
+  QStyleOptionViewItem option;  // what a line needs, as a plain item view measures it
+  option.initFrom(list);
+  option.widget = list;
+  ASSERT_TRUE(WaitFor([&] { return list->updatesEnabled(); }));
+  for (int row : {1, 41}) {
+    const int needed = QStyledItemDelegate().sizeHint(option, list->model()->index(row, 0)).width();
+    EXPECT_GE(list->visualItemRect(list->item(row)).width(), needed) << row;  // not cut short
+    EXPECT_GE(sideways->maximum() + list->viewport()->width(), needed) << row;
+  }
+  sideways->setValue(sideways->maximum());
+  form.AddLine("while reading", 0);  // arriving lines keep the place the user scrolled to
+  ASSERT_TRUE(WaitFor([&] { return list->updatesEnabled(); }));
+  EXPECT_EQ(sideways->value(), sideways->maximum());
 }
 
 TEST(AsciiListList, AppendToLastLineLogsOnlyTheAppendedPart) {

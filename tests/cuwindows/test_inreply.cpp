@@ -1,8 +1,11 @@
 // The instruction window: sending, history of 30 with arrow keys, keys, chosen and executed lines,
 // release; the CAN slave window's "IN" prefix; an instruction typed into a trace that stopped mid-line.
 #include <gtest/gtest.h>
+#include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
@@ -130,6 +133,28 @@ TEST(TraceInstruction, TheTypedLineStaysWholeWhenTheTraceStoppedMidLine) {
   for (int i = 0; i < form.List()->count(); ++i) lines << form.List()->item(i)->text();
   EXPECT_EQ(lines, (QStringList{"step 1 of", "STOP", " 3", "OK STOP"}));
   EXPECT_EQ(channels.Written(), std::vector<std::string>{"STOP"});
+}
+
+// Typing goes to the input line of the window the user just opened or activated, unless a click into the
+// list activated it.
+TEST(InReplyFocus, ActivatingTheWindowPutsTheCaretIntoTheInputLine) {
+  QMdiArea area;
+  area.resize(800, 600);
+  area.show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&area));
+  QList<TInReplyForm*> forms{new TInReplyForm, new TTraceCu, new TCanSlaveForm};
+  for (TInReplyForm* form : forms) {
+    form->AddLine("a line", 0);
+    area.addSubWindow(form)->show();  // as the main window opens it
+    EXPECT_EQ(QApplication::focusWidget(), form->Input()) << form->metaObject()->className();
+  }
+  area.setActiveSubWindow(static_cast<QMdiSubWindow*>(forms[0]->parentWidget()));  // title bar or Window menu
+  EXPECT_EQ(QApplication::focusWidget(), forms[0]->Input());
+  QListWidget* list = forms[1]->List();
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+  EXPECT_EQ(area.activeSubWindow(), forms[1]->parentWidget());
+  EXPECT_EQ(QApplication::focusWidget(), list);
+  EXPECT_TRUE(list->item(0)->isSelected());
 }
 
 }  // namespace
