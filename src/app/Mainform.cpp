@@ -106,6 +106,7 @@ void TMainForm::CreateWidgets() {
   TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   TreeView1->setContextMenuPolicy(Qt::CustomContextMenu);
   m_mdi = new QMdiArea(Splitter1);
+  m_mdi->setObjectName("MdiArea");
   m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   Splitter1->setStretchFactor(1, 1);
@@ -264,34 +265,23 @@ void TMainForm::CreateToolBar() {
 
 void TMainForm::CreatePopups() {
   PopupMenu1 = new QMenu(this);
+  PopupMenu1->setObjectName("PopupMenu1");
   PopupMenu1->addAction("EventCu", this, &TMainForm::OpenEventsWindow);
   PopupMenu1->addAction("OpenScript", this, [this] { OpenScriptWindow(); });
   PopupMenu1->addAction("Properties", this, [this] { PropertiesClick(1); });
   PopupMenu1->addSeparator();
   PopupMenu1->addAction("Disconnect", this, [this] { DisconnectInstrument(false); });
   PopupMenu2 = new QMenu(this);
+  PopupMenu2->setObjectName("PopupMenu2");
   PopupMenu2->addAction("&Open", this, [this] { OpenSelectedCu(false); });
   m_openViaCs = PopupMenu2->addAction("Open via CS CU", this, [this] { OpenSelectedCu(true); });
   PopupMenu2->addAction("Properties", this, [this] { PropertiesClick(2); });
   PopupMenu3 = new QMenu(this);
+  PopupMenu3->setObjectName("PopupMenu3");
   PopupMenu3->addAction("Connect...", this, &TMainForm::ConnectClick);
   PopupMenu4 = new QMenu(this);
+  PopupMenu4->setObjectName("PopupMenu4");
   PopupMenu4->addAction("Properties", this, [this] { PropertiesClick(4); });
-}
-
-QMenu* TMainForm::Popup(int n) const {
-  switch (n) {
-    case 1:
-      return PopupMenu1;
-    case 2:
-      return PopupMenu2;
-    case 3:
-      return PopupMenu3;
-    case 4:
-      return PopupMenu4;
-    default:
-      return nullptr;
-  }
 }
 
 void TMainForm::CreateDialogs() {

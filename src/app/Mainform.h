@@ -148,20 +148,9 @@ class TMainForm : public QMainWindow, public TMainLink, public IInstrumentHost {
   QFont CuFont() const { return m_cuFont; }
   QString AutostartScript() const { return m_autostartScript; }
   bool ExecuteAutostart() const { return m_executeAutostart; }
-  TMasterEventList* EventsWindow() const { return m_eventsWindow; }
   TIniFile& Ini() const { return *m_ini; }
-  QMdiArea* MdiArea() const { return m_mdi; }
-  QTreeWidget* Tree() const { return TreeView1; }
-  QToolBar* ToolBar() const { return m_toolBar; }
   QList<QMdiSubWindow*> Children() const;  // open MDI children in child order
-  QTimer* ConnectionLostTimer() const { return Timer1; }
-  QTimer* ReconnectTimer() const { return TimerReconnect; }
   QAction* Action(const QString& objectName) const;
-  QMenu* Popup(int n) const;  // 1..4: instrument, CU, not connected, module
-  TEnterInstrAddressDlg* ConnectDialog() const { return m_connectDlg; }
-  TCuPropDlg* CuPropertiesDialog() const { return m_cuPropDlg; }
-  TAutostartDialog* AutostartDialog() const { return m_autostartDlg; }
-  TLayoutNameDlg* LayoutNameDialog() const { return m_layoutNameDlg; }
   // LAN ports and serial devices from the settings, handed to each new connection.
   int TelnetPort() const { return m_telnetPort; }
   int DataPort() const { return m_dataPort; }

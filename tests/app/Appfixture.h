@@ -25,6 +25,15 @@ struct TProgramDir {
   std::filesystem::path path{temp.Path()};
 };
 
+// The child of a window with the given type (and object name), as the user finds it on the screen; a
+// missing one fails the test.
+template <class T>
+T* Find(QObject& parent, const char* objectName = nullptr) {
+  T* child = objectName ? parent.findChild<T*>(objectName) : parent.findChild<T*>();
+  EXPECT_NE(child, nullptr) << (objectName ? objectName : "(by type)");
+  return child;
+}
+
 // Asks the main window to connect (off the GUI thread) and serves the event loop until the attempt
 // ends; its result (0, 1, 2), or -1 when it did not end in time.
 template <class Form, class Origin>

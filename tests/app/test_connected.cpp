@@ -66,7 +66,7 @@ class Connected : public ::testing::Test {
     for (QMdiSubWindow* s : form->Children()) t << s->widget()->windowTitle();
     return t;
   }
-  QTreeWidgetItem* ModuleNode(int i) const { return form->Tree()->topLevelItem(0)->child(i); }
+  QTreeWidgetItem* ModuleNode(int i) const { return Find<QTreeWidget>(*form, "TreeView1")->topLevelItem(0)->child(i); }
 
   TProgramDir dir;
   Simulator sim{kConfig};
@@ -76,7 +76,7 @@ class Connected : public ::testing::Test {
 
 TEST_F(Connected, TreeCaptionsImagesAndPopups) {
   EXPECT_EQ(form->windowTitle(), "Morvent v5.66  -  127.0.0.1");
-  QTreeWidget* tree = form->Tree();
+  QTreeWidget* tree = Find<QTreeWidget>(*form, "TreeView1");
   ASSERT_EQ(tree->topLevelItemCount(), 1);
   QTreeWidgetItem* root = tree->topLevelItem(0);
   EXPECT_EQ(root->text(0), "Serion Instrument");
@@ -94,18 +94,18 @@ TEST_F(Connected, TreeCaptionsImagesAndPopups) {
   EXPECT_EQ(cuNode->data(0, TMainForm::NodeImageRole).toInt(), 2);
   EXPECT_EQ(cuNode->data(0, TMainForm::NodeSelectedImageRole).toInt(), 4);
 
-  EXPECT_EQ(form->PopupForItem(root), form->Popup(1));
-  EXPECT_EQ(form->PopupForItem(root->child(1)), form->Popup(4));
-  EXPECT_EQ(form->PopupForItem(nullptr), form->Popup(1));  // no node, connected
-  QAction* viaCs = form->Popup(2)->actions()[1];
-  EXPECT_EQ(form->PopupForItem(cuNode), form->Popup(2));
+  EXPECT_EQ(form->PopupForItem(root), Find<QMenu>(*form, "PopupMenu1"));
+  EXPECT_EQ(form->PopupForItem(root->child(1)), Find<QMenu>(*form, "PopupMenu4"));
+  EXPECT_EQ(form->PopupForItem(nullptr), Find<QMenu>(*form, "PopupMenu1"));  // no node, connected
+  QAction* viaCs = Find<QMenu>(*form, "PopupMenu2")->actions()[1];
+  EXPECT_EQ(form->PopupForItem(cuNode), Find<QMenu>(*form, "PopupMenu2"));
   EXPECT_FALSE(viaCs->isEnabled());
   form->PopupForItem(root->child(2)->child(1));
   EXPECT_TRUE(viaCs->isEnabled());
   Screenshot(form.get(), "main-connected");
 
   // Connecting again through the dialog only stores the new address.
-  form->ConnectDialog()->Preset(0, "10.9.9.9");
+  Find<TEnterInstrAddressDlg>(*form)->Preset(0, "10.9.9.9");
   form->ConnectDialogAccepted();
   EXPECT_EQ(form->LanAddress(), "10.9.9.9");
   EXPECT_EQ(form->Ini().ReadString("LastConfig", "LAN", ""), "10.9.9.9");
@@ -115,11 +115,11 @@ TEST_F(Connected, TreeCaptionsImagesAndPopups) {
 
 TEST_F(Connected, CuPropertiesWriteTheExtraBufferCountsBack) {
   std::shared_ptr<CCuDesc> cu = Cu("G1", "IN");
-  form->CuPropertiesDialog()->Fill(cu.get());
-  EXPECT_EQ(form->CuPropertiesDialog()->NameLabel->text(), "IN");
-  EXPECT_EQ(form->CuPropertiesDialog()->InCount->text(), "4");
-  form->CuPropertiesDialog()->EditNumIn->setText("5abc");
-  form->CuPropertiesDialog()->EditNumOut->setText("x");
+  Find<TCuPropDlg>(*form)->Fill(cu.get());
+  EXPECT_EQ(Find<TCuPropDlg>(*form)->NameLabel->text(), "IN");
+  EXPECT_EQ(Find<TCuPropDlg>(*form)->InCount->text(), "4");
+  Find<TCuPropDlg>(*form)->EditNumIn->setText("5abc");
+  Find<TCuPropDlg>(*form)->EditNumOut->setText("x");
   form->CuPropertiesClosed(*cu);
   EXPECT_EQ(cu->GetRequestedIn(), 5);
   EXPECT_EQ(cu->GetRequestedOut(), 0);
@@ -177,14 +177,14 @@ TEST_F(Connected, FirstWindowOpensMaximizedWhenTheLastOneWas) {
 }
 
 TEST_F(Connected, DoubleClickAndOpenActOnCuNodesOnly) {
-  form->Tree()->setCurrentItem(ModuleNode(0));
+  Find<QTreeWidget>(*form, "TreeView1")->setCurrentItem(ModuleNode(0));
   form->OpenSelectedCu(false);
   EXPECT_TRUE(form->Children().isEmpty());
-  form->Tree()->setCurrentItem(ModuleNode(0)->child(2));
-  emit form->Tree()->itemDoubleClicked(ModuleNode(0)->child(2), 0);
+  Find<QTreeWidget>(*form, "TreeView1")->setCurrentItem(ModuleNode(0)->child(2));
+  emit Find<QTreeWidget>(*form, "TreeView1")->itemDoubleClicked(ModuleNode(0)->child(2), 0);
   ASSERT_EQ(form->Children().size(), 1);
   EXPECT_EQ(ChildTitles(), QStringList{"G1 - 123 - Monitor"});
-  form->Popup(2)->actions()[0]->trigger();  // "&Open" on the same node: a second window
+  Find<QMenu>(*form, "PopupMenu2")->actions()[0]->trigger();  // "&Open" on the same node: a second window
   EXPECT_EQ(form->Children().size(), 2);
 }
 
@@ -197,7 +197,7 @@ TEST_F(Connected, ArrangeAllLinesUpMinimizedWindowsAtTheBottom) {
   a->parentWidget()->showMinimized();
   b->parentWidget()->showMinimized();
   form->Action("ArrangeItem")->trigger();
-  const int bottom = form->MdiArea()->viewport()->height();
+  const int bottom = Find<QMdiArea>(*form, "MdiArea")->viewport()->height();
   const QRect ga = a->parentWidget()->geometry(), gb = b->parentWidget()->geometry();
   EXPECT_EQ(ga.left(), 0);
   EXPECT_EQ(ga.bottom() + 1, bottom);
@@ -268,7 +268,7 @@ TEST_F(Connected, MinimizedWindowComesBackMinimizedWithItsNormalSize) {
 // Seven windows in the default main window: neither a new window nor a cascaded one leaves the visible
 // area, and none shrinks to less than its designed size or half the area.
 TEST_F(Connected, NewAndCascadedWindowsStayVisibleAtAUsableSize) {
-  const QRect area = form->MdiArea()->viewport()->rect();
+  const QRect area = Find<QMdiArea>(*form, "MdiArea")->viewport()->rect();
   const QSize usable = TAsciiListForm().size().boundedTo(area.size() / 2);
   auto visibleAndUsable = [&](const QMdiSubWindow* sub) {
     return area.contains(sub->geometry()) && sub->width() >= usable.width() && sub->height() >= usable.height();
@@ -292,7 +292,7 @@ TEST_F(Connected, NewAndCascadedWindowsStayVisibleAtAUsableSize) {
 TEST_F(Connected, ModuleLeavesWhileItsWindowOpens) {
   SetMessageHandler([this](TMsgKind kind, const QString& text) {
     recorder.messages << qMakePair(kind, text);
-    WaitFor([this] { return form->Tree()->topLevelItem(0)->childCount() == 2; }, 5000);
+    WaitFor([this] { return Find<QTreeWidget>(*form, "TreeView1")->topLevelItem(0)->childCount() == 2; }, 5000);
   });
   ASSERT_EQ(sim.Command("delay-open 300"), "ok");
   std::thread remover([this] {
@@ -313,25 +313,25 @@ TEST_F(Connected, ModuleLeavesWhileItsWindowOpens) {
 
 TEST_F(Connected, ModulesRemovedAndAddedWhileWindowsAreOpen) {
   form->OpenEventsWindow();
-  ASSERT_NE(form->EventsWindow(), nullptr);
+  ASSERT_NE(Find<TMasterEventList>(*form), nullptr);
   QPointer<QWidget> pumpIn = form->OpenCuWindow(Cu("PUMP", "IN"), false);
   QPointer<QWidget> g1In = form->OpenCuWindow(Cu("G1", "IN"), false);
   ASSERT_TRUE(pumpIn && g1In);
   EXPECT_TRUE(sim.Command("remove-module PUMP").starts_with("ok"));
-  ASSERT_TRUE(WaitFor([&] { return form->Tree()->topLevelItem(0)->childCount() == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return Find<QTreeWidget>(*form, "TreeView1")->topLevelItem(0)->childCount() == 2; }));
   EXPECT_TRUE(WaitFor([&] { return pumpIn.isNull(); }));
   EXPECT_FALSE(g1In.isNull());
   EXPECT_EQ(ModuleNode(1)->text(0), "VALVE - S1");
   EXPECT_TRUE(sim.Command("add-module NEW 9").starts_with("ok"));
-  ASSERT_TRUE(WaitFor([&] { return form->Tree()->topLevelItem(0)->childCount() == 3; }));
+  ASSERT_TRUE(WaitFor([&] { return Find<QTreeWidget>(*form, "TreeView1")->topLevelItem(0)->childCount() == 3; }));
   EXPECT_EQ(ModuleNode(2)->text(0), "NEW - 9");
   EXPECT_EQ(ModuleNode(2)->childCount(), 2);
   QStringList lines;
-  for (int i = 0; i < form->EventsWindow()->List()->count(); ++i)
-    lines << form->EventsWindow()->List()->item(i)->text();
+  for (int i = 0; i < Find<TMasterEventList>(*form)->List()->count(); ++i)
+    lines << Find<TMasterEventList>(*form)->List()->item(i)->text();
   EXPECT_EQ(lines,
             (QStringList{"Configuration changed", "Module PUMP removed", "Configuration changed", "Module NEW added"}));
-  form->EventsWindow()->parentWidget()->raise();
+  Find<TMasterEventList>(*form)->parentWidget()->raise();
   Screenshot(form.get(), "instrument-events");
   form->OpenEventsWindow();  // already open: nothing happens
   EXPECT_EQ(form->Children().size(), 2);
@@ -352,10 +352,10 @@ TEST_F(Connected, LostConnectionKeepsWindowsAndReconnects) {
   EXPECT_EQ(in->List()->count(), 3);
   EXPECT_FALSE(in->Input()->isEnabled());
   EXPECT_EQ(in->Cu(), nullptr);
-  EXPECT_TRUE(form->ReconnectTimer()->isActive());
-  form->ReconnectTimer()->setInterval(100);  // the 5000 ms period is not what is tested here
+  EXPECT_TRUE(Find<QTimer>(*form, "TimerReconnect")->isActive());
+  Find<QTimer>(*form, "TimerReconnect")->setInterval(100);  // the 5000 ms period is not what is tested here
   ASSERT_TRUE(WaitFor([&] { return form->GetConnection() != nullptr; }));
-  EXPECT_FALSE(form->ReconnectTimer()->isActive());
+  EXPECT_FALSE(Find<QTimer>(*form, "TimerReconnect")->isActive());
   EXPECT_EQ(form->windowTitle(), "Morvent v5.66  -  127.0.0.1");
   EXPECT_TRUE(WaitFor([&] { return guard.isNull(); }));  // a new connection closes the released windows
 }

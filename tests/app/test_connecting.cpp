@@ -102,13 +102,13 @@ TEST_F(Connecting, FailedAttemptsKeepTheReleasedWindows) {
   ASSERT_FALSE(window.isNull());
   main.DisconnectInstrument(true);
   // An address where nothing listens: the attempt fails, the window stays.
-  main.ConnectDialog()->Preset(0, "127.0.0.2");
+  Find<TEnterInstrAddressDlg>(main)->Preset(0, "127.0.0.2");
   main.ConnectDialogAccepted();
   ASSERT_TRUE(WaitFor([&] { return !main.Connecting(); }));
   EXPECT_EQ(recorder.Texts(), QStringList{"Connection to instrument failed"});
   EXPECT_FALSE(window.isNull());
   EXPECT_EQ(main.windowTitle(), "Morvent v5.66  -  not connected");
-  main.ConnectDialog()->Preset(0, "127.0.0.1");
+  Find<TEnterInstrAddressDlg>(main)->Preset(0, "127.0.0.1");
   main.ConnectDialogAccepted();
   ASSERT_TRUE(WaitFor([&] { return main.GetConnection() != nullptr; }));
   EXPECT_TRUE(WaitFor([&] { return window.isNull(); }));

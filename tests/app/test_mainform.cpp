@@ -97,18 +97,19 @@ TEST(MainFormStart, CaptionDefaultsMenusAndToolBar) {
   EXPECT_EQ(form.Action("ArrangeItem")->statusTip(), "Arrange minimized windows");
   EXPECT_EQ(form.Action("AboutItem")->statusTip(), "Show program information");
   QStringList buttons;
-  for (QAction* a : form.ToolBar()->actions()) buttons << (a->isSeparator() ? "|" : a->objectName());
+  for (QAction* a : Find<QToolBar>(form, "ToolBar")->actions()) buttons << (a->isSeparator() ? "|" : a->objectName());
   EXPECT_EQ(buttons, (QStringList{"ToolButton7", "ToolButton8", "|", "ToolButton10", "|", "ViewTreeButton", "|",
                                   "ToolButton12"}));
   EXPECT_EQ(form.Action("LoadLayout2")->text(), "Layout 2");
-  EXPECT_EQ(MenuTexts(form.Popup(1)), (QStringList{"EventCu", "OpenScript", "Properties", "Disconnect"}));
-  EXPECT_EQ(MenuTexts(form.Popup(2)), (QStringList{"&Open", "Open via CS CU", "Properties"}));
-  EXPECT_EQ(MenuTexts(form.Popup(3)), QStringList{"Connect..."});
-  EXPECT_EQ(MenuTexts(form.Popup(4)), QStringList{"Properties"});
-  EXPECT_EQ(form.PopupForItem(nullptr), form.Popup(3));  // no node, not connected
-  EXPECT_EQ(form.ConnectionLostTimer()->interval(), 50);
-  EXPECT_TRUE(form.ConnectionLostTimer()->isSingleShot());
-  EXPECT_EQ(form.ReconnectTimer()->interval(), 5000);
+  EXPECT_EQ(MenuTexts(Find<QMenu>(form, "PopupMenu1")),
+            (QStringList{"EventCu", "OpenScript", "Properties", "Disconnect"}));
+  EXPECT_EQ(MenuTexts(Find<QMenu>(form, "PopupMenu2")), (QStringList{"&Open", "Open via CS CU", "Properties"}));
+  EXPECT_EQ(MenuTexts(Find<QMenu>(form, "PopupMenu3")), QStringList{"Connect..."});
+  EXPECT_EQ(MenuTexts(Find<QMenu>(form, "PopupMenu4")), QStringList{"Properties"});
+  EXPECT_EQ(form.PopupForItem(nullptr), Find<QMenu>(form, "PopupMenu3"));  // no node, not connected
+  EXPECT_EQ(Find<QTimer>(form, "Timer1")->interval(), 50);
+  EXPECT_TRUE(Find<QTimer>(form, "Timer1")->isSingleShot());
+  EXPECT_EQ(Find<QTimer>(form, "TimerReconnect")->interval(), 5000);
 }
 
 TEST(MainFormStart, ReadsEverySetting) {
@@ -125,10 +126,10 @@ TEST(MainFormStart, ReadsEverySetting) {
   EXPECT_FALSE(form.ExecuteAutostart());
   EXPECT_EQ(form.Link(), 2);
   EXPECT_EQ(form.LanAddress(), "10.1.2.3");
-  EXPECT_TRUE(form.Tree()->isHidden());
+  EXPECT_TRUE(Find<QTreeWidget>(form, "TreeView1")->isHidden());
   EXPECT_FALSE(form.Action("InstrDetailsItem")->isChecked());
   EXPECT_FALSE(form.Action("ViewTreeButton")->isChecked());
-  EXPECT_TRUE(form.ToolBar()->isHidden());
+  EXPECT_TRUE(Find<QToolBar>(form, "ToolBar")->isHidden());
   EXPECT_FALSE(form.Action("ToolBarItem")->isChecked());
   EXPECT_TRUE(form.AutoReconnect());
   EXPECT_TRUE(form.Action("AutoReconnectItem")->isChecked());
@@ -154,8 +155,8 @@ TEST(MainFormStart, GarbageSettingsReadAsDefaults) {
   TMainForm form(dir.Dir());
   EXPECT_EQ(form.TimeoutMs(), 5000);
   EXPECT_EQ(form.Link(), 0);  // out of range
-  EXPECT_FALSE(form.Tree()->isHidden());
-  EXPECT_FALSE(form.ToolBar()->isHidden());
+  EXPECT_FALSE(Find<QTreeWidget>(form, "TreeView1")->isHidden());
+  EXPECT_FALSE(Find<QToolBar>(form, "ToolBar")->isHidden());
   EXPECT_FALSE(form.AutoReconnect());
   EXPECT_EQ(form.pos(), QPoint(370, 342));  // Width 0: the designed position stays
   EXPECT_EQ(form.DataPort(), 9100);
@@ -194,13 +195,13 @@ TEST(MainFormOptions, ViewTogglesAndAutoReconnectAreStored) {
   TProgramDir dir;
   TMainForm form(dir.Dir());
   form.Action("InstrDetailsItem")->trigger();
-  EXPECT_TRUE(form.Tree()->isHidden());
+  EXPECT_TRUE(Find<QTreeWidget>(form, "TreeView1")->isHidden());
   EXPECT_FALSE(form.Action("ViewTreeButton")->isChecked());
   form.Action("ViewTreeButton")->trigger();
-  EXPECT_FALSE(form.Tree()->isHidden());
+  EXPECT_FALSE(Find<QTreeWidget>(form, "TreeView1")->isHidden());
   EXPECT_TRUE(form.Action("InstrDetailsItem")->isChecked());
   form.Action("ToolBarItem")->trigger();
-  EXPECT_TRUE(form.ToolBar()->isHidden());
+  EXPECT_TRUE(Find<QToolBar>(form, "ToolBar")->isHidden());
   form.Action("AutoReconnectItem")->trigger();
   EXPECT_TRUE(form.AutoReconnect());
   TIniFile ini(dir.Ini());
@@ -248,7 +249,7 @@ TEST(MainFormOptions, LayoutNamesShowAsWrittenInTheMenus) {
 TEST(MainFormOptions, AutostartDialogFollowsItsCheckBox) {
   TProgramDir dir;
   TMainForm form(dir.Dir());
-  TAutostartDialog* dlg = form.AutostartDialog();
+  TAutostartDialog* dlg = Find<TAutostartDialog>(form);
   EXPECT_EQ(dlg->windowTitle(), "Configure Autostart Script");
   dlg->Preset("/a.pas", false);
   EXPECT_TRUE(dlg->AutostartEdit->isReadOnly());
@@ -262,8 +263,8 @@ TEST(MainFormDialogs, TitlesAndTypicalValuesFitAndTheDialogsOpenCentredOnTheScre
   TProgramDir dir;
   TMainForm form(dir.Dir());
   form.show();  // at its designed place, off the screen's centre
-  form.ConnectDialog()->Preset(0, "192.168.100.200");
-  form.AutostartDialog()->Preset("/home/service/morvent/scripts/autostart.pas", true);
+  Find<TEnterInstrAddressDlg>(form)->Preset(0, "192.168.100.200");
+  Find<TAutostartDialog>(form)->Preset("/home/service/morvent/scripts/autostart.pas", true);
   const QPoint centre = form.screen()->availableGeometry().center();
   for (QDialog* dialog : form.findChildren<QDialog*>()) {
     if (dialog->inherits("TAboutBox") || dialog->inherits("TTimeForm")) continue;  // not the main window's own
@@ -273,7 +274,7 @@ TEST(MainFormDialogs, TitlesAndTypicalValuesFitAndTheDialogsOpenCentredOnTheScre
     EXPECT_TRUE(TitleShownInFull(dialog, dialog->metaObject()->className())) << title << ", " << dialog->width();
     dialog->hide();
   }
-  for (QLineEdit* field : {form.ConnectDialog()->EditLanAddr, form.AutostartDialog()->AutostartEdit})
+  for (QLineEdit* field : {Find<TEnterInstrAddressDlg>(form)->EditLanAddr, Find<TAutostartDialog>(form)->AutostartEdit})
     EXPECT_GE(field->width(), field->fontMetrics().horizontalAdvance(field->text())) << field->text().toStdString();
 }
 
@@ -323,7 +324,7 @@ TEST(MainFormClose, WritesPositionAndTreeWidth) {
     form.show();
     form.resize(700, 500);
     form.move(50, 60);
-    auto* splitter = qobject_cast<QSplitter*>(form.Tree()->parentWidget());
+    auto* splitter = qobject_cast<QSplitter*>(Find<QTreeWidget>(form, "TreeView1")->parentWidget());
     splitter->setSizes({240, 460});
     form.close();
   }
@@ -334,7 +335,7 @@ TEST(MainFormClose, WritesPositionAndTreeWidth) {
   TMainForm again(dir.Dir());
   again.show();
   EXPECT_EQ(again.size(), QSize(700, 500));
-  EXPECT_EQ(again.Tree()->width(), 240);  // the saved width wins over the default
+  EXPECT_EQ(Find<QTreeWidget>(again, "TreeView1")->width(), 240);  // the saved width wins over the default
 }
 
 TEST(MainFormNotConnected, DisconnectLayoutsAndConnectFailure) {

@@ -65,7 +65,7 @@ class DemoInstrument : public ::testing::Test {
   }
 
   QTreeWidgetItem* CuNode(const QString& module, const QString& cu) const {
-    QTreeWidgetItem* root = form->Tree()->topLevelItem(0);
+    QTreeWidgetItem* root = Find<QTreeWidget>(*form, "TreeView1")->topLevelItem(0);
     for (int i = 0; root && i < root->childCount(); ++i) {
       if (!root->child(i)->text(0).startsWith(module + " - ")) continue;
       for (int j = 0; j < root->child(i)->childCount(); ++j)
@@ -82,7 +82,7 @@ class DemoInstrument : public ::testing::Test {
       ADD_FAILURE() << "no tree node " << module.toStdString() << "/" << cu.toStdString();
       return nullptr;
     }
-    form->Tree()->setCurrentItem(node);
+    Find<QTreeWidget>(*form, "TreeView1")->setCurrentItem(node);
     QMenu* popup = form->PopupForItem(node);
     const int before = form->Children().size();
     popup->actions()[viaCs ? 1 : 0]->trigger();
@@ -110,7 +110,7 @@ class DemoInstrument : public ::testing::Test {
 };
 
 TEST_F(DemoInstrument, TreeOffersEveryWindowKind) {
-  QTreeWidgetItem* root = form->Tree()->topLevelItem(0);
+  QTreeWidgetItem* root = Find<QTreeWidget>(*form, "TreeView1")->topLevelItem(0);
   ASSERT_NE(root, nullptr);
   QStringList modules, cus;
   for (int i = 0; i < root->childCount(); ++i) {
@@ -125,7 +125,8 @@ TEST_F(DemoInstrument, TreeOffersEveryWindowKind) {
   EXPECT_EQ(root->child(3)->data(0, TMainForm::NodeImageRole).toInt(), 3);  // CAN-slave modules
   EXPECT_EQ(root->child(4)->data(0, TMainForm::NodeImageRole).toInt(), 3);
   // At its default width the tree shows every caption in full.
-  EXPECT_LE(form->Tree()->header()->sectionSize(0), form->Tree()->viewport()->width());
+  EXPECT_LE(Find<QTreeWidget>(*form, "TreeView1")->header()->sectionSize(0),
+            Find<QTreeWidget>(*form, "TreeView1")->viewport()->width());
   Screenshot(form.get(), "main-connected-demo");
 }
 
@@ -146,7 +147,7 @@ TEST_F(DemoInstrument, TextWindowsShowWhatTheInstrumentSends) {
     EXPECT_TRUE(at >= before && at <= after) << events[k].toStdString();
   }
   ev->parentWidget()->setGeometry(0, 0, 640, 300);
-  form->MdiArea()->setActiveSubWindow(static_cast<QMdiSubWindow*>(ev->parentWidget()));
+  Find<QMdiArea>(*form, "MdiArea")->setActiveSubWindow(static_cast<QMdiSubWindow*>(ev->parentWidget()));
   Screenshot(form.get(), "events-window");
 
   // Instruction/reply.
@@ -236,7 +237,7 @@ TEST_F(DemoInstrument, BinaryWindowsDecodeTheInstrumentsRecords) {
   EXPECT_TRUE(report.contains(QString("EXT-IN1").leftJustified(36)));
   EXPECT_FALSE(report.filter(QRegularExpression("^LINE-\\d+ +$")).isEmpty());
   ar->parentWidget()->setGeometry(0, 0, 700, 320);
-  form->MdiArea()->setActiveSubWindow(static_cast<QMdiSubWindow*>(ar->parentWidget()));
+  Find<QMdiArea>(*form, "MdiArea")->setActiveSubWindow(static_cast<QMdiSubWindow*>(ar->parentWidget()));
   Screenshot(form.get(), "analysis-report");
 
   // Nucleus headers: the IDs 1..16 in turn, each with the record number it came with.
