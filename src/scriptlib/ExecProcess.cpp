@@ -2,6 +2,8 @@
 // file action, and a detached reaper waits for the child so that none is left as a zombie.
 #include "scriptlib/ExecProcess.h"
 
+#include "scriptlib/Fd.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -14,20 +16,6 @@
 extern char** environ;
 
 namespace {
-
-class CFd {
- public:
-  explicit CFd(int fd) : m_fd(fd) {}
-  ~CFd() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  CFd(const CFd&) = delete;
-  CFd& operator=(const CFd&) = delete;
-  int Get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
 
 class CFileActions {
  public:

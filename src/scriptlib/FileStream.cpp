@@ -2,6 +2,8 @@
 // writes (pread/pwrite) with a read-ahead buffer that every write, seek past it and resize drops.
 #include "scriptlib/FileStream.h"
 
+#include "scriptlib/Fd.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -87,21 +89,6 @@ bool ParseMode(int mode, TOpenMode& out) {
   out.sharing.denyWrite = share == fmShareCompat || share == fmShareExclusive || share == fmShareDenyWrite;
   return true;
 }
-
-class CFd {
- public:
-  explicit CFd(int fd) : m_fd(fd) {}
-  ~CFd() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  CFd(const CFd&) = delete;
-  CFd& operator=(const CFd&) = delete;
-  int Get() const { return m_fd; }
-  int Release() { return std::exchange(m_fd, -1); }
-
- private:
-  int m_fd;
-};
 
 // A read-only descriptor of the same file for the sharing locks of a write-only open, or -1.
 int OpenForLocks(const std::string& name, const struct stat& same) {
