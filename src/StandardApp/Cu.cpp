@@ -36,8 +36,14 @@ unsigned MsLeft(Clock::time_point end) {
 CCuIoBase::CCuIoBase(std::shared_ptr<CCuDesc> desc) { SetDesc(std::move(desc)); }
 
 CCuIoBase::~CCuIoBase() {
-  if (m_session) m_session->ForgetChannel(this);
+  Unlink();
   DrainQueue();
+}
+
+void CCuIoBase::Unlink() {
+  if (m_unlinked) return;
+  m_unlinked = true;
+  if (m_session) m_session->ForgetChannel(this);
 }
 
 void CCuIoBase::DrainQueue() {
@@ -129,9 +135,7 @@ int CCuIoBase::ReadFrame(void* buffer, int* pLen, unsigned timeoutMs) {
 
 // ---- CCuIO ----
 
-CCuIO::~CCuIO() {
-  if (m_session) m_session->ForgetChannel(this);
-}
+CCuIO::~CCuIO() { Unlink(); }
 
 void CCuIO::ResetCredits(int sendCredits) {
   std::lock_guard<std::mutex> g(m_lock);

@@ -73,10 +73,15 @@ class CCuIoBase {
   std::atomic<long> m_socket{Z_NO_SOCKET};
   // The descriptor the channel works on, or null; removed descriptors refuse opens and closes.
   std::shared_ptr<CCuDesc> UsableDesc() const;
+  // Takes the channel off the session's lists (once). Every channel class calls it first thing in its
+  // destructor: the session's threads make virtual calls on listed channels, and no such call may meet
+  // a destructor that has already begun to turn the object into its base.
+  void Unlink();
 
   mutable std::mutex m_descLock;  // guards m_desc: owners may re-target a channel others still look at
   std::shared_ptr<CCuDesc> m_desc;
   CZematInstr* m_session = nullptr;
+  bool m_unlinked = false;  // owner's thread only
   TLQueue m_inQueue;
   int m_outCount = 0, m_outSize = 0, m_inCount = 0, m_inSize = 0;
 };
@@ -118,6 +123,7 @@ class CCuIO : public CCuIoBase {
 class CCuCtrlIO : public CCuIO {
  public:
   explicit CCuCtrlIO(std::shared_ptr<CCuDesc> desc = nullptr) : CCuIO(std::move(desc)) {}
+  ~CCuCtrlIO() override { Unlink(); }
   // Control channels always start with one send credit.
   void SetSocket(long socket) override;
 };
@@ -125,17 +131,20 @@ class CCuCtrlIO : public CCuIO {
 class CBaseCuIO : public CCuIO {
  public:
   explicit CBaseCuIO(std::shared_ptr<CCuDesc> desc = nullptr) : CCuIO(std::move(desc)) {}
+  ~CBaseCuIO() override { Unlink(); }
   int OpenOn(std::shared_ptr<CCuDesc> desc);
 };
 
 class CFirmwareCuIO : public CBaseCuIO {
  public:
   explicit CFirmwareCuIO(std::shared_ptr<CCuDesc> desc = nullptr) : CBaseCuIO(std::move(desc)) {}
+  ~CFirmwareCuIO() override { Unlink(); }
 };
 
 class CCuIoSlave : public CCuIoBase {
  public:
   explicit CCuIoSlave(std::shared_ptr<CCuDesc> desc = nullptr) : CCuIoBase(std::move(desc)) {}
+  ~CCuIoSlave() override { Unlink(); }
   int Open() override;
   // Returns 1 when the close request was written (the reply completes it in the background).
   int Close() override;
