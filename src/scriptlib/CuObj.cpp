@@ -38,11 +38,19 @@ TCuObj::~TCuObj() {
 }
 
 CScriptConnection::TUse TCuObj::UseChannel(CCuIO*& channel) {
-  std::lock_guard<std::mutex> g(m_lock);
   channel = nullptr;
-  if (!m_channel) return {};
-  CScriptConnection::TUse use = CScriptConnection::Instance().Use(m_generation);
-  if (use) channel = m_channel.get();
+  uint64_t generation = 0;
+  {
+    std::lock_guard<std::mutex> g(m_lock);
+    if (!m_channel) return {};
+    generation = m_generation;
+  }
+  // The connection's lock is never taken under ours: its withdraw takes ours under its own.
+  CScriptConnection::TUse use = CScriptConnection::Instance().Use(generation);
+  if (!use) return {};
+  std::lock_guard<std::mutex> g(m_lock);
+  if (!m_channel || m_generation != generation) return {};
+  channel = m_channel.get();
   return use;
 }
 
