@@ -243,7 +243,8 @@ bool CFirmwareWorker::Exchange(CFirmwareCuIO& in, std::mutex& lock, const char* 
       reply = FirmwareReplyText(frame.data(), length - 1);
       return written;
     }
-    if (MsLeft(end) == 0 || stop()) return false;
+    // No reply can come over a link that went, nor from a module that left.
+    if (MsLeft(end) == 0 || stop() || !ChannelUsable(in)) return false;
   }
 }
 
