@@ -25,6 +25,10 @@ using Clock = std::chrono::steady_clock;
 // left ends them at once.
 constexpr unsigned kSliceMs = 100;
 constexpr unsigned kLockRetryMs = 5;
+constexpr size_t kFileBlock = 64 * 1024;
+// Progress reaches the main thread at most this often (the last count always does): a call per chunk
+// would wake it 1000 times a second for a bar nobody reads that fast.
+constexpr auto kProgressPostMs = std::chrono::milliseconds(20);
 
 const char* const kCommandReset = "LOAD:RSET";
 const char* const kCommandStatus = "LOAD:STAT?";
@@ -139,16 +143,26 @@ std::unique_ptr<CFirmwareFile> CFirmwareFile::Open(const std::string& path) {
 
 CFirmwareFile::~CFirmwareFile() { ::close(m_fd); }
 
+bool CFirmwareFile::Refill() {
+  if (m_buffer.empty()) m_buffer.resize(kFileBlock);
+  m_pos = m_end = 0;
+  for (;;) {
+    ssize_t r = ::read(m_fd, m_buffer.data(), m_buffer.size());
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) throw std::runtime_error(std::string("firmware file: ") + std::strerror(errno));
+    m_end = static_cast<size_t>(r);
+    return r > 0;
+  }
+}
+
 size_t CFirmwareFile::Read(void* buffer, size_t n) {
   size_t got = 0;
   while (got < n) {
-    ssize_t r = ::read(m_fd, static_cast<char*>(buffer) + got, n - got);
-    if (r == 0) break;
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      throw std::runtime_error(std::string("firmware file: ") + std::strerror(errno));
-    }
-    got += static_cast<size_t>(r);
+    if (m_pos == m_end && !Refill()) break;
+    size_t take = std::min(n - got, m_end - m_pos);
+    std::memcpy(static_cast<char*>(buffer) + got, m_buffer.data() + m_pos, take);
+    m_pos += take;
+    got += take;
   }
   return got;
 }
@@ -318,8 +332,12 @@ void TFirmwareCuThread::Terminate() {
   CFirmwareWorker::Terminate();
 }
 
-void TFirmwareCuThread::Progress(uint32_t bytes) {
+void TFirmwareCuThread::Progress(uint32_t bytes, bool force) {
   m_progress->latest.store(bytes);
+  const auto now = Clock::now();
+  m_unposted = !force && now - m_lastPost < kProgressPostMs;
+  if (m_unposted) return;
+  m_lastPost = now;
   if (m_progress->pending.exchange(true) || !m_progress->callback) return;
   m_main.Post([gate = m_gate, progress = m_progress] {
     progress->pending.store(false);  // before reading: a newer count then posts again
@@ -339,6 +357,7 @@ void TFirmwareCuThread::Execute() {
     result = Transfer();
   else
     Tracer().Trace(1, "TFirmwareCuThread", "LOAD:RSET not acknowledged: \"%s\"", replied ? reply.c_str() : "");
+  if (m_unposted) Progress(m_bytesSent.load(), true);  // the finish comes after the last count
   Call([cb = m_onFinished, result] { cb(result); });
 }
 
@@ -358,7 +377,7 @@ int TFirmwareCuThread::Transfer() {
         break;
       }
       m_bytesSent.store(sent + static_cast<uint32_t>(n));  // counts what went out, also after a failure
-      Progress(m_bytesSent.load());
+      Progress(m_bytesSent.load(), false);
       if (m_cancel.load() || n < chunk.size()) break;
     }
   } catch (const std::exception& e) {

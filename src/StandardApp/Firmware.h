@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "StandardApp/Cu.h"
 #include "StandardApp/Mainthread.h"
@@ -72,8 +74,14 @@ class CFirmwareFile {
 
  private:
   CFirmwareFile(int fd, uint32_t size) : m_fd(fd), m_size(size) {}
+  // Fills the buffer; false at the end of the file.
+  bool Refill();
+
   int m_fd;
   uint32_t m_size;
+  // The file is read in large blocks: one system call per 1000-byte chunk costs more than the chunk.
+  std::vector<uint8_t> m_buffer;
+  size_t m_pos = 0, m_end = 0;
 };
 
 // What both workers share: the thread, the terminate flag with its wake-up, and the callback gate
@@ -153,7 +161,8 @@ class TFirmwareCuThread : public CFirmwareWorker {  // starts at once
  private:
   void Execute();
   int Transfer();
-  void Progress(uint32_t bytes);
+  // Shows the newest count; posts at most every kProgressPostMs unless force.
+  void Progress(uint32_t bytes, bool force);
 
   std::shared_ptr<CFirmwareCuIO> m_in, m_ld;
   std::shared_ptr<std::mutex> m_lock;
@@ -162,4 +171,6 @@ class TFirmwareCuThread : public CFirmwareWorker {  // starts at once
   std::shared_ptr<CProgress> m_progress;
   std::atomic<bool> m_cancel{false};
   std::atomic<uint32_t> m_bytesSent{0};
+  std::chrono::steady_clock::time_point m_lastPost{};
+  bool m_unposted = false;  // a count newer than the last post waits for the next one
 };
