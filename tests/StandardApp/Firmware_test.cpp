@@ -150,13 +150,20 @@ TEST(FirmwareFile, OpensRegularFilesUpToFourGigabytes) {
 
 namespace {
 
-const char* const kConfig = R"({"keepalive_ms": 1000, "modules": [
+const std::string kConfig = R"({"keepalive_ms": 1000, "modules": [
   {"type": "FW-1", "serial": "1", "cus": [ {"name": "IN"}, {"name": "EV", "in_count": 0},
      {"name": "LD", "in_count": 4, "in_size": 1000,
       "loader": {"erase_ms": 30, "end_idle_ms": 80, "verify_ms": 30}} ]},
   {"type": "LDONLY-2", "serial": "2", "cus": [ {"name": "LD"}, {"name": "in"} ]},
   {"type": "SHUT-3", "serial": "3", "cus": [ {"name": "IN", "refuse_open": true}, {"name": "LD"} ]},
-  {"type": "SHUT-4", "serial": "4", "cus": [ {"name": "LD", "refuse_open": true}, {"name": "IN"} ]}
+  {"type": "SHUT-4", "serial": "4", "cus": [ {"name": "LD", "refuse_open": true}, {"name": "IN"} ]},
+  {"type": "ODD-5", "serial": "5", "cus": [ {"name": "LD", "behaviour": "silent"}, {"name": "IN", "replies": {
+     "LOAD:RSET": "RA LOAD:RSET )" +
+                            std::string(300, '*') + R"(",
+     "LOAD:STAT?": "LOAD:STAT 2,0)" +
+                            std::string(300, ' ') + R"("}}]},
+  {"type": "ODD-6", "serial": "6", "cus": [ {"name": "LD", "behaviour": "silent"}, {"name": "IN", "replies": {
+     "LOAD:STAT?": "LOAD:STAT ab,7x"}}]}
 ]})";
 
 // Short waits: a reply or credit that does not come fails the case in a second, not in 30 or 45.
@@ -451,4 +458,25 @@ TEST_F(ThreadedFirmware, TerminateEndsWaitsAndStopsCallbacks) {
   loop.ProcessPending();
   EXPECT_EQ(seen.statuses.size(), before);
   EXPECT_EQ(seen.result, -1);
+}
+
+// Replies far longer than the loader's 100-byte buffer and replies with garbage numbers: cut and
+// decoded, never a crash.
+TEST_F(ThreadedFirmware, LongAndGarbledRepliesAreCutAndDecoded) {
+  ASSERT_EQ(OpenChannels("ODD-5"), 0);
+  StartStatus();
+  StartDownload(Image(3000));
+  EXPECT_EQ(Finish(), kFirmwareFinished);  // the handshake's first 95 bytes hold what counts
+  ASSERT_TRUE(loop.RunUntil([&] { return !seen.statuses.empty(); }, 5000));
+  EXPECT_EQ(seen.statuses.front(), std::make_pair(2, 0));
+  status.reset();
+  download.reset();
+  ld->Close();
+  in->Close();
+
+  seen = TSeen();
+  ASSERT_EQ(OpenChannels("ODD-6"), 0);
+  StartStatus();
+  ASSERT_TRUE(loop.RunUntil([&] { return !seen.statuses.empty(); }, 5000));
+  EXPECT_EQ(seen.statuses.front(), std::make_pair(-1, -1));
 }
