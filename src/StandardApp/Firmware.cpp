@@ -280,7 +280,7 @@ void TFirmwareStatusThread::Execute() {
   auto stop = [this] { return Terminated(); };
   while (!Terminated()) {
     std::string reply;
-    // A failed write still waits for the reply time: the poll keeps its rhythm while the link is down.
+    // As the protocol has it, a failed write still waits for a reply (not when the link is gone).
     const bool replied = Exchange(*m_in, *m_lock, kCommandStatus, m_timings.statusWaitMs, stop, true, reply);
     int phase = 0, code = 0;
     if (replied && DecodeFirmwareStatus(reply.data(), reply.size(), &phase, &code))
