@@ -96,9 +96,9 @@ class CFirmwareWorker {
   void Wait();
   bool Terminated() const { return m_terminated.load(); }
 
+ protected:
   struct CGate;
 
- protected:
   CFirmwareWorker(CMainDispatcher& main, TFirmwareTimings timings);
   ~CFirmwareWorker();
   void Start(std::function<void()> body);
@@ -127,6 +127,7 @@ class CFirmwareWorker {
   std::thread m_thread;
 };
 
+// onStatus gets every decoded status reply, until the worker is terminated.
 class TFirmwareStatusThread : public CFirmwareWorker {  // starts polling at once
  public:
   TFirmwareStatusThread(std::shared_ptr<CFirmwareCuIO> in, std::shared_ptr<std::mutex> lock, CMainDispatcher& main,
@@ -141,6 +142,8 @@ class TFirmwareStatusThread : public CFirmwareWorker {  // starts polling at onc
   std::function<void(int, int)> m_onStatus;
 };
 
+// onProgress gets the newest byte count after the chunks, at most every 20 ms and always the last one;
+// onFinished gets the result once, after the last progress, unless the worker was terminated first.
 class TFirmwareCuThread : public CFirmwareWorker {  // starts at once
  public:
   TFirmwareCuThread(std::shared_ptr<CFirmwareCuIO> in, std::shared_ptr<CFirmwareCuIO> ld,
@@ -156,9 +159,9 @@ class TFirmwareCuThread : public CFirmwareWorker {  // starts at once
   // Image bytes written on the LD channel so far.
   uint32_t BytesSent() const { return m_bytesSent.load(); }
 
+ private:
   struct CProgress;
 
- private:
   void Execute();
   int Transfer();
   // Shows the newest count; posts at most every kProgressPostMs unless force.
