@@ -1,12 +1,14 @@
 // Unit tests of the simulator's input splitter, its configuration loader and its behaviours.
 #include "RecordingContext.h"
 #include "zemat-sim/CuBehaviour.h"
+#include "zemat-sim/Loader.h"
 #include "zemat-sim/SimConfig.h"
 #include "zemat-sim/Wire.h"
 
 #include "support/Frames.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 using namespace zsim;
 using simtest::feed;
@@ -139,6 +141,12 @@ TEST(SimConfig, ErrorsNameTheProblem) {
   std::string cus = R"({"modules": [{"type": "A", "cus": [)";
   for (int i = 0; i < 17; ++i) cus += std::string(i ? "," : "") + R"({"name": "C)" + std::to_string(i) + R"("})";
   EXPECT_NE(message(cus + "]}]}").find("more than 16 CUs"), std::string::npos);
+  EXPECT_NE(message(R"({"modules": [{"type": "A", "cus": [{"name": "LD", "loader": {"erase": 1}}]}]})")
+                .find("\"erase\" in modules[0].cus[0].loader"),
+            std::string::npos);
+  EXPECT_NE(message(R"({"modules": [{"type": "A", "cus": [{"name": "LD", "loader": {"drop_at": -5}}]}]})")
+                .find("\"drop_at\""),
+            std::string::npos);
 }
 
 TEST(SimConfig, DemoInstrumentHasBothListsAndTheFullMainModule) {
@@ -194,7 +202,7 @@ TEST(Behaviours, RegistryMapsNamesAndDefaults) {
   EXPECT_EQ(default_behaviour("in"), "instruction");
   EXPECT_EQ(default_behaviour("EV"), "event");
   EXPECT_EQ(default_behaviour("Cs"), "cs");
-  EXPECT_EQ(default_behaviour("LD"), "silent");
+  EXPECT_EQ(default_behaviour("LD"), "loader");
   EXPECT_EQ(default_behaviour("INX"), "silent");
   EXPECT_EQ(default_behaviour("tr"), "trace");
   for (const char* n : {"MO", "DI", "LI"}) EXPECT_EQ(default_behaviour(n), "monitor") << n;
@@ -216,4 +224,108 @@ TEST(Behaviours, RegistryMapsNamesAndDefaults) {
   EXPECT_EQ(ev[0], 1);
   EXPECT_EQ(ev[1], 0x12);
   EXPECT_EQ(ev[2], 0x34);
+}
+
+// ---- the module loader ----
+
+namespace {
+
+// A context whose module has a loader; the drop fault is recorded.
+class LoaderContext : public RecordingContext {
+ public:
+  explicit LoaderContext(ModuleLoader& l) : loader_(l) {}
+  ModuleLoader* loader() override { return &loader_; }
+  void drop_link() override { ++drops; }
+  int drops = 0;
+
+ private:
+  ModuleLoader& loader_;
+};
+
+std::string text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+}  // namespace
+
+TEST(Loader, PhasesFollowTheResetAndTheImage) {
+  LoaderSettings s;
+  s.erase_ms = 100, s.end_idle_ms = 50, s.verify_ms = 200;
+  ModuleLoader l(s);
+  const auto t0 = ModuleLoader::Clock::now();
+  auto at = [&](int ms) { return t0 + std::chrono::milliseconds(ms); };
+  EXPECT_EQ(l.status(t0), std::make_pair(0, 0));
+  EXPECT_EQ(l.on_instruction("LOAD:RSET", t0), "RA LOAD:RSET");
+  EXPECT_EQ(l.on_instruction("LOAD:STAT?", at(10)), "LOAD:STAT 1,0");
+  EXPECT_EQ(l.status(at(99)).first, 1);
+  EXPECT_EQ(l.status(at(120)).first, 2);  // waits for the image
+  const uint8_t chunk[3] = {'1', '2', '3'};
+  l.on_image(chunk, 3, at(300));
+  EXPECT_EQ(l.status(at(340)).first, 2);
+  EXPECT_EQ(l.status(at(360)).first, 3);  // 50 ms without a frame end the image
+  EXPECT_EQ(l.status(at(549)).first, 3);
+  EXPECT_EQ(l.status(at(551)).first, 0);
+  EXPECT_EQ(l.on_instruction("*IDN?", t0), std::nullopt);  // not the loader's
+  EXPECT_EQ(l.on_instruction("LOAD:STAT", t0), std::nullopt);
+
+  // Without an image the module is ready again once erased and idle, without verifying.
+  l.on_instruction("LOAD:RSET", at(1000));
+  EXPECT_EQ(l.status(at(1149)).first, 2);
+  EXPECT_EQ(l.status(at(1151)).first, 0);
+}
+
+TEST(Loader, KeepsTheImageWithItsFramesAndCrc) {
+  ModuleLoader l{LoaderSettings{}};
+  l.on_instruction("LOAD:RSET", ModuleLoader::Clock::now());
+  const std::string a = "12345", b = "6789";
+  l.on_image(reinterpret_cast<const uint8_t*>(a.data()), a.size(), ModuleLoader::Clock::now());
+  l.on_image(reinterpret_cast<const uint8_t*>(b.data()), b.size(), ModuleLoader::Clock::now());
+  auto j = nlohmann::json::parse(l.status_json(ModuleLoader::Clock::now()));
+  EXPECT_EQ(j["bytes"], 9);
+  EXPECT_EQ(j["frames"], 2);
+  EXPECT_EQ(j["min_frame"], 4);
+  EXPECT_EQ(j["max_frame"], 5);
+  EXPECT_EQ(j["crc32"], "cbf43926");  // the CRC-32 check value of "123456789"
+  EXPECT_EQ(j["resets"], 1);
+  std::string error;
+  EXPECT_FALSE(l.save("/nonexistent-folder/x.dlb", error));
+  EXPECT_NE(error.find("cannot write"), std::string::npos);
+  l.on_instruction("LOAD:RSET", ModuleLoader::Clock::now());  // a new image starts empty
+  j = nlohmann::json::parse(l.status_json(ModuleLoader::Clock::now()));
+  EXPECT_EQ(j["bytes"], 0);
+  EXPECT_EQ(j["crc32"], "00000000");
+}
+
+TEST(Loader, FaultsThroughTheInAndLdBehaviours) {
+  LoaderSettings s;
+  s.error_at = 2000, s.error_code = 3, s.starve_at = 3000, s.drop_at = 4000;
+  ModuleLoader l(s);
+  LoaderContext in(l), ld(l);
+  auto instruction = make_behaviour("instruction");
+  auto loader = make_behaviour("loader");
+  feed(*instruction, in, "LOAD:RSET\r\n");
+  feed(*instruction, in, "*IDN?");  // other instructions answer as before
+  ASSERT_EQ(in.sent.size(), 2u);
+  EXPECT_EQ(text(in.sent[0]), "RA LOAD:RSET");
+  EXPECT_EQ(text(in.sent[1]), "OK *IDN?");
+  std::string chunk(1000, 'x');
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(loader->withholds_credit(ld), i >= 3) << i;
+    feed(*loader, ld, chunk);
+    EXPECT_EQ(ld.drops, i >= 3 ? 1 : 0) << i;
+  }
+  feed(*loader, ld, chunk);
+  EXPECT_EQ(ld.drops, 1);  // once per image
+  feed(*instruction, in, "LOAD:STAT?");
+  EXPECT_EQ(text(in.sent.back()), "LOAD:STAT 4,3");
+
+  l.settings = LoaderSettings{};
+  l.settings.no_handshake = true;
+  size_t before = in.sent.size();
+  feed(*instruction, in, "LOAD:RSET");
+  EXPECT_EQ(in.sent.size(), before);
+  l.settings.no_handshake = false;
+  l.settings.bad_handshake = true;
+  feed(*instruction, in, "LOAD:RSET");
+  EXPECT_EQ(text(in.sent.back()), "OK LOAD:RSET");
+  feed(*instruction, in, "LOAD:STAT?");
+  EXPECT_EQ(text(in.sent.back()).rfind("LOAD:STAT 1,0", 0), 0u);  // the error went with the reset
 }

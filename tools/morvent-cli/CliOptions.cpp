@@ -17,6 +17,8 @@ const char* const kCliUsage =
     "                                         print each received message\n"
     "  watch --seconds S                      print the tree, then configuration changes\n"
     "  run [--debug LEVEL] FILE [ARG...]      run a script headless (exit 0 ok, 5 error, 6 aborted)\n"
+    "  firmware MODULE FILE                   download FILE to the module's LD CU (exit 0 ready,\n"
+    "                                         6 interrupted, 7 module error, 8 communication error)\n"
     "MODULE is a 1-based index or a module type, CU a 1-based index or a CU name (both\n"
     "case-insensitive). Exit codes: 0 ok, 1 connection failed, 2 usage error, 3 module or CU not\n"
     "found or not opened, 4 connection lost.\n";

@@ -8,6 +8,7 @@
 
 #include "morvent-cli/CliCommands.h"
 #include "morvent-cli/CliOptions.h"
+#include "morvent-cli/FirmwareCommand.h"
 #include "morvent-cli/RunCommand.h"
 
 namespace {
@@ -22,7 +23,8 @@ struct CCliCommand {
 int CmdRun(const CCliOptions& options, int argc, char** argv) { return MorventCliRun(options, argc, argv); }
 
 const CCliCommand kCommands[] = {
-    {"tree", CmdTree}, {"io", CmdIo}, {"listen", CmdListen}, {"watch", CmdWatch}, {"run", CmdRun},
+    {"tree", CmdTree},   {"io", CmdIo},   {"listen", CmdListen},
+    {"watch", CmdWatch}, {"run", CmdRun}, {"firmware", CmdFirmware},
 };
 
 int UsageError(const std::string& message) {

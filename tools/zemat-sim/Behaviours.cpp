@@ -3,6 +3,7 @@
 #include "zemat-sim/CuBehaviour.h"
 
 #include "zemat-sim/DataBehaviours.h"
+#include "zemat-sim/Loader.h"
 
 #include <algorithm>
 #include <map>
@@ -17,12 +18,20 @@ class SilentBehaviour : public CuBehaviour {
   void on_frame(CuContext&, const uint8_t*, size_t) override {}
 };
 
-// Answers each instruction from the CU's table, or with "OK <instruction>".
+// Answers each instruction from the CU's table, or with "OK <instruction>"; the loader commands go to
+// the module's firmware loader when it has one.
 class InstructionBehaviour : public CuBehaviour {
  public:
   void on_frame(CuContext& cx, const uint8_t* data, size_t n) override {
     cx.count_instruction();
-    std::string reply = instruction_reply(cx.cu(), instruction_text(data, n));
+    std::string text = instruction_text(data, n);
+    if (ModuleLoader* loader = cx.loader()) {
+      if (std::optional<std::string> answer = loader->on_instruction(text, Clock::now())) {
+        if (!answer->empty()) cx.send(Bytes(answer->begin(), answer->end()));
+        return;
+      }
+    }
+    std::string reply = instruction_reply(cx.cu(), text);
     if (reply.empty()) return;  // an empty table entry means: no reply
     if (reply.size() > Z_PAYLOAD_MAX - 2) reply.resize(Z_PAYLOAD_MAX - 2);
     cx.send(Bytes(reply.begin(), reply.end()));
@@ -108,6 +117,7 @@ struct Registry {
       {"analysis", make_analysis_behaviour},
       {"nucleus", make_nucleus_behaviour},
       {"dd", make_dd_behaviour},
+      {"loader", make_loader_behaviour},
   };
 };
 

@@ -59,6 +59,7 @@ std::string Simulator::execute(const std::string& line) {
   if (c == "refuse-open") return cmd_refuse(a);
   if (c == "delay-open") return cmd_delay_open(a);
   if (c == "fault") return cmd_fault(a);
+  if (c == "loader") return cmd_loader(a);
   if (c == "quit") {
     quit_ = true;
     return "ok";
@@ -281,6 +282,56 @@ std::string Simulator::cmd_fault(const std::vector<std::string>& a) {
     end_data("dropped by the \"fault drop\" command");
   } else {
     return error("usage: fault garbage N | split | oversized | short | silence MS | drop");
+  }
+  return "ok";
+}
+
+ModuleLoader* Simulator::loader_for(const std::string& module, std::string& err) {
+  ModuleConfig* m = find_module(module);
+  if (!m) {
+    err = error("no module \"" + module + "\"");
+    return nullptr;
+  }
+  for (const CuConfig& c : m->cus) {
+    std::string b = c.behaviour.empty() ? default_behaviour(c.name) : c.behaviour;
+    if (iequals(b, "loader")) return &loaders_.of(m->id, c.loader);
+  }
+  err = error("module " + m->type + " has no loader CU");
+  return nullptr;
+}
+
+std::string Simulator::cmd_loader(const std::vector<std::string>& a) {
+  static const char* const usage =
+      "usage: loader MODULE [save PATH | timing ERASE_MS END_IDLE_MS VERIFY_MS | fault none | fault no-handshake | "
+      "fault bad-handshake | fault error CODE AT | fault starve AT | fault drop AT]";
+  if (a.size() < 2) return error(usage);
+  std::string err;
+  ModuleLoader* loader = loader_for(a[1], err);
+  if (!loader) return err;
+  const std::string what = a.size() > 2 ? a[2] : "";
+  const std::string kind = a.size() > 3 ? a[3] : "";
+  LoaderSettings& s = loader->settings;
+  long x = 0, y = 0, z = 0;
+  if (a.size() == 2) return "ok " + loader->status_json(Clock::now());
+  if (what == "save" && a.size() == 4) {
+    if (!loader->save(a[3], err)) return error(err);
+  } else if (what == "timing" && a.size() == 6 && parse_long(a[3], 0, 600000, x) && parse_long(a[4], 1, 600000, y) &&
+             parse_long(a[5], 0, 600000, z)) {
+    s.erase_ms = static_cast<int>(x), s.end_idle_ms = static_cast<int>(y), s.verify_ms = static_cast<int>(z);
+  } else if (what == "fault" && a.size() == 4 && kind == "none") {
+    LoaderSettings fresh;
+    fresh.erase_ms = s.erase_ms, fresh.end_idle_ms = s.end_idle_ms, fresh.verify_ms = s.verify_ms;
+    s = fresh;
+  } else if (what == "fault" && a.size() == 4 && (kind == "no-handshake" || kind == "bad-handshake")) {
+    (kind == "no-handshake" ? s.no_handshake : s.bad_handshake) = true;
+  } else if (what == "fault" && a.size() == 6 && kind == "error" && parse_long(a[4], 1, 65535, x) &&
+             parse_long(a[5], 0, 0x7FFFFFFF, y)) {
+    s.error_code = static_cast<int>(x), s.error_at = y;
+  } else if (what == "fault" && a.size() == 5 && (kind == "starve" || kind == "drop") &&
+             parse_long(a[4], 0, 0x7FFFFFFF, x)) {
+    (kind == "starve" ? s.starve_at : s.drop_at) = x;
+  } else {
+    return error(usage);
   }
   return "ok";
 }

@@ -13,6 +13,8 @@
 
 namespace zsim {
 
+class ModuleLoader;
+
 using Clock = std::chrono::steady_clock;
 
 // The session's side of one open CU, as a behaviour sees it.
@@ -37,6 +39,10 @@ class CuContext {
   // True when a message sent now leaves at once: the host has a read credit free and nothing waits.
   // Producers ask first, so that a host that reads slowly never makes a queue grow.
   virtual bool can_send() const = 0;
+  // The firmware loader of this CU's module when the module has a CU with the "loader" behaviour.
+  virtual ModuleLoader* loader() { return nullptr; }
+  // Ends the data link once the current input is handled (a loader fault).
+  virtual void drop_link() {}
 };
 
 class CuBehaviour {
@@ -50,6 +56,8 @@ class CuBehaviour {
   // The "emit" command: n messages of the CU's kind, sent as credits allow; false when this
   // behaviour produces no data.
   virtual bool on_emit(CuContext&, long) { return false; }
+  // Asked before each message from the host: true keeps its send credit back (a starved CU).
+  virtual bool withholds_credit(CuContext&) { return false; }
 };
 
 using BehaviourFactory = std::function<std::unique_ptr<CuBehaviour>()>;

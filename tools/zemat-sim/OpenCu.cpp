@@ -27,6 +27,10 @@ void OpenCu::send(const Bytes& payload) {
 
 bool OpenCu::can_send() const { return session.can_send(*this); }
 
+ModuleLoader* OpenCu::loader() { return session.loader_of(module_id); }
+
+void OpenCu::drop_link() { session.request_drop(); }
+
 void OpenCu::grant(int n) { session.grant(*this, n); }
 
 void OpenCu::log(const std::string& text) {

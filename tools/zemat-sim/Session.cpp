@@ -131,7 +131,7 @@ void Session::on_frame(const Bytes& f) {
 }
 
 void Session::on_cu_frame(OpenCu& cu, const uint8_t* p, size_t n) {
-  if (within_credit(cu.sock)) give_back(cu.sock, 1);
+  if (within_credit(cu.sock) && !cu.behaviour->withholds_credit(cu)) give_back(cu.sock, 1);
   cu.behaviour->on_frame(cu, p, n);
 }
 
@@ -568,6 +568,19 @@ bool Session::send_config_event(unsigned code) {
   if (!in_sync_) return false;
   queue_frame(evt_sock_, make_event_payload(code));
   return true;
+}
+
+ModuleLoader* Session::loader_of(int module_id) {
+  if (!loaders_) return nullptr;
+  for (const auto& m : cfg_.modules) {
+    if (m.id != module_id) continue;
+    for (const auto& c : m.cus) {
+      std::string b = c.behaviour.empty() ? default_behaviour(c.name) : c.behaviour;
+      std::transform(b.begin(), b.end(), b.begin(), ::tolower);
+      if (b == "loader") return &loaders_->of(module_id, c.loader);
+    }
+  }
+  return nullptr;
 }
 
 void Session::close_module(int module_id) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "zemat-sim/CuBehaviour.h"
+#include "zemat-sim/Loader.h"
 #include "zemat-sim/SimConfig.h"
 #include "zemat-sim/Wire.h"
 
@@ -12,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zsim {
@@ -51,6 +53,8 @@ class OpenCu : public CuContext {
   const std::string& module_serial() const override { return serial; }
   uint16_t socket() const override { return sock; }
   bool can_send() const override;
+  ModuleLoader* loader() override;
+  void drop_link() override;
 
   struct Stream {
     bool active = false;
@@ -93,6 +97,12 @@ class Session {
   // configuration may change meanwhile, as it can on a busy instrument.
   void set_open_delay(int ms) { open_delay_ms_ = ms; }
   size_t held_opens() const { return held_opens_.size(); }
+  // The simulator's module loaders (they outlive sessions); null: no module has one.
+  void set_loaders(Loaders* loaders) { loaders_ = loaders; }
+  ModuleLoader* loader_of(int module_id);
+  // A behaviour asked for the link to be dropped; the simulator takes the request after the input.
+  void request_drop() { drop_requested_ = true; }
+  bool take_drop_request() { return std::exchange(drop_requested_, false); }
 
   // For the control commands.
   OpenCu* find_open(int module_id, size_t cu_index);
@@ -167,6 +177,8 @@ class Session {
   bool refuse_all_ = false;
   bool split_next_ = false;
   int open_delay_ms_ = 0;
+  Loaders* loaders_ = nullptr;
+  bool drop_requested_ = false;
   std::deque<std::pair<Clock::time_point, Bytes>> held_opens_;  // open requests not taken up yet
   uint16_t cfg_sock_ = 0, evt_sock_ = 1, opn_sock_ = 2;
   int enum_module_ = 0;  // module whose descriptors the host is walking

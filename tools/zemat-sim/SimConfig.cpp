@@ -43,10 +43,36 @@ int get_int(const json& obj, const char* key, int fallback, int lo, int hi, cons
   return v;
 }
 
+long get_count(const json& obj, const char* key, long fallback, const std::string& where) {
+  auto it = obj.find(key);
+  if (it == obj.end() || it->is_null()) return fallback;
+  if (!it->is_number_integer() || it->get<long long>() < -1 || it->get<long long>() > 0x7FFFFFFFLL)
+    throw ConfigError("key \"" + std::string(key) + "\" in " + where + " must be a byte count (-1: off)");
+  return static_cast<long>(it->get<long long>());
+}
+
+LoaderSettings parse_loader(const json& j, const std::string& where) {
+  check_keys(j,
+             {"erase_ms", "end_idle_ms", "verify_ms", "no_handshake", "bad_handshake", "error_at", "error_code",
+              "starve_at", "drop_at"},
+             where);
+  LoaderSettings s;
+  s.erase_ms = get_int(j, "erase_ms", s.erase_ms, 0, 600000, where);
+  s.end_idle_ms = get_int(j, "end_idle_ms", s.end_idle_ms, 1, 600000, where);
+  s.verify_ms = get_int(j, "verify_ms", s.verify_ms, 0, 600000, where);
+  s.no_handshake = get<bool>(j, "no_handshake", false, where);
+  s.bad_handshake = get<bool>(j, "bad_handshake", false, where);
+  s.error_at = get_count(j, "error_at", -1, where);
+  s.error_code = get_int(j, "error_code", s.error_code, 1, 65535, where);
+  s.starve_at = get_count(j, "starve_at", -1, where);
+  s.drop_at = get_count(j, "drop_at", -1, where);
+  return s;
+}
+
 CuConfig parse_cu(const json& j, const std::string& where) {
   check_keys(j,
              {"name", "owner", "description", "out_count", "out_size", "in_count", "in_size", "behaviour", "replies",
-              "refuse_open", "grant_after_ms", "stream_count", "stream_size", "stream_rate", "period_ms"},
+              "refuse_open", "grant_after_ms", "stream_count", "stream_size", "stream_rate", "period_ms", "loader"},
              where);
   CuConfig c;
   c.name = get<std::string>(j, "name", "", where);
@@ -68,6 +94,7 @@ CuConfig parse_cu(const json& j, const std::string& where) {
   c.stream_rate = get<double>(j, "stream_rate", 0.0, where);
   if (c.stream_rate < 0) throw ConfigError("key \"stream_rate\" in " + where + " must not be negative");
   c.period_ms = get_int(j, "period_ms", 0, 0, 86400000, where);
+  if (auto l = j.find("loader"); l != j.end() && !l->is_null()) c.loader = parse_loader(*l, where + ".loader");
   std::string behaviour = c.behaviour.empty() ? default_behaviour(c.name) : c.behaviour;
   if (c.period_ms > 0 && !behaviour_produces_data(behaviour))
     throw ConfigError("key \"period_ms\" in " + where + ": behaviour \"" + behaviour + "\" produces no data");
@@ -153,7 +180,8 @@ std::string default_behaviour(const std::string& cu_name) {
       {"IN", "instruction"},   {"EV", "event"},    {"CS", "cs"},        {"TR", "trace"},
       {"MO", "monitor"},       {"DI", "monitor"},  {"LI", "monitor"},   {"RD", "rawdata"},
       {"MS", "rawdata"},       {"AR", "analysis"}, {"RAWD", "nucleus"}, {"RDSCANMON", "nucleus"},
-      {"RDSIGMON", "nucleus"}, {"DD", "dd"},       {"PR", "canslave"},  {"CS_IO", "canslave"}};
+      {"RDSIGMON", "nucleus"}, {"DD", "dd"},       {"PR", "canslave"},  {"CS_IO", "canslave"},
+      {"LD", "loader"}};
   std::string n = cu_name;
   std::transform(n.begin(), n.end(), n.begin(), ::toupper);
   auto it = by_name.find(n);
@@ -236,6 +264,7 @@ SimConfig demo_config() {
   main.cus[2].in_count = 2;  // the trace window sends instructions too
   main.cus[2].in_size = 128;
   main.cus[3].period_ms = 1000;
+  main.cus[4].in_size = 1000;  // one firmware chunk per frame
   ModuleConfig pump{
       "PUMP-2", "000456", 1, {make_cu("IN", "PUMP", "INSTRUCT", 4), make_cu("EV", "PUMP", "EVENTS", 0)}, 2};
   ModuleConfig det{

@@ -17,6 +17,20 @@ class ConfigError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A module's firmware loader (the "loader" behaviour of its "LD" CU): how long the flash phases take
+// and the faults it plays. Byte counts below 0 switch a fault off.
+struct LoaderSettings {
+  int erase_ms = 1500;         // "Erasing Flash" after "LOAD:RSET"
+  int end_idle_ms = 500;       // no image frame for this long ends the image ("Programming" until then)
+  int verify_ms = 1500;        // "Verifying", then "Ready"
+  bool no_handshake = false;   // "LOAD:RSET" gets no reply
+  bool bad_handshake = false;  // it gets a reply without "RA" in front
+  long error_at = -1;          // from this many image bytes on: phase 4 with error_code
+  int error_code = 7;
+  long starve_at = -1;  // from this many image bytes on: no send credits back on the LD CU
+  long drop_at = -1;    // at this many image bytes: the data link is dropped
+};
+
 struct CuConfig {
   std::string name;
   std::string owner;  // empty in a configuration: the module type
@@ -35,6 +49,7 @@ struct CuConfig {
   double stream_rate = 0;
   // Data behaviours: one message of the CU's kind every period_ms while the CU is open (0: only on "emit").
   int period_ms = 0;
+  LoaderSettings loader;  // the "loader" behaviour only
 };
 
 struct ModuleConfig {

@@ -43,6 +43,7 @@ void Simulator::new_session() {
   session_ = std::make_unique<Session>(cfg_, stats_, *this, [this](const std::string& t) { log(t); });
   session_->set_refuse_open(refuse_open_);
   session_->set_open_delay(open_delay_ms_);
+  session_->set_loaders(&loaders_);
 }
 
 void Simulator::open_endpoints() {
@@ -173,6 +174,7 @@ void Simulator::read_link() {
   if (n < 0) return;
   bool was_synced = session_->in_sync();
   session_->on_bytes(buf, static_cast<size_t>(n));
+  if (session_->take_drop_request()) return end_data("dropped by the loader's drop fault");
   if (pty_ && !was_synced && session_->in_sync())
     ++stats_.connections;  // on the pty a session starts with its first red card
   if (!was_synced && session_->in_sync() && !schedule_started_) {

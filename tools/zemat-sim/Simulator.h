@@ -92,6 +92,8 @@ class Simulator : public ByteSink {
   std::string cmd_grant(const std::vector<std::string>& a);
   std::string cmd_refuse(const std::vector<std::string>& a);
   std::string cmd_delay_open(const std::vector<std::string>& a);
+  std::string cmd_loader(const std::vector<std::string>& a);
+  ModuleLoader* loader_for(const std::string& module, std::string& error);
   void new_session();
   std::string cmd_fault(const std::vector<std::string>& a);
   std::vector<ModuleConfig*> ordered_modules();
@@ -113,6 +115,7 @@ class Simulator : public ByteSink {
   std::optional<Pty> pty_;
   Fd conn_;
   std::unique_ptr<Session> session_;
+  Loaders loaders_;
   std::vector<std::unique_ptr<Console>> consoles_;
   std::vector<std::unique_ptr<ControlClient>> controls_;
   std::vector<std::string> console_lines_;
