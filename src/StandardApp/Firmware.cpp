@@ -364,7 +364,11 @@ void TFirmwareCuThread::Execute() {
 int TFirmwareCuThread::Transfer() {
   int result = kFirmwareFinished;
   std::vector<uint8_t> chunk(kFirmwareChunk);
-  auto stop = [this] { return m_cancel.load(); };
+  // Asked after every slice of a credit wait: a transfer that stalls shows how far it came first.
+  auto stop = [this] {
+    if (m_unposted) Progress(m_bytesSent.load(), true);
+    return m_cancel.load();
+  };
   try {
     for (;;) {
       const size_t n = m_file->Read(chunk.data(), chunk.size());
