@@ -24,6 +24,7 @@
 #include "cuwindows/Canslave.h"
 #include "cuwindows/Ddform.h"
 #include "cuwindows/Event.h"
+#include "cuwindows/Firmwareform.h"
 #include "cuwindows/Inreply.h"
 #include "cuwindows/Instreventlist.h"
 #include "cuwindows/Msgbox.h"
@@ -63,7 +64,6 @@ const TWindowKind kWindowKinds[] = {
     {"RAWD", Make<TRawDataNucleusForm>, "Raw Data", TViaCs::No},
     {"RDSCANMON", Make<TRawDataNucleusForm>, "Raw Data Scan Monitor", TViaCs::No},
     {"RDSIGMON", Make<TRawDataNucleusForm>, "Raw Data Signal Monitor", TViaCs::No},
-    // "LD" (firmware download) gets its window with the firmware loader; until then it has none.
     {"DD", Make<TDDCuForm>, "DSP Special", TViaCs::No},
     {"PR", Make<TCanSlaveForm>, "CanSlave", TViaCs::Always},
     {"CS_IO", Make<TCanSlaveForm>, "CanSlave", TViaCs::Caller},
@@ -274,6 +274,10 @@ void TMainForm::DisconnectInstrument(bool keepWindows) {
     (events->parentWidget() ? events->parentWidget() : events)->close();
   }
   CloseCuWindows(keepWindows);
+  // A window that refused to close (a download under way) still lets go of its channels before the
+  // connection goes.
+  for (QMdiSubWindow* sub : Children())
+    if (auto* form = qobject_cast<TBaseForm*>(sub->widget()); form && form->Cu()) form->ReleaseCu();
   // Scripts let go of the connection (and of the channels they opened on it) before it goes.
   CScriptConnection::Instance().Withdraw();
   m_connection->Disconnect();
@@ -314,6 +318,7 @@ void TMainForm::AfterChildCreated(QMdiSubWindow* sub) {
 
 QWidget* TMainForm::OpenCuWindow(std::shared_ptr<CCuDesc> cu, bool viaCs) {
   RememberMaximized();
+  if (cu && QString::fromLatin1(cu->GetCuName()).compare("LD", Qt::CaseInsensitive) == 0) return OpenFirmwareWindow(cu);
   const TWindowKind* kind = cu ? FindWindowKind(L1(cu->GetCuName())) : nullptr;
   if (!kind) {
     MorventMessage(this, TMsgKind::Information, "There is no I/O window available for the requested CU");
@@ -330,6 +335,18 @@ QWidget* TMainForm::OpenCuWindow(std::shared_ptr<CCuDesc> cu, bool viaCs) {
   if (form->OpenCu(cu, this, passViaCs, kind->caption) == 0) return nullptr;
   AfterChildCreated(sub);
   form->ApplyFont(m_cuFont);
+  return form;
+}
+
+QWidget* TMainForm::OpenFirmwareWindow(std::shared_ptr<CCuDesc> cu) {
+  auto* form = new TFirmwareForm;
+  QMdiSubWindow* sub = m_mdi->addSubWindow(form);
+  sub->setWindowIcon(TreeImage(style(), 2));
+  sub->adjustSize();  // the whole client area, with the frame around it
+  sub->show();
+  PlaceNewChild(sub);
+  if (!form->OpenCu(std::move(cu), this, "Download Firmware")) return nullptr;
+  AfterChildCreated(sub);
   return form;
 }
 
@@ -458,7 +475,8 @@ void TMainForm::ModuleRemoved(CModule* module) {
   if (m_eventsWindow) m_eventsWindow->AddEventLine(QString("Module %1 removed").arg(L1(module->GetModuleType())));
   for (QMdiSubWindow* sub : Children()) {
     auto* form = qobject_cast<TBaseForm*>(sub->widget());
-    if (form && form->Cu() && form->Cu()->GetModule() == module) sub->close();
+    // A window that refuses to close (a download under way) lets go of the module's CUs all the same.
+    if (form && form->Cu() && form->Cu()->GetModule() == module && !sub->close()) form->ReleaseCu();
   }
   if (QTreeWidgetItem* root = RootNode())
     for (int i = 0; i < root->childCount(); ++i)

@@ -64,6 +64,8 @@ class TMainForm : public QMainWindow, public TMainLink, public IInstrumentHost {
 
   // ---- operations other parts use ----
   QWidget* OpenCuWindow(std::shared_ptr<CCuDesc> cu, bool viaCs);
+  // The "LD" CU's window: it has its own open operation and no list.
+  QWidget* OpenFirmwareWindow(std::shared_ptr<CCuDesc> cu);
   TInstScriptForm* OpenScriptWindow();
   void WriteLog(const QString& text) override;
   CMainDispatcher& Dispatcher() override { return m_dispatcher; }
