@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -35,10 +36,11 @@ class CProgressView {
       Draw();
       return;
     }
-    for (int next = m_decile + 1; next <= 10 && scaled >= static_cast<unsigned long long>(next) * 100; ++next) {
-      m_decile = next;
-      std::fprintf(stderr, "Progress: %d%% (%u of %u bytes)\n", next * 10, bytes, m_total);
-    }
+    // Progress comes in coalesced counts: a count that passes several steps at once prints one line.
+    const int reached = static_cast<int>(std::min<unsigned long long>(scaled / 100, 10));
+    if (reached <= m_decile) return;
+    m_decile = reached;
+    std::fprintf(stderr, "Progress: %d%% (%u of %u bytes)\n", reached * 10, bytes, m_total);
   }
   // Takes the bar off its line, so that other output starts on a clean one.
   void Clear() {
