@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,6 +51,22 @@ struct TDecodeCase {
   bool found;
   int phase, code;
 };
+
+// Names the case by its reply text, so that test listings read as the replies themselves.
+void PrintTo(const TDecodeCase& c, std::ostream* os) {
+  *os << '"';
+  for (char ch : c.payload) {
+    if (ch == '\r')
+      *os << "\\r";
+    else if (ch == '\n')
+      *os << "\\n";
+    else if (static_cast<unsigned char>(ch) < 0x20)
+      *os << "\\x" << std::hex << int(static_cast<unsigned char>(ch)) << std::dec;
+    else
+      *os << ch;
+  }
+  *os << '"';
+}
 
 class FirmwareDecode : public ::testing::TestWithParam<TDecodeCase> {};
 
