@@ -28,18 +28,12 @@ using support::TempDir;
 
 // ---- texts, replies and files ----
 
-TEST(FirmwareText, StatusTextsForEveryPhaseAndCode) {
-  const char* const phases[] = {"Ready", "Erasing Flash", "Programming", "Verifying"};
-  for (int p = 0; p < 4; ++p) EXPECT_STREQ(FirmwareStatusText(p, 0), phases[p]);
-  const char* const errors[] = {"Syntax Error",
-                                "Download verification failed",
-                                "Flash erasue failed",
-                                "Flash write access failed",
-                                "selected address invalid",
-                                "Flash Info block invalid",
-                                "Module type mismatch",
-                                "SW does not support HW requirements"};
-  for (int c = 1; c <= 8; ++c) EXPECT_STREQ(FirmwareStatusText(4, c), errors[c - 1]) << c;
+TEST(FirmwareText, StatusTextsAtTheEdgesOfTheTable) {
+  EXPECT_STREQ(FirmwareStatusText(0, 0), "Ready");
+  EXPECT_STREQ(FirmwareStatusText(3, 5), "Verifying");  // the flash phases ignore the code
+  EXPECT_STREQ(FirmwareStatusText(4, 1), "Syntax Error");
+  EXPECT_STREQ(FirmwareStatusText(4, 3), "Flash erasue failed");  // as the module's table spells it
+  EXPECT_STREQ(FirmwareStatusText(4, 8), "SW does not support HW requirements");
   EXPECT_STREQ(FirmwareStatusText(100, 1), "Communication error");
   EXPECT_STREQ(FirmwareStatusText(100, 2), "download canceled");
   for (auto [p, c] : {std::pair{4, 0}, {4, 9}, {4, -1}, {100, 0}, {100, 3}, {5, 1}, {-1, -1}, {99, 1}})
