@@ -426,8 +426,11 @@ TEST_F(ThreadedFirmware, LinkDroppedMidTransferIsACommunicationError) {
 
 // The module leaves while the transfer waits for a credit: the wait ends at once with result 2.
 TEST_F(ThreadedFirmware, ModuleRemovedDuringTheTransferEndsIt) {
+  // The full 45 s credit wait (set between sessions): the removal must cut it short.
+  z.Disconnect();
+  z.SetTimings(CZematTimings{});
+  ASSERT_TRUE(z.Connect(0, "127.0.0.1"));
   ASSERT_EQ(OpenChannels("FW-1"), 0);
-  z.SetTimings(CZematTimings{});  // the full 45 s credit wait: the removal must cut it short
   Sim("loader FW-1 fault starve 10000");
   StartDownload(Image(100000));
   ASSERT_TRUE(loop.RunUntil([&] { return download->BytesSent() >= 10000; }, 5000));
