@@ -68,7 +68,8 @@ class CGglMainWnd {
   std::vector<CGglSubWnd*> areas;
 };
 
-// A plot area: created in the library, entered in the handle map, listed in its main window.
+// A plot area: created in the library, entered in the handle map, listed in its main window. Areas go
+// before their main window does (they leave its list when destroyed).
 class CGglSubWnd {
  public:
   CGglSubWnd(CGglMainWnd& mainWnd, int index) : m_mainWnd(mainWnd), m_index(index) {}
@@ -108,7 +109,6 @@ class CZentDrawSubWnd : public CGglSubWnd {
   int PlaceSignal(CZentGraphObj& obj, int i);
 
   void CBClickLeftDown(int x, int y, int, int) override;
-  void CBMouseMove(int, int, int, int) override {}
   void CBClickLeft(int, int, int, int) override { m_dragState = DRAG_NONE; }
   void CBDblClickLeft(int, int, int, int) override;
   void CBDragLeft(int x, int y, int x2, int y2) override;

@@ -145,3 +145,78 @@ TEST(GraphicsGesturesOneArea, ClickSelectsAmongCurvesOfOneArea) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every mouse event the widget reports, with its area-relative positions.
+struct TEventLog {
+  struct TEvent {
+    int code, id;
+    QPoint a, b;
+  };
+  std::vector<TEvent> events;
+  void Register(TGglHandle main) {
+    for (int code = 0; code < GGL_MOUSEEVENTS; ++code)
+      GglSetMouseCallback(main, code, [this, code](TGglHandle, int id, int x, int y, int x2, int y2) {
+        events.push_back({code, id, {x, y}, {x2, y2}});
+      });
+  }
+  std::vector<int> Codes() const {
+    std::vector<int> c;
+    for (const TEvent& e : events) c.push_back(e.code);
+    return c;
+  }
+};
+
+TEST(GraphicsMouseEvents, WidgetReportsEachGestureWithItsCode) {
+  TPlot plot(400, 400);
+  plot.AddArea();
+  plot.AddArea();
+  TEventLog log;
+  log.Register(plot.Main());
+  QWidget* w = GglMainWidget(plot.Main());
+  w->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+  const QPoint p(100, 50), lower(100, 250);
+
+  auto expect = [&](std::vector<int> codes, const char* what) {
+    EXPECT_EQ(log.Codes(), codes) << what;
+    log.events.clear();
+  };
+  QTest::mouseClick(w, Qt::LeftButton, {}, p);
+  expect({GGL_CLICKLEFTDOWN, GGL_CLICKLEFT}, "left click");
+  QTest::mouseClick(w, Qt::RightButton, Qt::ShiftModifier, p);
+  expect({GGL_CLICKRIGHTDOWN, GGL_SHIFTCLICKRIGHT}, "shift right click");
+  QTest::mouseClick(w, Qt::LeftButton, Qt::ControlModifier, p);
+  expect({GGL_CLICKLEFTDOWN, GGL_CTRLCLICKLEFT}, "ctrl left click");
+  QTest::mouseDClick(w, Qt::LeftButton, {}, p);
+  const std::vector<int> dbl = log.Codes();
+  ASSERT_FALSE(dbl.empty());
+  EXPECT_EQ(dbl.back(), GGL_DBLCLICKLEFT);
+  log.events.clear();
+
+  QTest::mousePress(w, Qt::LeftButton, Qt::ShiftModifier, lower);
+  QTest::mouseMove(w, lower + QPoint(20, 10));
+  QTest::mouseRelease(w, Qt::LeftButton, Qt::ShiftModifier, lower + QPoint(20, 10));
+  ASSERT_EQ(log.Codes(), (std::vector<int>{GGL_CLICKLEFTDOWN, GGL_SHIFTDRAGLEFT, GGL_SHIFTDRAGENDLEFT}));
+  // Positions are the lower area's own, and the drag carries its start.
+  EXPECT_EQ(log.events[1].id, plot.Id(1));
+  EXPECT_EQ(log.events[1].a, QPoint(100, 50));
+  EXPECT_EQ(log.events[1].b, QPoint(120, 60));
+  log.events.clear();
+
+  QTest::mousePress(w, Qt::RightButton, {}, p);
+  QTest::mouseMove(w, p + QPoint(1, 1));  // below the drag threshold: still a click
+  QTest::mouseRelease(w, Qt::RightButton, {}, p + QPoint(1, 1));
+  expect({GGL_CLICKRIGHTDOWN, GGL_CLICKRIGHT}, "right click with a tremble");
+  QTest::mousePress(w, Qt::RightButton, Qt::ControlModifier, p);
+  QTest::mouseMove(w, p + QPoint(30, 0));
+  QTest::mouseRelease(w, Qt::RightButton, Qt::ControlModifier, p + QPoint(30, 0));
+  expect({GGL_CLICKRIGHTDOWN, GGL_CTRLDRAGRIGHT, GGL_CTRLDRAGENDRIGHT}, "ctrl right drag");
+  QTest::mouseMove(w, lower);
+  ASSERT_FALSE(log.events.empty());
+  EXPECT_EQ(log.events.back().code, GGL_MOUSEMOVE);
+  EXPECT_EQ(log.events.back().id, plot.Id(1));
+}
+
+}  // namespace
