@@ -162,7 +162,9 @@ int GglObjectAt(TGglHandle main, int id, int px, int py, CGglObj** out);
 int GglHighlightObject(TGglHandle main, int id, CGglObj* obj);  // 89
 CGglObj* GglCurrentObject(TGglHandle main, int id);             // 90: the highlighted, else the first object
 
-// 5: places obj with its colour, line style, line width and marker and its scale (x, y ranges).
+// 5: places obj with its colour, line style, line width and marker and its scale (x, y ranges). The
+// callback table, option and layer numbers are taken for the call's shape only: an object's callbacks
+// are its virtual functions, so there is no table to create (70) or fill (62, 75, 63, 64).
 int GglPlaceObject(TGglHandle main, int id, CGglObj* obj, int callbackTable, int option, int layer, TGglColour colour,
                    int lineStyle, int lineWidth, int marker, TGglRange x, TGglRange y, const TGglAxisBlock& xTitle,
                    const TGglAxisBlock& yTitle);
