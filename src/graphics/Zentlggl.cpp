@@ -243,7 +243,7 @@ void PaintAxis(QPainter& p, const TMain& m, const TArea& a, const TEntry* cur, c
   const TGglRange shown{RefToObj(vis.min, s, full), RefToObj(vis.max, s, full)};
   const double length = isX ? plot.width() : plot.height();
   double step = 0;
-  const std::vector<double> ticks = GglTicks(shown, std::max(2, int(length / (isX ? 90 : 45))), &step);
+  const std::vector<double> ticks = GglTicks(shown, std::max(2, int(length / (isX ? 70 : 32))), &step);
   const QFontMetrics fm = p.fontMetrics();
   for (double v : ticks) {
     const double r = ObjToRef(v, s, full);
