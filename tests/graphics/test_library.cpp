@@ -291,3 +291,48 @@ TEST(GraphicsLibrary, SignalDataRefusesEmptyAndKeepsRangesWhileAppending) {
 }
 
 }  // namespace
+
+namespace {
+
+// An object that draws its own arrays through the plain polyline operation, as a foreign object would.
+struct TArrayObj : CGglObj {
+  std::vector<double> x, y;
+  long count = 0;
+  int result = 1;
+  void Draw(TGglHandle main, int id) override { result = GglDrawPolyline(main, id, x.data(), y.data(), count); }
+};
+
+TEST(GraphicsLibrary, PlainPolylineDrawsLikeTheSeries) {
+  std::vector<double> x, y;
+  for (int i = 0; i < 50000; ++i) x.push_back(i), y.push_back(i % 1000 == 0 ? GGL_GAP : std::sin(i / 900.0));
+  QImage images[2];
+  for (int k = 0; k < 2; ++k) {
+    TPlot plot(700, 400);
+    TArrayObj plain;
+    plain.x = x, plain.y = y, plain.count = long(x.size());
+    CZentGraphObj series("curve");
+    series.SetData(long(x.size()), x.data(), y.data());
+    TGglExtent* e[] = {&series.extent};
+    GglComputeScales(e, SM_EACHFULLSCALE);
+    CZentDrawSubWnd& a = plot.AddArea();
+    if (k == 0) {
+      ASSERT_EQ(a.PlaceSignal(series, 0), GGL_OK);
+    } else {
+      ASSERT_EQ(GglPlaceObject(plot.Main(), a.Id(), &plain, 0, 0, -1, GGL_COLOURS[0], 0, 1, 0, series.extent.viewX,
+                               series.extent.viewY, {}, {}),
+                GGL_OK);
+      GglSetObjectTitle(plot.Main(), a.Id(), &plain, "curve");
+    }
+    images[k] = plot.Render();
+    if (k == 1) {
+      EXPECT_EQ(plain.result, GGL_OK);
+      plain.count = -1;  // a negative count is refused, and nothing is drawn
+      const QImage refused = plot.Render();
+      EXPECT_EQ(plain.result, GGL_EARG);
+      EXPECT_NE(refused, images[1]);
+    }
+  }
+  EXPECT_EQ(images[0], images[1]);
+}
+
+}  // namespace
