@@ -118,5 +118,5 @@ class TScriptObjectRegistry {
 // Everything the script host adds to the engine, once per process and in this order: Version, Sleep,
 // SleepMS, Exec, LoadWindowLayout, the instrument names (TCmdInstr, TModule, TCu, TInstrScriptOutput),
 // StartScript, the TArguments names, then the byte buffer, regular expressions, files, time
-// functions and string pipes.
+// functions and string pipes, plot windows, signals and signal data.
 void RegisterInstrumentLibraries();
