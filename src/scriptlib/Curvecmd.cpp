@@ -1,13 +1,17 @@
 // The script class TSignal with the marker and line style constants: a handle on one signal of a plot
 // window. Members that reach the signal run on the main thread, where the window confirms it still
-// holds the signal (see Plotobjects.h).
+// holds the signal (see Plotobjects.h); appended blocks go there queued, without waiting.
+#include "scriptlib/Instscript.h"
 #include "scriptlib/Plotobjects.h"
 
 #include "script/Registration.h"
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -59,9 +63,45 @@ void AddStyleProp(const char* name, int (IPlotSignal::*get)() const, bool (IPlot
       });
 }
 
-// SetData or AddData with a table: the script waits, so the main thread reads its arrays in place.
+// Appended blocks a script may have on their way to the main thread before it waits for them.
+constexpr int kMaxQueuedBlocks = 32;
+std::atomic<int> g_queuedBlocks{0};
+
+// AddData without waiting for the main thread (which may be drawing): the block is copied and queued
+// behind the script's earlier calls, and the main thread drops it if the window or signal has gone.
+// false when the queue is full or the run has no main thread: then the caller waits as for SetData.
+bool QueueBlock(TObjHandle self, const CSignalData& d) {
+  TInstrScriptThread* run = TInstrScriptThread::Current();
+  if (!run || g_queuedBlocks.load() >= kMaxQueuedBlocks) return false;
+  const TGraphObjRef& ref = *ScriptObjectAs<TGraphObjRef>(Sig(self).desc);
+  if (!CPlotRegistry::Instance().FindSerial(ref.serial)) throw ERunTimeError(kInvalidObject);
+  auto block = std::make_shared<std::vector<double>>(d.X(), d.X() + d.Count());
+  block->insert(block->end(), d.Y(), d.Y() + d.Count());
+  const uint64_t serial = ref.serial;
+  IPlotSignal* signal = ref.signal;
+  ++g_queuedBlocks;
+  const bool posted = run->PostMain([serial, signal, block] {
+    --g_queuedBlocks;
+    std::string error;
+    IPlotWindow* w = LiveWindow(serial, error);
+    const long n = long(block->size() / 2);
+    if (w && w->HasSignal(signal)) signal->AddData(n, block->data(), block->data() + n);
+  });
+  if (!posted) {
+    --g_queuedBlocks;
+    throw ERunTimeError(kInvalidObject);
+  }
+  return true;
+}
+
+// SetData or AddData with a table: while the script waits, the main thread reads its arrays in place.
 TValue PassData(TObjHandle self, const TValue& table, bool append) {
   const CSignalData& d = SignalDataOf(VarToObj(table));
+  if (append && d.Count() == 0) {
+    WithSignal(self, [](IPlotSignal&) {});  // nothing to append, but the signal is checked
+    return TValue();
+  }
+  if (append && QueueBlock(self, d)) return TValue();
   WithSignal(self, [&](IPlotSignal& s) {
     if (append)
       s.AddData(d.Count(), d.X(), d.Y());

@@ -1,6 +1,7 @@
-// The plot scripting objects (pooled library objects) and the one way they reach a window: on the
-// host's main thread, through the running script's synchronised call, with the window looked up in
-// the registry there, so that a window closed meanwhile is refused instead of touched.
+// The plot scripting objects (pooled library objects) and how they reach a window: on the host's main
+// thread, through the running script's synchronised call (appended blocks queued without waiting),
+// with the window looked up in the registry there, so that a window closed meanwhile is refused or
+// skipped instead of touched.
 #pragma once
 
 #include "scriptlib/LibObjects.h"

@@ -111,6 +111,7 @@ class CPlotScript {
     return lines;
   }
   CLineSink& Sink() { return m_sink; }
+  void Abort() { m_thread->Abort(); }
 
  private:
   support::TempDir m_dir;

@@ -314,6 +314,38 @@ end.
   EXPECT_EQ(CPlotRegistry::Instance().Find("closing"), nullptr);
 }
 
+// A script appending in a loop: the window's updates keep coming while it runs, and no block is lost
+// or reordered on its way to the GUI thread.
+TEST_F(PlotWindowScripts, AScriptFeedingInALoopDoesNotStarveTheWindow) {
+  CPlotScript run(dispatcher, R"(program p;
+var w: TPlotWnd; s: TSignal; d: TSignalData; i, k: Integer;
+begin
+  w := TPlotWnd.Create;
+  w.OpenWindow('loop');
+  s := TSignal.Create; s.Desc := w.AddSignal('s');
+  d := TSignalData.Create;
+  k := 0;
+  while True do begin
+    for i := 0 to 99 do begin d.x[i] := k * 100 + i; d.y[i] := i; end;
+    s.AddData(d);
+    k := k + 1;
+  end;
+end.
+)");
+  TGraphicForm* form = nullptr;
+  // The scale follows the data while the script still runs: the deferred updates were not starved.
+  ASSERT_TRUE(support::WaitFor([&] {
+    form = CTestPlotHost::Form("loop");
+    return form && !form->Signals().empty() && form->Signals()[0].second->extent.viewX.max >= 200000;
+  }));
+  EXPECT_FALSE(run.Sink().Finished());
+  run.Abort();
+  EXPECT_EQ(run.Finish(), (Lines{"aborted.", ""}));
+  const CZentGraphObj& s = *form->Signals()[0].second;
+  ASSERT_EQ(s.Count() % 100, 0);
+  for (long i = 0; i < s.Count(); ++i) ASSERT_EQ(s.Data().X()[i], double(i));
+}
+
 TEST_F(PlotWindowScripts, CloseWindowFromAScriptAndReopen) {
   CPlotScript run(dispatcher, R"(program p;
 var w, v: TPlotWnd;
