@@ -124,6 +124,11 @@ void RegisterPlotLibrary() {
     RegisterHostClass("TPlot", "TObject");
     RegisterHostClass("TPlotWnd", "TPlot");
     RegisterHostClass("TGraphObj", "TObject");
+    // The references went with the pool when the last script ended.
+    TScriptObjectRegistry::Instance().AddCleanup([] {
+      std::lock_guard<std::mutex> lock(g_refLock);
+      g_refs.clear();
+    });
     AddFun("TPlotWnd.Create", WND_HANDLER { return ObjToVar(CreateLibObject<TPlotWndObj>()); }, {pkNone});
     AddProc("TPlotWnd.Free",
             WND_HANDLER {
