@@ -31,6 +31,7 @@
 #include "cuwindows/Rawdata.h"
 #include "cuwindows/Rawdatanucleus.h"
 #include "cuwindows/Traceform.h"
+#include "graphics/Graphicmain.h"
 #include "scripthost/Instscriptform.h"
 #include "scriptlib/Instscript.h"
 #include "scriptlib/ScriptConnection.h"
@@ -335,6 +336,16 @@ QWidget* TMainForm::OpenCuWindow(std::shared_ptr<CCuDesc> cu, bool viaCs) {
   if (form->OpenCu(cu, this, passViaCs, kind->caption) == 0) return nullptr;
   AfterChildCreated(sub);
   form->ApplyFont(m_cuFont);
+  return form;
+}
+
+IPlotWindow* TMainForm::CreatePlotWindow(const std::string& name) {
+  auto* form = new TGraphicForm(name);
+  const QSize designed = form->size();
+  QMdiSubWindow* sub = m_mdi->addSubWindow(form);
+  sub->resize(designed);  // the designed size with the frame, as for the CU windows
+  sub->show();
+  PlaceNewChild(sub);
   return form;
 }
 

@@ -79,6 +79,7 @@ TMainForm::TMainForm(const QString& programDir, QWidget* parent)
   SetCaption("not connected");
   ReadSettings();
   CreateDialogs();
+  SetPlotHost(this);
 }
 
 TMainForm::~TMainForm() {
@@ -86,6 +87,7 @@ TMainForm::~TMainForm() {
   // connection goes.
   m_closing = true;
   m_attempt.reset();
+  if (PlotHost() == this) SetPlotHost(nullptr);
   for (QMdiSubWindow* sub : m_mdi->subWindowList()) delete sub;
   if (m_connection) {
     CScriptConnection::Instance().Withdraw();
@@ -523,6 +525,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   RememberMaximized();
   DisconnectInstrument(false);
   CloseLog();
+  CPlotRegistry::Instance().Clear();  // scripts reach no plot window any more
   if (!isMaximized()) {
     m_ini->WriteInteger("WindowPos", "Top", y());
     m_ini->WriteInteger("WindowPos", "Left", x());

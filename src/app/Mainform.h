@@ -16,6 +16,7 @@
 #include "cuwindows/Mainlink.h"
 #include "qtdispatch/Qtdispatcher.h"
 #include "scriptlib/InstrumentHost.h"
+#include "scriptlib/Plothost.h"
 
 class CCuDesc;
 class CModule;
@@ -52,7 +53,7 @@ enum class TConnectOrigin { Dialog, ToolButton, Reconnect, Script };
 // 2 already connected.
 using TConnectDone = std::function<void(int result)>;
 
-class TMainForm : public QMainWindow, public TMainLink, public IInstrumentHost {
+class TMainForm : public QMainWindow, public TMainLink, public IInstrumentHost, public IPlotHost {
   Q_OBJECT
  public:
   // Tree node data: the object a node shows, and its level.
@@ -64,6 +65,8 @@ class TMainForm : public QMainWindow, public TMainLink, public IInstrumentHost {
 
   // ---- operations other parts use ----
   QWidget* OpenCuWindow(std::shared_ptr<CCuDesc> cu, bool viaCs);
+  // A plot window as an MDI child (scripts open them through the plot host).
+  IPlotWindow* CreatePlotWindow(const std::string& name) override;
   // The "LD" CU's window: it has its own open operation and no list.
   QWidget* OpenFirmwareWindow(std::shared_ptr<CCuDesc> cu);
   TInstScriptForm* OpenScriptWindow();

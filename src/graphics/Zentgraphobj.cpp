@@ -112,6 +112,19 @@ bool CZentGraphObj::AddData(long count, const double* x, const double* y) {
   return true;
 }
 
+void CZentGraphObj::ClearData() {
+  {
+    auto lock = GglLock();
+    m_data.Clear();
+    m_hasValue = false;
+    const TGglRange viewX = extent.viewX, viewY = extent.viewY;
+    extent = TGglExtent{};
+    extent.viewX = viewX, extent.viewY = viewY;  // the next scale computation sets them
+    if (PlacedMain()) GglObjectChanged(PlacedMain(), PlacedId(), this, GGL_CHANGED_DATA, 0);
+  }
+  Call(requestRescale);
+}
+
 void CZentGraphObj::Draw(TGglHandle main, int id) {
   if (m_data.Count() > 0) GglDrawSeries(main, id, m_data);
 }

@@ -33,6 +33,8 @@ class CZentGraphObj : public CGglObj {
   // Replaces or appends the points; count below 1 is refused (false) and keeps the data.
   bool SetData(long count, const double* x, const double* y);
   bool AddData(long count, const double* x, const double* y);
+  // No data any more: the extent is back at its initial values.
+  void ClearData();
 
   const CGglSeries& Data() const { return m_data; }
   long Count() const { return m_data.Count(); }

@@ -11,6 +11,7 @@
 #include "scriptlib/ExecProcess.h"
 #include "scriptlib/InstrScriptOutput.h"
 #include "scriptlib/InstrumentHost.h"
+#include "scriptlib/Signaldata.h"
 
 #include "script/Registration.h"
 
@@ -101,5 +102,8 @@ void RegisterInstrumentLibraries() {
     RegisterRegExpLibrary();
     RegisterFileLibrary();
     RegisterTimeLibrary();
+    RegisterPlotLibrary();
+    RegisterSignalLibrary();
+    RegisterSignalDataLibrary();
   });
 }

@@ -53,6 +53,16 @@ bool TInstrScriptThread::CallMain(const std::function<void()>& f) {
   return true;
 }
 
+bool TInstrScriptThread::PostMain(std::function<void()> f) {
+  if (!m_host.mainThread) {
+    f();
+    return true;
+  }
+  if (m_hostGone.load()) return false;
+  m_host.mainThread->Post(std::move(f));
+  return true;
+}
+
 void TInstrScriptThread::OutputLine(const std::string& text) {
   m_queue.Push(text);
   CallMain([this] { m_queue.Drain([this](const std::string& t) { m_host.sink->AddText(t); }); });

@@ -63,6 +63,9 @@ class TInstrScriptThread {
   // Runs f on the host's main thread and waits for it; false (f not run) once the host stopped
   // waiting for this run, so that a host that waits for the run's end never deadlocks.
   bool CallMain(const std::function<void()>& f);
+  // Queues f for the host's main thread without waiting (in order with CallMain); false (f dropped)
+  // once the host stopped waiting for this run. Without a main thread f runs at once.
+  bool PostMain(std::function<void()> f);
   IScriptSink& Sink() { return *m_host.sink; }
   IInstrumentHost* Instrument() const { return m_host.instrument; }
   // The run thread the calling thread is running, or none.
@@ -118,5 +121,5 @@ class TScriptObjectRegistry {
 // Everything the script host adds to the engine, once per process and in this order: Version, Sleep,
 // SleepMS, Exec, LoadWindowLayout, the instrument names (TCmdInstr, TModule, TCu, TInstrScriptOutput),
 // StartScript, the TArguments names, then the byte buffer, regular expressions, files, time
-// functions and string pipes.
+// functions and string pipes, plot windows, signals and signal data.
 void RegisterInstrumentLibraries();

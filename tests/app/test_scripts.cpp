@@ -11,6 +11,7 @@
 
 #include "Appfixture.h"
 #include "app/Mainform.h"
+#include "graphics/Graphicmain.h"
 #include "script/Halinit.h"
 #include "scripthost/Instscriptform.h"
 #include "scriptlib/ScriptConnection.h"
@@ -170,6 +171,47 @@ TEST_F(Scripts, AutostartRunsAfterEachNewConnection) {
   // The window closes itself when the script has finished.
   EXPECT_TRUE(WaitFor([&] { return form->findChild<TInstScriptForm*>() == nullptr; }));
   EXPECT_TRUE(recorder.messages.isEmpty());
+}
+
+}  // namespace
+
+namespace {
+
+// A script in the script window opens a plot window: an MDI child of the main window, reused by
+// name, that disconnecting leaves open and that leaves the registry with the main window.
+TEST_F(Scripts, PlotWindowsAreMdiChildren) {
+  form->findChild<QAction*>("ToolButton10")->trigger();
+  auto* w = form->findChild<TInstScriptForm*>();
+  ASSERT_NE(w, nullptr);
+  const std::string file = scripts.Write("plot.pas", R"(program plot;
+var p, q: TPlotWnd; s: TSignal; d: TSignalData; i: Integer;
+begin
+  p := TPlotWnd.Create; p.OpenWindow('demo');
+  q := TPlotWnd.Create; q.OpenWindow('demo');
+  s := TSignal.Create; s.Desc := q.AddSignal('ramp');
+  d := TSignalData.Create;
+  for i := 0 to 9 do begin d.x[i] := i; d.y[i] := i * 2; end;
+  s.SetData(d);
+  Output.writeln(s.Title);
+end.)");
+  Type(w, QString::fromStdString(file));
+  ASSERT_TRUE(WaitForOutcome(w, "ok."));
+  EXPECT_TRUE(Lines(w).contains("ramp"));
+  QList<TGraphicForm*> plots = form->findChildren<TGraphicForm*>();
+  ASSERT_EQ(plots.size(), 1);
+  auto* sub = qobject_cast<QMdiSubWindow*>(plots[0]->parentWidget());
+  ASSERT_NE(sub, nullptr);
+  EXPECT_EQ(sub->windowTitle(), "Graph - demo");
+  EXPECT_EQ(sub->size(), QSize(621, 412));
+  EXPECT_EQ(GglMainWidget(plots[0]->MainHandle())->size(), plots[0]->size());  // the plot covers the client area
+  ASSERT_TRUE(WaitFor([&] { return !plots[0]->UpdatePending(); }));
+  EXPECT_EQ(plots[0]->Signals().at(0).second->Count(), 10);
+  Screenshot(form.get(), "plot-window-mdi");
+  form->findChild<QAction*>("DisconnectItem")->trigger();
+  EXPECT_EQ(form->findChildren<TGraphicForm*>().size(), 1);  // plot windows are not CU windows
+  EXPECT_NE(CPlotRegistry::Instance().Find("demo"), nullptr);
+  form->close();
+  EXPECT_TRUE(CPlotRegistry::Instance().Names().empty());
 }
 
 }  // namespace

@@ -102,6 +102,18 @@ TEST(CliRunOutcomes, OkCompileRuntimeAndFatalErrors) {
   EXPECT_EQ(r.lines, (Lines{"fatal error: '1,5' is not a valid floating point value", "aborted.", ""}));
 }
 
+// Headless, the plot names exist (scripts compile and build their tables) but a window cannot open.
+TEST(CliRunOutcomes, PlotWindowWithoutADisplayIsARunTimeError) {
+  TempDir dir;
+  std::string plot = dir.Write("plot.pas",
+                               "program p;\nvar w: TPlotWnd; d: TSignalData;\nbegin\n  d := TSignalData.Create;\n"
+                               "  d.y[2] := 5;\n  Output.writeln(d.Count);\n  w := TPlotWnd.Create;\n"
+                               "  w.OpenWindow('graph');\n  Output.writeln('opened');\nend.\n");
+  TRunResult r = RunScriptFile({plot});
+  EXPECT_EQ(r.exitCode, 5);
+  EXPECT_EQ(r.lines, (Lines{"3", "Runtime error line 8: Cannot open plot window graph: no display", ""}));
+}
+
 TEST(CliRunArguments, ArgsBecomeTheScriptsArguments) {
   TempDir dir;
   std::string script = dir.Write("args.pas",
