@@ -22,9 +22,10 @@ void WithSignal(TObjHandle self, const std::function<void(IPlotSignal&)>& f) {
   const TGraphObjRef& ref = *ScriptObjectAs<TGraphObjRef>(Sig(self).desc);
   const uint64_t serial = ref.serial;
   IPlotSignal* signal = ref.signal;
+  const uint64_t id = ref.signalId;
   OnPlotThread([&](std::string& error) {
     IPlotWindow* w = LiveWindow(serial, error);
-    if (w && !w->HasSignal(signal)) error = kInvalidObject;
+    if (w && !(w->HasSignal(signal) && signal->Id() == id)) error = kInvalidObject;
     if (error.empty()) f(*signal);
   });
 }
@@ -79,13 +80,14 @@ bool QueueBlock(TObjHandle self, const CSignalData& d) {
   block->insert(block->end(), d.Y(), d.Y() + d.Count());
   const uint64_t serial = ref.serial;
   IPlotSignal* signal = ref.signal;
+  const uint64_t id = ref.signalId;
   ++g_queuedBlocks;
-  const bool posted = run->PostMain([serial, signal, block] {
+  const bool posted = run->PostMain([serial, signal, id, block] {
     --g_queuedBlocks;
     std::string error;
     IPlotWindow* w = LiveWindow(serial, error);
     const long n = long(block->size() / 2);
-    if (w && w->HasSignal(signal)) signal->AddData(n, block->data(), block->data() + n);
+    if (w && w->HasSignal(signal) && signal->Id() == id) signal->AddData(n, block->data(), block->data() + n);
   });
   if (!posted) {
     --g_queuedBlocks;

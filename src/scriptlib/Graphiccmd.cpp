@@ -15,19 +15,20 @@ namespace {
 constexpr size_t kMaxNameLength = 255;
 
 std::mutex g_refLock;
-std::map<std::pair<uint64_t, const IPlotSignal*>, TObjHandle> g_refs;  // one reference per signal
+std::map<std::pair<uint64_t, uint64_t>, TObjHandle> g_refs;  // one reference per signal (window, signal id)
 
 TPlotWndObj& Wnd(TObjHandle self) { return *ScriptObjectAs<TPlotWndObj>(self); }
 
 // The handle scripts get for a signal: the same one each time while it lives.
-TObjHandle SignalRef(uint64_t serial, IPlotSignal* signal) {
+TObjHandle SignalRef(uint64_t serial, IPlotSignal* signal, uint64_t signalId) {
   std::lock_guard<std::mutex> lock(g_refLock);
-  TObjHandle& h = g_refs[{serial, signal}];
+  TObjHandle& h = g_refs[{serial, signalId}];
   auto* ref = dynamic_cast<TGraphObjRef*>(FindLibObject(h));
-  if (ref && ref->serial == serial && ref->signal == signal) return h;
+  if (ref && ref->serial == serial && ref->signal == signal && ref->signalId == signalId) return h;
   auto made = std::make_unique<TGraphObjRef>();
   made->serial = serial;
   made->signal = signal;
+  made->signalId = signalId;
   h = AdoptLibObject(std::move(made));
   return h;
 }
@@ -72,10 +73,12 @@ void CloseWindow(TObjHandle self) {
 TValue AddSignal(TObjHandle self, const std::string& name) {
   const uint64_t serial = Wnd(self).serial;
   IPlotSignal* signal = nullptr;
+  uint64_t signalId = 0;
   OnPlotThread([&](std::string& error) {
     if (IPlotWindow* w = LiveWindow(serial, error)) signal = w->AddSignal(name);
+    if (signal) signalId = signal->Id();  // here: once back on the script's thread it may be gone
   });
-  return ObjToVar(SignalRef(serial, signal));
+  return ObjToVar(SignalRef(serial, signal, signalId));
 }
 
 // An integer property of the bound window.

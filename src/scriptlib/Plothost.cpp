@@ -4,6 +4,11 @@
 #include <algorithm>
 #include <atomic>
 
+uint64_t NextPlotSignalId() {
+  static std::atomic<uint64_t> next{0};
+  return ++next;
+}
+
 namespace {
 std::atomic<IPlotHost*> g_host{nullptr};
 }

@@ -9,9 +9,15 @@
 #include <string>
 #include <vector>
 
+// A new number for every signal of the run.
+uint64_t NextPlotSignalId();
+
 class IPlotSignal {
  public:
   virtual ~IPlotSignal() = default;
+  // Never reused: a script's reference to a removed signal cannot match a new one that happens to get
+  // the same address.
+  uint64_t Id() const { return m_id; }
   virtual std::string GetTitle() const = 0;
   virtual void SetTitle(const std::string& text) = 0;
   virtual std::string GetXUnit() const = 0;
@@ -26,6 +32,9 @@ class IPlotSignal {
   // count 0 replaces the data by none; appending none changes nothing.
   virtual void SetData(long count, const double* x, const double* y) = 0;
   virtual void AddData(long count, const double* x, const double* y) = 0;
+
+ private:
+  const uint64_t m_id = NextPlotSignalId();
 };
 
 class IPlotWindow {

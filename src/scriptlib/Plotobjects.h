@@ -35,9 +35,13 @@ class TGraphObjRef : public TLibObject {
  public:
   TGraphObjRef() : TLibObject("TGraphObj") {}
   size_t InstanceSize() const override { return sizeof(*this); }
-  void CleanupInstance() override { signal = nullptr; }
+  void CleanupInstance() override {
+    signal = nullptr;
+    signalId = 0;
+  }
   uint64_t serial = 0;
   IPlotSignal* signal = nullptr;  // compared only, until the window confirms it still holds it
+  uint64_t signalId = 0;          // and that it is still the same signal
 };
 
 class TSignalObj : public TLibObject {

@@ -243,6 +243,9 @@ TEST_F(PlotScripts, ClosedWindowsAndRemovedSignalsAreRefusedNotTouched) {
   ASSERT_EQ(host.windows.size(), 1u);
   EXPECT_TRUE(host.windows[0]->closed);
   EXPECT_EQ(ErrorOf("w.RemoveAllSignals; s.SetData(d);"), "Runtime error line 5: Invalid or uninitialized object used");
+  // A new signal of the same name (often at the removed one's address) is not the one the script held.
+  EXPECT_EQ(ErrorOf("w.RemoveAllSignals; w.AddSignal('a'); s.Title := 'x';"),
+            "Runtime error line 5: Invalid or uninitialized object used");
   // Closed by hand: the script's window reference is stale, a new open of the name makes a new window.
   EXPECT_EQ(ErrorOf("w2 := TPlotWnd.Create; w2.OpenWindow('w'); w2.CloseWindow; w.ShowGrid := 0;"),
             "Runtime error line 5: Invalid or uninitialized object used");
