@@ -677,28 +677,36 @@ int GglShowFullRange(TGglHandle main, int id, int) {
   return GGL_OK;
 }
 
-int GglPixelToData(TGglHandle main, int id, const CGglObj* obj, double px, double py, TGglPoint* out) {
-  auto lock = GglLock();
+namespace {
+
+// The conversions' shared part: the area's transform (of obj's scale when given) for a finite point;
+// GGL_OK or the refusal, in the order the callers rely on.
+int ConversionTransform(TGglHandle main, int id, const CGglObj* obj, double u, double v, const TGglPoint* out,
+                        TGglTransform* t) {
   TMain* m;
   TArea* a;
   if (int rc = Lookup(main, id, &m, &a)) return rc;
   const TEntry* e = obj ? a->Find(obj) : nullptr;
   if (obj && !e) return GGL_EOBJECT;
-  if (!out || !std::isfinite(px) || !std::isfinite(py)) return GGL_EARG;
-  const TGglTransform t = Transform(*a, e, AreaSize(*m, *a));
+  if (!out || !std::isfinite(u) || !std::isfinite(v)) return GGL_EARG;
+  *t = Transform(*a, e, AreaSize(*m, *a));
+  return GGL_OK;
+}
+
+}  // namespace
+
+int GglPixelToData(TGglHandle main, int id, const CGglObj* obj, double px, double py, TGglPoint* out) {
+  auto lock = GglLock();
+  TGglTransform t;
+  if (int rc = ConversionTransform(main, id, obj, px, py, out, &t)) return rc;
   *out = {(px - t.ax) / t.bx, (py - t.ay) / t.by};
   return GGL_OK;
 }
 
 int GglDataToPixel(TGglHandle main, int id, const CGglObj* obj, double x, double y, TGglPoint* out) {
   auto lock = GglLock();
-  TMain* m;
-  TArea* a;
-  if (int rc = Lookup(main, id, &m, &a)) return rc;
-  const TEntry* e = obj ? a->Find(obj) : nullptr;
-  if (obj && !e) return GGL_EOBJECT;
-  if (!out || !std::isfinite(x) || !std::isfinite(y)) return GGL_EARG;
-  const TGglTransform t = Transform(*a, e, AreaSize(*m, *a));
+  TGglTransform t;
+  if (int rc = ConversionTransform(main, id, obj, x, y, out, &t)) return rc;
   *out = {t.Px(x), t.Py(y)};
   return GGL_OK;
 }

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QImage>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "PlotFixture.h"
@@ -286,12 +287,14 @@ end.
   }
 }
 
-TEST_F(PlotWindowScripts, ClosingTheWindowUnderAWritingScriptEndsItWithAnError) {
-  CPlotScript run(dispatcher, R"(program p;
+// A script that appends blocks of 100 points to signal "s" of window `name` until it is stopped.
+std::string FeedForever(const std::string& name) {
+  return R"(program p;
 var w: TPlotWnd; s: TSignal; d: TSignalData; i, k: Integer;
 begin
   w := TPlotWnd.Create;
-  w.OpenWindow('closing');
+  w.OpenWindow(')" +
+         name + R"(');
   s := TSignal.Create; s.Desc := w.AddSignal('s');
   d := TSignalData.Create;
   k := 0;
@@ -301,7 +304,11 @@ begin
     k := k + 1;
   end;
 end.
-)");
+)";
+}
+
+TEST_F(PlotWindowScripts, ClosingTheWindowUnderAWritingScriptEndsItWithAnError) {
+  CPlotScript run(dispatcher, FeedForever("closing"));
   TGraphicForm* form = nullptr;
   ASSERT_TRUE(support::WaitFor([&] {
     form = CTestPlotHost::Form("closing");
@@ -317,21 +324,7 @@ end.
 // A script appending in a loop: the window's updates keep coming while it runs, and no block is lost
 // or reordered on its way to the GUI thread.
 TEST_F(PlotWindowScripts, AScriptFeedingInALoopDoesNotStarveTheWindow) {
-  CPlotScript run(dispatcher, R"(program p;
-var w: TPlotWnd; s: TSignal; d: TSignalData; i, k: Integer;
-begin
-  w := TPlotWnd.Create;
-  w.OpenWindow('loop');
-  s := TSignal.Create; s.Desc := w.AddSignal('s');
-  d := TSignalData.Create;
-  k := 0;
-  while True do begin
-    for i := 0 to 99 do begin d.x[i] := k * 100 + i; d.y[i] := i; end;
-    s.AddData(d);
-    k := k + 1;
-  end;
-end.
-)");
+  CPlotScript run(dispatcher, FeedForever("loop"));
   TGraphicForm* form = nullptr;
   // The scale follows the data while the script still runs: the deferred updates were not starved.
   ASSERT_TRUE(support::WaitFor([&] {
