@@ -75,10 +75,11 @@ int COpenCuThread::RequestCloseSlave(CCuIoBase* channel) {
 }
 
 void COpenCuThread::Forget(CCuIoBase* channel) {
-  std::lock_guard<std::mutex> g(m_lock);
+  std::unique_lock<std::mutex> g(m_lock);
   m_pending.erase(
       std::remove_if(m_pending.begin(), m_pending.end(), [channel](const Pending& p) { return p.channel == channel; }),
       m_pending.end());
+  m_handDone.wait(g, [this, channel] { return m_inHand != channel; });
 }
 
 std::vector<CCuIoBase*> COpenCuThread::PendingOf(const CModule* module) const {
@@ -105,6 +106,7 @@ CCuIoBase* COpenCuThread::TakeByKey(uint8_t type, const uint8_t* payload, int le
       CCuIoBase* channel = it->channel;
       if (desc) *desc = std::move(it->desc);
       m_pending.erase(it);
+      m_inHand = channel;
       return channel;
     }
   }
@@ -117,6 +119,7 @@ CCuIoBase* COpenCuThread::TakeBySocket(uint8_t type, long socket) {
     if (it->type == type && it->socket == socket) {
       CCuIoBase* channel = it->channel;
       m_pending.erase(it);
+      m_inHand = channel;
       return channel;
     }
   }
@@ -192,6 +195,16 @@ void COpenCuThread::HandleReply(const uint8_t* frame, int length) {
   const uint8_t* p = frame + Z_HEADER_LEN;
   int n = length - Z_HEADER_LEN;
   if (n < 1) return;
+  struct THandBack {  // whatever the reply completed is its owner's again
+    COpenCuThread& t;
+    ~THandBack() {
+      {
+        std::lock_guard<std::mutex> g(t.m_lock);
+        t.m_inHand = nullptr;
+      }
+      t.m_handDone.notify_all();
+    }
+  } handBack{*this};
   switch (p[0]) {
     case Z_OPEN_CU:
       return CompleteOpen(p, n);

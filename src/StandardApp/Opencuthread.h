@@ -2,6 +2,7 @@
 // channels, matching replies by descriptor key (opens) or socket (closes).
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -60,4 +61,8 @@ class COpenCuThread : public CZThread {
   CZematInstr* m_session;
   mutable std::mutex m_lock;
   std::vector<Pending> m_pending;
+  // The channel whose reply is being completed: taken off the list, not yet given its result. Its
+  // owner's Forget waits for it, so that a channel is never freed under a result being delivered.
+  CCuIoBase* m_inHand = nullptr;
+  std::condition_variable m_handDone;
 };
