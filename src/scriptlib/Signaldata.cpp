@@ -14,7 +14,9 @@
 bool CSignalData::MakeRoom(int64_t i) {
   if (i < 0 || i > kMaxIndex) return false;
   if (i < m_capacity) return true;
-  const int32_t capacity = static_cast<int32_t>(i + 200);
+  // Grows by half again at least, so that filling a table point by point is not quadratic.
+  const int64_t grown = std::min<int64_t>(int64_t(m_capacity) + m_capacity / 2, int64_t(kMaxIndex) + 1);
+  const int32_t capacity = static_cast<int32_t>(std::max<int64_t>(i + 200, grown));
   auto x = std::make_unique<double[]>(capacity);  // value-initialised: the rest is 0.0
   auto y = std::make_unique<double[]>(capacity);
   if (m_count > 0) {

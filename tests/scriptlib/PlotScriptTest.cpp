@@ -44,6 +44,15 @@ TEST(SignalData, GrowsShrinksAndDeletesAsTheTableRulesSay) {
   d.Clear();
   EXPECT_EQ(d.Count(), 0);
   EXPECT_EQ(d.Capacity(), 0);
+  // Filled point by point, the table grows geometrically, not by 200 entries a time.
+  int grows = 0;
+  for (int i = 0; i < 1000000; ++i) {
+    const int32_t before = d.Capacity();
+    ASSERT_TRUE(d.SetY(i, i));
+    grows += d.Capacity() != before;
+  }
+  EXPECT_LT(grows, 40);
+  EXPECT_EQ(d.GetY(999999), 999999.0);
 }
 
 TEST(SignalData, RefusesNegativeAndHugeIndicesAndCounts) {
