@@ -194,6 +194,53 @@ void DrawDecimated(QPainter& p, const QRectF& plot, const TGglTransform& t, cons
   if (a < to && !GglIsGap(y[a]) && !runs.Empty()) runs.Add(Clamp(t.Px(x[a]), plot.left(), plot.right()), py(y[a]));
 }
 
+// Dense points in any x order: consecutive points that fall in the same pixel column (or together beyond
+// one edge of the plot) are walked as one piece and drawn as their first, lowest, highest and last point.
+// The path between consecutive points of one column stays in that column and passes every height between
+// its lowest and highest point, so the column covers the same pixels as drawing every segment would.
+void DrawStreamed(QPainter& p, const QRectF& plot, const TGglTransform& t, const double* x, const double* y, long from,
+                  long to, bool join) {
+  TRuns runs(p);
+  const double left = plot.left() - 1, right = plot.right() + 1;
+  // Columns left and right of the plot are merged into one key each: nothing drawn there shows.
+  auto key = [&](double px) -> long {
+    if (px < left) return -1;
+    if (px > right) return -2;
+    return long(std::floor(px - left));
+  };
+  auto at = [&](long i) {
+    return QPointF(Clamp(t.Px(x[i]), plot.left(), plot.right()), Clamp(t.Py(y[i]), plot.top(), plot.bottom()));
+  };
+  long first = -1, last = -1, lo = -1, hi = -1, k = 0;
+  auto flush = [&] {
+    if (first < 0) return;
+    if (!join) runs.Break();
+    runs.Add(at(first).x(), at(first).y());
+    if (k >= 0 && lo != first && lo != last) runs.Add(at(lo).x(), at(lo).y());
+    if (k >= 0 && hi != first && hi != last && hi != lo) runs.Add(at(hi).x(), at(hi).y());
+    if (last != first) runs.Add(at(last).x(), at(last).y());
+    first = -1;
+  };
+  for (long i = from; i < to; ++i) {
+    if (GglIsGap(y[i]) || !std::isfinite(x[i])) {
+      flush();
+      runs.Break();
+      continue;
+    }
+    const long ki = key(t.Px(x[i]));
+    if (first >= 0 && ki == k) {
+      last = i;
+      if (y[i] < y[lo]) lo = i;
+      if (y[i] > y[hi]) hi = i;
+      continue;
+    }
+    flush();
+    first = last = lo = hi = i;
+    k = ki;
+  }
+  flush();
+}
+
 }  // namespace
 
 void GglRenderCurve(QPainter& p, const QRectF& plot, const TGglTransform& t, const TGglCurveStyle& style,
@@ -213,13 +260,26 @@ void GglRenderCurve(QPainter& p, const QRectF& plot, const TGglTransform& t, con
     from = std::max(0L, from - 1);
     to = std::min(count, to + 1);
   }
-  const bool dense = ascending && to - from > GGL_EXACT_POINTS_PER_COLUMN * plot.width();
+  const double most = GGL_EXACT_POINTS_PER_COLUMN * plot.width();
+  bool dense = to - from > most;
+  if (dense && !ascending) {  // zoomed in on points in any order: exact when few fall in the plot's width
+    long visible = 0;
+    for (long i = from; i < to && visible <= most; ++i) {
+      const double px = t.Px(x[i]);
+      visible += px >= plot.left() && px <= plot.right();
+    }
+    dense = visible > most;
+  }
   if (!dense) {
     DrawExact(p, plot, t, style, x, y, from, to);
   } else {  // without a line the spans are still drawn, as the dense cloud of points would be
     if (style.lineStyle == GGL_LINE_NONE) pen.setStyle(Qt::SolidLine);
     p.setPen(pen);
-    DrawDecimated(p, plot, t, x, y, from, to, series, style.lineStyle != GGL_LINE_NONE);
+    const bool join = style.lineStyle != GGL_LINE_NONE;
+    if (ascending)
+      DrawDecimated(p, plot, t, x, y, from, to, series, join);
+    else
+      DrawStreamed(p, plot, t, x, y, from, to, join);
   }
   p.restore();
 }

@@ -170,6 +170,34 @@ TEST(GraphicsRender, FewPointsAreDrawnExactlyWithMarkers) {
   EXPECT_NE(marked, plain);
 }
 
+// x sweeping back and forth (a Lissajous-like trace): decimated in the given order, same coverage.
+TEST(GraphicsRender, PointsInAnyOrderCoverWhatEveryPointCovers) {
+  const size_t n = 200000;
+  std::mt19937 rng(11);
+  std::normal_distribution<double> noise(0.0, 1.0);
+  std::vector<double> x(n), y(n);
+  for (size_t i = 0; i < n; ++i) x[i] = 300 + 290 * std::sin(i * 3.1e-4), y[i] = 3 * std::cos(i * 1e-4) + noise(rng);
+  const size_t spike = n / 3;
+  y[spike] = 40;
+  for (size_t i = n / 2; i < n / 2 + n / 50; ++i) y[i] = GGL_GAP;
+  const TGglTransform t = Fit({0, 600}, {-45, 45});
+  CGglSeries s;
+  s.Set(long(n), x.data(), y.data());
+  ASSERT_FALSE(s.Ascending());
+  const QImage ours = Ours(x, y, t), brute = BruteForce(x, y, t);
+  ExpectSameCoverage(ours, brute);
+  EXPECT_LE(TCoverage(ours).top[int(t.Px(x[spike]))], int(t.Py(40)) + 1);
+  // Without a line the points stand alone as a cloud: still the same columns.
+  QImage cloud = Blank();
+  {
+    QPainter p(&cloud);
+    GglRenderCurve(p, QRectF(0, 0, kW, kH), t, TGglCurveStyle{Qt::black, GGL_LINE_NONE, 1, 0}, s.X(), s.Y(), s.Count(),
+                   false, &s);
+  }
+  const TCoverage cl(cloud), br(brute);
+  for (int c = 10; c < kW - 10; ++c) EXPECT_EQ(cl.Empty(c), br.Empty(c)) << "column " << c;
+}
+
 TEST(GraphicsRender, BadInputIsDrawnWithoutCrashing) {
   const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
   std::vector<double> x{0, 1, 2, 3, 4, 5, 6, 7}, y{1, nan, 2, inf, -inf, 1e300, -1e300, 3};
