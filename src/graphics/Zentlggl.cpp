@@ -417,6 +417,8 @@ void TGglWidget::mousePressEvent(QMouseEvent* e) {
   m_button = e->button();
   m_mods = e->modifiers();
   m_dragging = false;
+  // The current object is looked up on a right press, as the plot windows expect; nobody uses it yet.
+  if (m_button == Qt::RightButton && m_area) (void)GglCurrentObject(m_handle, m_area);
   if (m_button == Qt::LeftButton || m_button == Qt::RightButton)
     Report(EventFor(GGL_CLICKLEFTDOWN, GGL_CLICKRIGHTDOWN), m_start, m_start);
 }
