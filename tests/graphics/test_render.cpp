@@ -187,6 +187,7 @@ TEST(GraphicsRender, PointsInAnyOrderCoverWhatEveryPointCovers) {
   const QImage ours = Ours(x, y, t), brute = BruteForce(x, y, t);
   ExpectSameCoverage(ours, brute);
   EXPECT_LE(TCoverage(ours).top[int(t.Px(x[spike]))], int(t.Py(40)) + 1);
+  SaveScreenshot(ours, "graphics_sweep");
   // Without a line the points stand alone as a cloud: still the same columns.
   QImage cloud = Blank();
   {
