@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages a profile needs (build, bench, gui, fuzz), only those still missing.
+# Installs the Debian packages a profile needs (build, bench, gui, fuzz, package), only those still missing.
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build libgtest-dev nlohmann-json3-dev clang-format)
 for profile in "$@"; do
@@ -7,7 +7,8 @@ for profile in "$@"; do
     build) ;;
     bench) pkgs+=(lua5.4) ;;
     fuzz)  pkgs+=(clang libclang-rt-14-dev) ;;
-    gui)   pkgs+=(qt6-base-dev qt6-base-dev-tools libgl-dev pkg-config) ;;  # Qt's CMake modules look some libraries up with pkg-config
+    gui)   pkgs+=(qt6-base-dev qt6-base-dev-tools libgl-dev pkg-config librsvg2-bin) ;;  # pkg-config: for Qt's CMake modules; rsvg-convert: the icon
+    package) pkgs+=(dpkg-dev file desktop-file-utils) ;;  # cpack's DEB generator (dpkg-shlibdeps) and the package's checks
     *) echo "deps.sh: unknown profile '$profile'" >&2; exit 2 ;;
   esac
 done

@@ -216,8 +216,12 @@ std::filesystem::path MorventFilePath(const std::filesystem::path& exeDir, const
   const std::filesystem::path beside = exeDir / fileName;
   std::error_code ec;
   const bool exists = std::filesystem::exists(beside, ec);
-  // Writing goes through a sibling file and a rename, so the folder itself must be writable.
-  if (!exeDir.empty() && ::access(exeDir.c_str(), W_OK) == 0 && (!exists || ::access(beside.c_str(), W_OK) == 0))
+  // Writing goes through a sibling file and a rename, so the folder itself must be writable. An installed
+  // program's folder (/usr/bin) is no place for a user's files even where it can be written (as root); an
+  // installation is known by its desktop entry under the prefix.
+  const bool installed = !exeDir.empty() && std::filesystem::exists(exeDir / MORVENT_INSTALLED_MARKER, ec);
+  if (!exeDir.empty() && !installed && ::access(exeDir.c_str(), W_OK) == 0 &&
+      (!exists || ::access(beside.c_str(), W_OK) == 0))
     return beside;
   std::filesystem::path base;
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')

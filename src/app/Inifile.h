@@ -53,6 +53,6 @@ class TIniFile {
 };
 
 // Where Morvent keeps a file such as "Morvent.ini" or "Morvent.trc": the executable's folder when the file
-// can be written there, else the user's configuration folder ($XDG_CONFIG_HOME or ~/.config, subfolder
-// "Morvent", created on demand).
+// can be written there and the program is not installed, else the user's configuration folder
+// ($XDG_CONFIG_HOME or ~/.config, subfolder "Morvent", created on demand).
 std::filesystem::path MorventFilePath(const std::filesystem::path& exeDir, const std::string& fileName);

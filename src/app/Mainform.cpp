@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QHeaderView>
+#include <QIcon>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMdiArea>
@@ -62,15 +63,17 @@ QAction* NewAction(QObject* parent, const char* name, const QString& text, const
 
 }  // namespace
 
-TMainForm::TMainForm(const QString& programDir, QWidget* parent)
+TMainForm::TMainForm(const QString& programDir, const TStartOptions& options, QWidget* parent)
     : QMainWindow(parent), m_programDir(programDir), m_title(QString("Morvent v") + "5.66") {
   const std::filesystem::path dir = S(programDir);
   Tracer().SetFileName(MorventFilePath(dir, "Morvent.trc").string());
   Tracer().SetLevel(0);
-  m_ini = std::make_unique<TIniFile>(MorventFilePath(dir, "Morvent.ini"));
+  m_ini = std::make_unique<TIniFile>(options.settingsFile.empty() ? MorventFilePath(dir, "Morvent.ini")
+                                                                  : std::filesystem::absolute(options.settingsFile));
   resize(807, 594);
   move(370, 342);
-  setWindowIcon(style()->standardIcon(QStyle::SP_ComputerIcon));
+  // The installed icon (hicolor theme); a build-tree run falls back to a standard one.
+  setWindowIcon(QIcon::fromTheme("morvent", style()->standardIcon(QStyle::SP_ComputerIcon)));
   CreateWidgets();
   CreateActions();
   CreateMenus();
@@ -78,6 +81,7 @@ TMainForm::TMainForm(const QString& programDir, QWidget* parent)
   CreatePopups();
   SetCaption("not connected");
   ReadSettings();
+  ApplyStartOptions(options);
   CreateDialogs();
   SetPlotHost(this);
 }
@@ -333,6 +337,15 @@ void TMainForm::ReadSettings() {
   m_telnetPort = ini.ReadInteger("LAN", "TelnetPort", 23);
   m_dataPort = ini.ReadInteger("LAN", "DataPort", 9100);
   for (int n = 1; n <= 4; ++n) m_serialDevices[n - 1] = Q(ini.ReadString("Serial", "COM" + std::to_string(n), ""));
+}
+
+void TMainForm::ApplyStartOptions(const TStartOptions& options) {
+  if (options.link) m_link = *options.link;
+  if (options.address) m_lanAddress = Q(*options.address);
+  if (options.telnetPort) m_telnetPort = *options.telnetPort;
+  if (options.dataPort) m_dataPort = *options.dataPort;
+  if (!options.serialDevice.empty() && m_link >= 1 && m_link <= 4)
+    m_serialDevices[m_link - 1] = Q(options.serialDevice);
 }
 
 void TMainForm::ReadFontSettings() {

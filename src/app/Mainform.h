@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/Logfile.h"
+#include "app/Startoptions.h"
 #include "cuwindows/Instreventlist.h"
 #include "cuwindows/Mainlink.h"
 #include "qtdispatch/Qtdispatcher.h"
@@ -59,8 +60,9 @@ class TMainForm : public QMainWindow, public TMainLink, public IInstrumentHost, 
   // Tree node data: the object a node shows, and its level.
   enum { NodeObjectRole = Qt::UserRole, NodeImageRole, NodeSelectedImageRole };
 
-  // programDir: the folder treated as the executable's (settings and trace file live there).
-  explicit TMainForm(const QString& programDir, QWidget* parent = nullptr);
+  // programDir: the folder treated as the executable's (settings and trace file live there; empty: the
+  // user's configuration folder). options: the command line's values for this run (never written back).
+  explicit TMainForm(const QString& programDir, const TStartOptions& options = {}, QWidget* parent = nullptr);
   ~TMainForm() override;
 
   // ---- operations other parts use ----
@@ -172,6 +174,7 @@ class TMainForm : public QMainWindow, public TMainLink, public IInstrumentHost, 
   void CreatePopups();
   void CreateDialogs();
   void ReadSettings();
+  void ApplyStartOptions(const TStartOptions& options);
   void ReadFontSettings();
   void WriteFontSettings();
   void UpdateLayoutCaptions();

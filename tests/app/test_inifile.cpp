@@ -150,6 +150,16 @@ TEST_F(IniTest, FileLivesBesideTheProgramWhenWritableElseInTheConfigFolder) {
     EXPECT_EQ(p, xdg / "Morvent" / "Morvent.trc");
     EXPECT_TRUE(fs::is_directory(xdg / "Morvent"));
   }
+  // Installed (the desktop entry under the prefix): the user's folder, though the program's is writable.
+  fs::create_directories((exe / MORVENT_INSTALLED_MARKER).parent_path());
+  std::ofstream(exe / MORVENT_INSTALLED_MARKER) << "[Desktop Entry]\n";
+  ::setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
+  const fs::path installed = MorventFilePath(exe, "Morvent.ini");
+  if (old)
+    ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  else
+    ::unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(installed, xdg / "Morvent" / "Morvent.ini");
 }
 
 TEST(IniParse, IntegersAreWholeDecimalNumbersIn32Bits) {

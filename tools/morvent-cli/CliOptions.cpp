@@ -10,13 +10,15 @@ const char* const kCliUsage =
     "usage: morvent-cli [--link LAN|COM1|COM2|COM3|COM4] [--address HOST] [--telnet-port N]\n"
     "                   [--data-port N] [--serial-device PATH] [--timeout MS] [--trace LEVEL]\n"
     "                   [--trace-file PATH] COMMAND ...\n"
+    "       morvent-cli --help | --version\n"
     "commands:\n"
     "  tree                                   print the instrument's modules and CUs\n"
     "  io [--via-cs] MODULE CU TEXT...        send each TEXT as one instruction, print each reply\n"
     "  listen [--via-cs] MODULE CU [--count N] [--seconds S]\n"
     "                                         print each received message\n"
     "  watch --seconds S                      print the tree, then configuration changes\n"
-    "  run [--debug LEVEL] FILE [ARG...]      run a script headless (exit 0 ok, 5 error, 6 aborted)\n"
+    "  run [--debug LEVEL] [--reply-wait MS] FILE [ARG...]\n"
+    "                                         run a script headless (exit 0 ok, 5 error, 6 aborted)\n"
     "  firmware MODULE FILE                   download FILE to the module's LD CU (exit 0 ready,\n"
     "                                         6 interrupted, 7 module error, 8 communication error)\n"
     "MODULE is a 1-based index or a module type, CU a 1-based index or a CU name (both\n"
@@ -102,7 +104,8 @@ CCliOptions ParseGlobalOptions(int argc, char** argv, int* next) {
   int i = 1;
   for (; i < argc; ++i) {
     std::string name = argv[i];
-    if (name.size() < 2 || name.compare(0, 2, "--") != 0 || name == "--help") break;  // the command word
+    if (name.size() < 2 || name.compare(0, 2, "--") != 0 || name == "--help" || name == "--version")
+      break;  // the command word
     if (i + 1 >= argc) throw CUsageError{name + " needs a value"};
     if (!ApplyOption(o, name, argv[i + 1])) throw CUsageError{"unknown option \"" + name + "\""};
     ++i;

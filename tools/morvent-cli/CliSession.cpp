@@ -15,14 +15,15 @@ namespace {
 extern "C" void OnInterruptSignal(int) { g_cliInterrupted.store(true); }
 
 // Default trace file: "Morvent.trc" beside the program, or in the current folder when that is not
-// writable.
+// writable or is an installed program's folder (known by the desktop entry under the prefix).
 std::string DefaultTraceFile() {
   char path[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
   if (n > 0) {
     std::string exe(path, static_cast<size_t>(n));
     std::string dir = exe.substr(0, exe.find_last_of('/') + 1);
-    if (!dir.empty() && access(dir.c_str(), W_OK) == 0) return dir + "Morvent.trc";
+    if (!dir.empty() && access(dir.c_str(), W_OK) == 0 && access((dir + MORVENT_INSTALLED_MARKER).c_str(), F_OK) != 0)
+      return dir + "Morvent.trc";
   }
   return "Morvent.trc";
 }

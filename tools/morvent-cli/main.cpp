@@ -41,6 +41,10 @@ int Dispatch(int argc, char** argv) {
     std::fputs(kCliUsage, stdout);
     return kExitOk;
   }
+  if (name == "--version") {
+    std::printf("morvent-cli %s\n", MORVENT_VERSION);
+    return kExitOk;
+  }
   for (const CCliCommand& command : kCommands)
     if (name == command.name) return command.run(options, argc - next - 1, argv + next + 1);
   throw CUsageError{"unknown command \"" + name + "\""};

@@ -11,7 +11,8 @@ namespace {
 
 const char* kUsage =
     "usage: zemat-sim [--config FILE] [--address ADDR] [--telnet-port N] [--data-port N]\n"
-    "                 [--control-port N] [--no-telnet] [--serial] [--ports-file PATH] [--quiet] [--quit-on-eof]\n";
+    "                 [--control-port N] [--no-telnet] [--serial] [--ports-file PATH] [--quiet] [--quit-on-eof]\n"
+    "       zemat-sim --help | --version\n";
 
 int usage(const std::string& why) {
   std::fprintf(stderr, "zemat-sim: %s\n%s", why.c_str(), kUsage);
@@ -39,6 +40,9 @@ int parse_args(int argc, char** argv, zsim::Options& o) {
       o.quit_on_eof = true;
     else if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      return -1;
+    } else if (a == "--version") {
+      std::printf("zemat-sim %s\n", MORVENT_VERSION);
       return -1;
     } else if (a == "--config" || a == "--address" || a == "--ports-file") {
       const char* v = value();
