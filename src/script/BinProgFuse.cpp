@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "script/BinProg.h"
+#include "script/Registration.h"
 
 namespace {
 struct TMicro {
@@ -79,6 +80,9 @@ class TFuser {
       if (isFBin(y.op) && y.c == x.a && y.b != x.a && (isTemp(x.a) || y.a == x.a))
         return set(out, y.op, y.a, y.b, x.b, y.d);
       if (isFBin(y.op) && y.b == x.a && y.c != x.a && isTemp(x.a)) return set(out, y.op, y.a, x.b, y.c, y.d);
+      // right operand copied into its temporary: read it where it is
+      if (isBinary(y.op) && y.b == x.a && y.a != x.a && isTemp(x.a))
+        return set(out, ocFBin + y.op, y.a, y.a, x.b, kTempDest);
     }
     // result stored into a variable: the temporary is not written
     if (y.op == ocCopy && y.a != y.b) {
@@ -154,16 +158,20 @@ class TFuser {
 
  private:
   static bool isJCmp(int op) { return op >= ocFJCmp && op < ocFJCmp + 6; }
+
+ public:
   bool isTemp(int slot) const {
     return !variable_.empty() && slot < static_cast<int>(variable_.size()) && !variable_[static_cast<size_t>(slot)];
   }
+
+ private:
   static bool fusable(const TMicro& m) {
     const int op = m.x.op;
-    return op != ocCall && op != ocReturn && op != ocCallHost && op != ocLoadExt && op != ocStoreExt &&
-           op != ocStoreElem && op != ocStop;
+    return op != ocCall && op != ocReturn && op != ocCallHost && op != ocFCallHost && op != ocLoadExt &&
+           op != ocStoreExt && op != ocStoreElem && op != ocStop;
   }
   static bool set(TBinProg::TExec& out, int op, int a, int b, int c = 0, int d = 0) {
-    out = TBinProg::TExec{op, a, b, c, d, 0, 0};
+    out = TBinProg::TExec{op, a, b, c, d, 0, 0, 0};
     return true;
   }
 
@@ -175,6 +183,85 @@ class TFuser {
   const std::vector<bool>& variable_;
   int constBase_;
 };
+// A host call's argument loads (constants and copies into temporaries) straight before it are
+// folded into it: the call reads the constant or variable where it is. Temporaries passed by
+// value are moved into the argument array (nothing reads a temporary after its consumer), which
+// spares the reference counting of strings. Parameters by reference keep their plain slots.
+void fuseHostCalls(std::vector<TMicro>& list, const std::vector<bool>& target, const TFuser& fuser, int constBase,
+                   std::vector<int32_t>& hostArgs) {
+  std::vector<TMicro> out;
+  out.reserve(list.size());
+  for (size_t j = 0; j < list.size(); ++j) {
+    const TMicro& call = list[j];
+    const int entry = call.x.b;
+    if (call.x.op != ocCallHost || call.fused || entry < 0 || entry >= Funs().Count() ||
+        Funs().Item(entry).ParamCount != call.x.d) {
+      out.push_back(call);
+      continue;
+    }
+    const TFunListItem& item = Funs().Item(entry);
+    const int n = call.x.d;
+    std::vector<int32_t> args(hostArgs.begin() + call.x.x, hostArgs.begin() + call.x.x + n);
+    auto valueArgOnly = [&](int slot) {  // slot is an argument, and never one by reference
+      bool used = false;
+      for (int k = 0; k < n; ++k)
+        if (args[static_cast<size_t>(k)] == slot) {
+          if (item.Kinds[k] == pkVar) return false;
+          used = true;
+        }
+      return used;
+    };
+    // walk back over the loads; what they load into is read from their source instead
+    std::vector<std::pair<int, int>> subst;  // temporary, source
+    size_t first = out.size();
+    int len = call.len;
+    while (first > 0 && !target[static_cast<size_t>(first == out.size() ? call.start : out[first].start)]) {
+      const TMicro& m = out[first - 1];
+      const bool load = m.x.op == ocLoadConst || m.x.op == ocCopy || m.x.op == ocFCopy;
+      if (!load || !fuser.isTemp(m.x.a) || !valueArgOnly(m.x.a)) break;
+      const int dest = m.x.a, src = m.x.op == ocLoadConst ? constBase + m.x.b : m.x.b;
+      bool clash = false;
+      for (const auto& [d, sr] : subst) clash = clash || d == dest || sr == dest || d == src;
+      if (clash) break;
+      subst.emplace_back(dest, src);
+      len += m.len;
+      --first;
+      if (m.x.ln) break;  // its line marker becomes the fused call's prefix
+    }
+    std::vector<int32_t> fused = args;
+    bool changed = !subst.empty();
+    for (int k = 0; k < n; ++k) {
+      int32_t& a = fused[static_cast<size_t>(k)];
+      bool replaced = false;
+      for (const auto& [d, sr] : subst)
+        if (a == d) {
+          a = sr;
+          replaced = true;
+        }
+      if (replaced || item.Kinds[k] == pkVar || !fuser.isTemp(a)) continue;
+      int uses = 0;
+      for (int32_t other : args) uses += other == a;
+      if (uses == 1) {
+        a = ~a;
+        changed = true;
+      }
+    }
+    if (!changed) {
+      out.push_back(call);
+      continue;
+    }
+    TBinProg::TExec x = call.x;
+    x.op = ocFCallHost;
+    x.ln = first < out.size() ? out[first].x.ln : 0;
+    x.c = call.x.x;  // the plain slots, for writing back parameters by reference
+    x.x = static_cast<int32_t>(hostArgs.size());
+    hostArgs.insert(hostArgs.end(), fused.begin(), fused.end());
+    const int start = first < out.size() ? out[first].start : call.start;
+    out.resize(first);
+    out.push_back(TMicro{start, len, x, true});
+  }
+  list = std::move(out);
+}
 }  // namespace
 
 void TBinProg::fuse() {
@@ -196,11 +283,32 @@ void TBinProg::fuse() {
       changed = false;
       list = fuser.pass(list, changed);
     }
+    if (round == 0) fuseHostCalls(list, target, fuser, constBase_, hostArgs_);
   }
   for (const TMicro& m : list) {
     if (!m.fused) continue;
     TExec x = m.x;
     x.e = m.len - 1;  // instructions to skip after this one
     exec_[static_cast<size_t>(m.start)] = x;
+  }
+  resolveLabels(exec_);
+  resolveLabels(plain_);
+  // Jumps into a known next instruction: the loop step runs the loop test, a call the routine's
+  // entry, an exit its return, without a dispatch in between.
+  for (int i = 0; i < n;) {
+    TExec& x = exec_[static_cast<size_t>(i)];
+    const int len = 1 + (HalOpInfo(x.op).image ? HalOperandWords(code_[static_cast<size_t>(i)]) : x.e);
+    if (x.op == ocFIncJump && exec_[static_cast<size_t>(x.d)].op == ocJLe) {
+      x.op = ocFIncLoop;
+      x.x = x.d;
+    } else if (x.op == ocFDecJump && exec_[static_cast<size_t>(x.d)].op == ocJGe) {
+      x.op = ocFDecLoop;
+      x.x = x.d;
+    } else if (x.op == ocCall && exec_[static_cast<size_t>(x.a)].op == ocFEntry) {
+      x.op = ocFCall;
+    } else if (x.op == ocFExit && exec_[static_cast<size_t>(i + len)].op == ocReturn) {
+      x.op = ocFExitRet;
+    }
+    i += len;
   }
 }

@@ -95,7 +95,14 @@ enum class THalField : uint8_t {
   X(FDecJump, 132)                        /* s[a] := s[a] - 1; pc := L[d] */ \
   X(FEntry,   133)                        /* routine entry trace of k[a] */ \
   X(FExit,    134)                        /* routine exit trace of k[a] */ \
-  X(FCopy2,   135)                        /* s[a] := s[b]; s[c] := s[d] */
+  X(FCopy2,   135)                        /* s[a] := s[b]; s[c] := s[d] */ \
+  X(FIncLoop, 136)                        /* s[a] := s[a] + 1, then the JLe at x runs (loop step and test) */ \
+  X(FDecLoop, 137)                        /* s[a] := s[a] - 1, then the JGe at x runs */ \
+  X(FCall,    138)                        /* Call whose routine starts with an FEntry at a: runs it at once */ \
+  X(FExitRet, 139)                        /* FExit followed by a Return */ \
+  X(FCallHost, 140)                       /* CallHost with its argument loads folded in: arguments from \
+                                             hostArgs_[x..] (a negative entry ~s moves slot s), var \
+                                             parameters written back to hostArgs_[c..] */
 
 // Every instruction the run loop dispatches. Entries take (name, code, ...).
 #define HAL_OPS(X) HAL_IMAGE_OPS(X) HAL_FUSED_OPS(X)
