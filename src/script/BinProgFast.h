@@ -1,6 +1,7 @@
 // Inline fast paths of the run loop for integers, reals and booleans; everything else falls back
 // to the value type's general operators. Internal to the interpreter.
 #pragma once
+#include "script/Opcodes.h"
 #include "script/ScriptErrors.h"
 #include "script/Value.h"
 #include "script/ValueOps.h"
@@ -148,4 +149,17 @@ inline void fusedSlow(int op, TValue& d, const TValue& x, const TValue& y) {
   TValue t = x;
   ValueBinary(op, t, y);
   d = std::move(t);
+}
+
+// A chained pair of operations (see HAL_CHAIN_OPS): the first result stays in a local.
+template <int CODE>
+inline void fusedChain(TValue& a, const TValue& b, const TValue& c, const TValue& d) {
+  constexpr int i = CODE - ocFChain;
+  constexpr int first = HalChainFirst[i % 6], second = HalChainSecond[(i / 6) % 3];
+  TValue t;
+  fused3<first>(t, b, c);
+  if constexpr (i / 18 == 0)
+    fused3<second>(a, d, t);
+  else
+    fused3<second>(a, t, d);
 }

@@ -22,6 +22,17 @@ struct TMicro {
 bool isBinary(int op) { return op >= ocAdd && op <= ocLt && op != ocNot; }
 bool isCompare(int op) { return op >= ocGe && op <= ocLt; }
 bool isFBin(int op) { return op >= ocFBin && op < ocFBin + 18; }
+bool isChain(int op) { return op >= ocFChain && op < ocFChain + HAL_CHAIN_COUNT; }
+int chainFirst(int op) {
+  for (int i = 0; i < 6; ++i)
+    if (HalChainFirst[i] == op) return i;
+  return -1;
+}
+int chainSecond(int op) {
+  for (int i = 0; i < 3; ++i)
+    if (HalChainSecond[i] == op) return i;
+  return -1;
+}
 // Field d of a fused binary operation: its destination is the operator's own temporary (which
 // nothing reads after its consumer), not a variable.
 constexpr int kTempDest = 1;
@@ -88,6 +99,26 @@ class TFuser {
     if (y.op == ocCopy && y.a != y.b) {
       if (isBinary(x.op) && y.b == x.a) return set(out, ocFBin + x.op, y.a, x.a, x.b);
       if (isFBin(x.op) && x.d == kTempDest && y.b == x.a) return set(out, x.op, y.a, x.b, x.c);
+    }
+    // two operations, the second reading the first's temporary
+    if (isFBin(x.op) && isFBin(y.op) && x.d == kTempDest && isTemp(x.a) && chainFirst(x.op - ocFBin) >= 0 &&
+        chainSecond(y.op - ocFBin) >= 0) {
+      const int first = chainFirst(x.op - ocFBin), second = chainSecond(y.op - ocFBin);
+      int shape = -1, other = 0;
+      if (y.c == x.a && y.b != x.a) shape = 0, other = y.b;
+      if (y.b == x.a && y.c != x.a) shape = 1, other = y.c;
+      if (shape >= 0) {
+        set(out, ocFChain + (shape * 3 + second) * 6 + first, y.a, x.b, x.c, other);
+        out.x = y.d;
+        return true;
+      }
+    }
+    // a chain's result stored into a variable
+    if (isChain(x.op) && x.x == kTempDest && y.op == ocCopy && y.b == x.a && y.a != y.b) {
+      out = x;
+      out.a = y.a;
+      out.x = 0;
+      return true;
     }
     // comparison followed by a jump on its result
     if (y.op == ocJumpFalse) {

@@ -410,5 +410,14 @@ void TBinProg::execute(int start, TStopFlag& stop) {
     SKIP();
     NEXT;
   }
+#define HAL_CHAIN_BODY(name, code)                            \
+  OP(name) {                                                  \
+    LINE_PREFIX()                                             \
+    fusedChain<code>(s[ip->a], s[ip->b], s[ip->c], s[ip->d]); \
+    SKIP();                                                   \
+    NEXT;                                                     \
+  }
+  HAL_CHAIN_OPS(HAL_CHAIN_BODY)
+#undef HAL_CHAIN_BODY
   DISPATCH_END
 }
