@@ -335,9 +335,10 @@ void TBinProg::fuse() {
     } else if (x.op == ocFDecJump && exec_[static_cast<size_t>(x.d)].op == ocJGe) {
       x.op = ocFDecLoop;
       x.x = x.d;
-    } else if (x.op == ocCall && exec_[static_cast<size_t>(x.a)].op == ocFEntry) {
+    } else if (x.op == ocCall &&
+               (exec_[static_cast<size_t>(x.a)].op == ocFEntry || exec_[static_cast<size_t>(x.a)].op == ocEntry)) {
       x.op = ocFCall;
-    } else if (x.op == ocFExit && exec_[static_cast<size_t>(i + len)].op == ocReturn) {
+    } else if ((x.op == ocFExit || x.op == ocExit) && exec_[static_cast<size_t>(i + len)].op == ocReturn) {
       x.op = ocFExitRet;
     }
     i += len;

@@ -98,8 +98,8 @@ enum class THalField : uint8_t {
   X(FCopy2,   135)                        /* s[a] := s[b]; s[c] := s[d] */ \
   X(FIncLoop, 136)                        /* s[a] := s[a] + 1, then the JLe at x runs (loop step and test) */ \
   X(FDecLoop, 137)                        /* s[a] := s[a] - 1, then the JGe at x runs */ \
-  X(FCall,    138)                        /* Call whose routine starts with an FEntry at a: runs it at once */ \
-  X(FExitRet, 139)                        /* FExit followed by a Return */ \
+  X(FCall,    138)                        /* Call whose routine starts with an (F)Entry at a: runs it at once */ \
+  X(FExitRet, 139)                        /* (F)Exit followed by a Return */ \
   X(FCallHost, 140)                       /* CallHost with its argument loads folded in: arguments from \
                                              hostArgs_[x..] (a negative entry ~s moves slot s), var \
                                              parameters written back to hostArgs_[c..] */ \
