@@ -74,7 +74,7 @@ TBinProg::TBinProg(std::string_view image, const std::vector<int>* variableSlots
       if (static_cast<size_t>(v) >= variableSlots_.size()) variableSlots_.resize(static_cast<size_t>(v) + 1, false);
       variableSlots_[static_cast<size_t>(v)] = true;
     }
-    variableSlots_.resize(static_cast<size_t>(HAL_MAX_SLOTS), false);
+    if (variableSlots_.empty()) variableSlots_.push_back(false);  // known: no variables (slots past the end are none)
   }
   decode();
 }
@@ -268,9 +268,24 @@ void TBinProg::callHostFused(const TExec& e) {
     if (item.Kinds[k] == pkVar) s[plainSlot[k]] = args_[k];
 }
 
+// The plain code: the fused code with what fusion replaced put back.
+std::vector<TBinProg::TExec> TBinProg::buildPlain() const {
+  std::vector<TExec> plain = exec_;
+  for (const auto& [i, op] : unfusedOps_) plain[static_cast<size_t>(i)].op = op;
+  for (const auto& [i, x] : unfused_) {
+    plain[static_cast<size_t>(i)] = x;
+    resolveOne(plain[static_cast<size_t>(i)]);
+  }
+  return plain;
+}
+
 // Label numbers in jump fields become instruction indices, so that a jump is one add.
 void TBinProg::resolveLabels(std::vector<TExec>& code) const {
-  for (TExec& x : code) {
+  for (TExec& x : code) resolveOne(x);
+}
+
+void TBinProg::resolveOne(TExec& x) const {
+  {
     switch (x.op) {
       case ocJump:
       case ocCall:
@@ -310,7 +325,8 @@ void TBinProg::newArray(TValue& dest, int high) { dest = TValue::NewArray(0, hig
 void TBinProg::trace(const char* prefix, const std::string& text) { DebugOutput(prefix + text); }
 
 std::string TBinProg::Listing(bool fused) const {
-  const std::vector<TExec>& code = fused ? exec_ : plain_;
+  const std::vector<TExec> plain = fused ? std::vector<TExec>() : buildPlain();
+  const std::vector<TExec>& code = fused ? exec_ : plain;
   std::string out;
   for (int i = 0; i < CodeCount();) {
     TExec x = code[static_cast<size_t>(i)];

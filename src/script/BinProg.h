@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "script/Opcodes.h"
@@ -99,7 +100,13 @@ class TBinProg {
   std::vector<int32_t> labels_;
   std::vector<TProgItem> code_;
   std::vector<TExec> exec_;
-  std::vector<TExec> plain_;       // the same code without fusion
+  std::vector<TExec> plain_;  // the same code without fusion, made when first asked for
+  // What fusion replaced: first instructions of fused sequences (label fields unresolved), and
+  // the op codes of plain instructions that became fused forms in place.
+  std::vector<std::pair<int, TExec>> unfused_;
+  std::vector<std::pair<int, int32_t>> unfusedOps_;
+  std::vector<TExec> buildPlain() const;
+  void resolveOne(TExec& x) const;
   std::vector<int32_t> hostArgs_;  // argument slots of every host call, decoded once
   std::vector<bool> variableSlots_;
   int constBase_ = 0;         // constants are mirrored in read-only slots from here on

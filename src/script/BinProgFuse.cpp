@@ -162,9 +162,9 @@ class TFuser {
     return true;
   }
 
-  std::vector<TMicro> pass(const std::vector<TMicro>& in, bool& changed) const {
-    std::vector<TMicro> out;
-    out.reserve(in.size());
+  // One pass over in, written to out (a buffer kept between passes: no fresh pages each time).
+  void pass(const std::vector<TMicro>& in, std::vector<TMicro>& out, bool& changed) const {
+    out.clear();
     for (size_t j = 0; j < in.size(); ++j) {
       TMicro ra, rb;
       if (j + 2 < in.size() && reorder(in[j], in[j + 1], in[j + 2], ra, rb)) {
@@ -184,7 +184,6 @@ class TFuser {
         out.push_back(in[j]);
       }
     }
-    return out;
   }
 
  private:
@@ -192,7 +191,7 @@ class TFuser {
 
  public:
   bool isTemp(int slot) const {
-    return !variable_.empty() && slot < static_cast<int>(variable_.size()) && !variable_[static_cast<size_t>(slot)];
+    return !variable_.empty() && (slot >= static_cast<int>(variable_.size()) || !variable_[static_cast<size_t>(slot)]);
   }
 
  private:
@@ -219,9 +218,8 @@ class TFuser {
 // value are moved into the argument array (nothing reads a temporary after its consumer), which
 // spares the reference counting of strings. Parameters by reference keep their plain slots.
 void fuseHostCalls(std::vector<TMicro>& list, const std::vector<bool>& target, const TFuser& fuser, int constBase,
-                   std::vector<int32_t>& hostArgs) {
-  std::vector<TMicro> out;
-  out.reserve(list.size());
+                   std::vector<int32_t>& hostArgs, std::vector<TMicro>& out) {
+  out.clear();
   for (size_t j = 0; j < list.size(); ++j) {
     const TMicro& call = list[j];
     const int entry = call.x.b;
@@ -291,16 +289,17 @@ void fuseHostCalls(std::vector<TMicro>& list, const std::vector<bool>& target, c
     out.resize(first);
     out.push_back(TMicro{start, len, x, true});
   }
-  list = std::move(out);
+  list.swap(out);
 }
 }  // namespace
 
 void TBinProg::fuse() {
-  plain_ = exec_;
   const int n = static_cast<int>(code_.size());
   std::vector<bool> target(static_cast<size_t>(n) + 1, false);
   for (int32_t place : labels_) target[static_cast<size_t>(place)] = true;
-  std::vector<TMicro> list;
+  // The pass buffers stay with the thread: fresh pages for every load cost more than the fusion.
+  thread_local std::vector<TMicro> list, spare;
+  list.clear();
   for (int i = 0; i < n;) {
     const int len = 1 + HalOperandWords(code_[static_cast<size_t>(i)]);
     if (code_[static_cast<size_t>(i)].op == ocCall) target[static_cast<size_t>(i + len)] = true;  // return address
@@ -312,18 +311,19 @@ void TBinProg::fuse() {
     fuser.copyPairs_ = round == 1;
     for (bool changed = true; changed;) {
       changed = false;
-      list = fuser.pass(list, changed);
+      fuser.pass(list, spare, changed);
+      list.swap(spare);
     }
-    if (round == 0) fuseHostCalls(list, target, fuser, constBase_, hostArgs_);
+    if (round == 0) fuseHostCalls(list, target, fuser, constBase_, hostArgs_, spare);
   }
   for (const TMicro& m : list) {
     if (!m.fused) continue;
     TExec x = m.x;
     x.e = m.len - 1;  // instructions to skip after this one
+    unfused_.emplace_back(m.start, exec_[static_cast<size_t>(m.start)]);
     exec_[static_cast<size_t>(m.start)] = x;
   }
   resolveLabels(exec_);
-  resolveLabels(plain_);
   // Jumps into a known next instruction: the loop step runs the loop test, a call the routine's
   // entry, an exit its return, without a dispatch in between.
   for (int i = 0; i < n;) {
@@ -337,8 +337,10 @@ void TBinProg::fuse() {
       x.x = x.d;
     } else if (x.op == ocCall &&
                (exec_[static_cast<size_t>(x.a)].op == ocFEntry || exec_[static_cast<size_t>(x.a)].op == ocEntry)) {
+      unfusedOps_.emplace_back(i, x.op);
       x.op = ocFCall;
     } else if ((x.op == ocFExit || x.op == ocExit) && exec_[static_cast<size_t>(i + len)].op == ocReturn) {
+      if (x.op == ocExit) unfusedOps_.emplace_back(i, x.op);
       x.op = ocFExitRet;
     }
     i += len;

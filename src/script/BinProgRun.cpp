@@ -60,6 +60,7 @@
 
 void TBinProg::execute(int start, TStopFlag& stop) {
   TValue* const s = slots_.data();
+  if (!fusion_ && plain_.empty()) plain_ = buildPlain();
   const TExec* const code = fusion_ ? exec_.data() : plain_.data();
   const TValue* const k = consts_.data();
   const TExec* pc = code + start;  // the next instruction
