@@ -258,20 +258,22 @@ void fuseHostCalls(std::vector<TMicro>& list, const std::vector<bool>& target, c
       if (m.x.ln) break;  // its line marker becomes the fused call's prefix
     }
     std::vector<int32_t> fused = args;
-    bool changed = !subst.empty();
-    for (int k = 0; k < n; ++k) {
-      int32_t& a = fused[static_cast<size_t>(k)];
-      bool replaced = false;
+    std::vector<bool> replaced(static_cast<size_t>(n), false);
+    for (int k = 0; k < n; ++k)
       for (const auto& [d, sr] : subst)
-        if (a == d) {
-          a = sr;
-          replaced = true;
+        if (fused[static_cast<size_t>(k)] == d) {
+          fused[static_cast<size_t>(k)] = sr;
+          replaced[static_cast<size_t>(k)] = true;
         }
-      if (replaced || item.Kinds[k] == pkVar || !fuser.isTemp(a)) continue;
+    bool changed = !subst.empty();
+    // a temporary read once (after the substitutions) can be moved
+    for (int k = 0; k < n; ++k) {
+      const int32_t a = fused[static_cast<size_t>(k)];
+      if (replaced[static_cast<size_t>(k)] || item.Kinds[k] == pkVar || !fuser.isTemp(a)) continue;
       int uses = 0;
-      for (int32_t other : args) uses += other == a;
+      for (int32_t other : fused) uses += other == a || other == ~a;
       if (uses == 1) {
-        a = ~a;
+        fused[static_cast<size_t>(k)] = ~a;
         changed = true;
       }
     }
