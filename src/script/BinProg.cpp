@@ -74,7 +74,7 @@ TBinProg::TBinProg(std::string_view image, const std::vector<int>* variableSlots
       if (static_cast<size_t>(v) >= variableSlots_.size()) variableSlots_.resize(static_cast<size_t>(v) + 1, false);
       variableSlots_[static_cast<size_t>(v)] = true;
     }
-    variableSlots_.resize(static_cast<size_t>(HAL_MAX_SLOTS), false);
+    if (variableSlots_.empty()) variableSlots_.push_back(false);  // known: no variables (slots past the end are none)
   }
   decode();
 }
@@ -136,13 +136,13 @@ void TBinProg::decode() {
       Error("Damaged program image");
     if (kind == THalField::Slot && v > maxSlot) maxSlot = v;
   };
-  exec_.assign(static_cast<size_t>(n) + 1, TExec{ocStop, 0, 0, 0, 0, 0, 0});  // runs off the end into a stop
+  exec_.assign(static_cast<size_t>(n) + 1, TExec{ocStop, 0, 0, 0, 0, 0, 0, 0});  // runs off the end into a stop
   for (int i = 0; i < n;) {
     const TProgItem& it = code_[static_cast<size_t>(i)];
     const THalOpInfo& info = HalOpInfo(it.op);
     start[static_cast<size_t>(i)] = true;
     TExec& e = exec_[static_cast<size_t>(i)];
-    e = TExec{info.image ? it.op : ocInvalid, it.a, it.b, 0, 0, 0, 0};
+    e = TExec{info.image ? it.op : ocInvalid, it.a, it.b, 0, 0, 0, 0, 0};
     const int words = HalOperandWords(it);
     if (i + words >= n) Error("Damaged program image");
     field(info.a, it.a);
@@ -155,9 +155,11 @@ void TBinProg::decode() {
     if (info.next == THalField::Args) {
       e.c = words;
       e.d = Funs().Count() > it.b && it.b >= 0 ? Funs().Item(it.b).ParamCount : 0;
+      e.x = static_cast<int32_t>(hostArgs_.size());
       for (int k = 0; k < e.d; ++k) {
         const TProgItem& w = code_[static_cast<size_t>(i + 1 + k / 3)];
-        field(THalField::Slot, k % 3 == 0 ? w.op : k % 3 == 1 ? w.a : w.b);
+        hostArgs_.push_back(k % 3 == 0 ? w.op : k % 3 == 1 ? w.a : w.b);
+        field(THalField::Slot, hostArgs_.back());
       }
     }
     i += 1 + words;
@@ -224,23 +226,88 @@ void TBinProg::_CallExtFun(TValue& result, const std::string& name,
   result = handler(self_, name, args_, HAL_ARG_HIGH);
 }
 
-void TBinProg::callHost(int resultSlot, int entry, int pc) {
-  const TExec& e = exec_[static_cast<size_t>(pc - 1)];
-  if (entry < 0 || entry >= Funs().Count() || Funs().Item(entry).ParamCount != e.d)
+void TBinProg::callHost(const TExec& e) {
+  const TFunList& funs = Funs();
+  const int entry = e.b;
+  if (entry < 0 || entry >= funs.Count() || funs.Item(entry).ParamCount != e.d)
     throw ERunTimeError("Host routine table changed since the script was compiled");
-  const TFunListItem& item = Funs().Item(entry);
-  const int n = item.ParamCount;
+  const TFunListItem& item = funs.Item(entry);
+  const int n = e.d;
   TValue* s = slots_.data();
-  auto argSlot = [&](int k) {
-    const TProgItem& w = code_[static_cast<size_t>(pc + k / 3)];
-    return k % 3 == 0 ? w.op : k % 3 == 1 ? w.a : w.b;
-  };
-  for (int k = 0; k < n; ++k) args_[k] = s[argSlot(k)];
+  const int32_t* argSlot = hostArgs_.data() + e.x;
+  for (int k = 0; k < n; ++k) args_[k] = s[argSlot[k]];
   TValue r = item.Style2 ? item.Handler2(self_, userData_, args_, HAL_ARG_HIGH)
                          : item.Handler(self_, item.MethodName, args_, HAL_ARG_HIGH);
-  s[resultSlot] = std::move(r);
+  s[e.a] = std::move(r);
   for (int k = 0; k < n; ++k)
-    if (item.Kinds[k] == pkVar) s[argSlot(k)] = args_[k];
+    if (item.Kinds[k] == pkVar) s[argSlot[k]] = args_[k];
+}
+
+// The same with the argument slots of the fused form: a negative entry ~s moves slot s.
+void TBinProg::callHostFused(const TExec& e) {
+  const TFunList& funs = Funs();
+  const int entry = e.b;
+  if (entry < 0 || entry >= funs.Count() || funs.Item(entry).ParamCount != e.d)
+    throw ERunTimeError("Host routine table changed since the script was compiled");
+  const TFunListItem& item = funs.Item(entry);
+  const int n = e.d;
+  TValue* s = slots_.data();
+  const int32_t* argSlot = hostArgs_.data() + e.x;
+  for (int k = 0; k < n; ++k) {
+    const int32_t v = argSlot[k];
+    if (v >= 0)
+      args_[k] = s[v];
+    else
+      args_[k] = std::move(s[~v]);
+  }
+  TValue r = item.Style2 ? item.Handler2(self_, userData_, args_, HAL_ARG_HIGH)
+                         : item.Handler(self_, item.MethodName, args_, HAL_ARG_HIGH);
+  s[e.a] = std::move(r);
+  const int32_t* plainSlot = hostArgs_.data() + e.c;
+  for (int k = 0; k < n; ++k)
+    if (item.Kinds[k] == pkVar) s[plainSlot[k]] = args_[k];
+}
+
+// The plain code: the fused code with what fusion replaced put back.
+std::vector<TBinProg::TExec> TBinProg::buildPlain() const {
+  std::vector<TExec> plain = exec_;
+  for (const auto& [i, op] : unfusedOps_) plain[static_cast<size_t>(i)].op = op;
+  for (const auto& [i, x] : unfused_) {
+    plain[static_cast<size_t>(i)] = x;
+    resolveOne(plain[static_cast<size_t>(i)]);
+  }
+  return plain;
+}
+
+// Label numbers in jump fields become instruction indices, so that a jump is one add.
+void TBinProg::resolveLabels(std::vector<TExec>& code) const {
+  for (TExec& x : code) resolveOne(x);
+}
+
+void TBinProg::resolveOne(TExec& x) const {
+  {
+    switch (x.op) {
+      case ocJump:
+      case ocCall:
+        x.a = labels_[static_cast<size_t>(x.a)];
+        break;
+      case ocJumpFalse:
+        x.b = labels_[static_cast<size_t>(x.b)];
+        break;
+      case ocJGe:
+      case ocJEq:
+      case ocJLe:
+      case ocJNe:
+      case ocJGt:
+      case ocJLt:
+      case ocFIncJump:
+      case ocFDecJump:
+        x.d = labels_[static_cast<size_t>(x.d)];
+        break;
+      default:
+        break;
+    }
+  }
 }
 
 [[noreturn]] void TBinProg::invalidOp() { throw ECompilerError("Invalid opcode"); }
@@ -258,10 +325,15 @@ void TBinProg::newArray(TValue& dest, int high) { dest = TValue::NewArray(0, hig
 void TBinProg::trace(const char* prefix, const std::string& text) { DebugOutput(prefix + text); }
 
 std::string TBinProg::Listing(bool fused) const {
-  const std::vector<TExec>& code = fused ? exec_ : plain_;
+  const std::vector<TExec> plain = fused ? std::vector<TExec>() : buildPlain();
+  const std::vector<TExec>& code = fused ? exec_ : plain;
   std::string out;
   for (int i = 0; i < CodeCount();) {
-    const TExec& x = code[static_cast<size_t>(i)];
+    TExec x = code[static_cast<size_t>(i)];
+    if (HalOpInfo(x.op).image) {  // the image's own fields (labels as numbers, not resolved places)
+      x.a = code_[static_cast<size_t>(i)].a;
+      x.b = code_[static_cast<size_t>(i)].b;
+    }
     out += std::to_string(i) + ": " + HalOpName(x.op) + " " + std::to_string(x.a) + " " + std::to_string(x.b) + " " +
            std::to_string(x.c) + " " + std::to_string(x.d) + (x.e ? " +" + std::to_string(x.e) : "") +
            (x.ln ? " line " + std::to_string(x.ln) : "") + "\n";

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "script/Opcodes.h"
@@ -66,23 +67,29 @@ class TBinProg {
   TValue* Args() { return args_; }
   TObjHandle Self() const { return self_; }
   // Number of instruction sequences the load-time pass fused (for benchmarks and tests).
-  // One line per instruction of the decoded program ("index: name a b c d +skip line n"), for tuning.
+  // One line per instruction of the decoded program ("index: name a b c d +skip line n"), for tuning;
+  // plain instructions show the image's fields, fused ones their jump targets as instruction indices.
   std::string Listing(bool fused = true) const;
   // Turns the fused instructions off (the plain instruction list then runs as written).
   void SetFusion(bool on) { fusion_ = on; }
 
   // Decoded instruction: op, a, b as in the image; c, d carry pre-read operands and fused fields;
-  // e is the number of plain instructions a fused one skips; ln a line marker it performs first.
+  // e is the number of plain instructions a fused one skips; ln a line marker it performs first;
+  // x: where a host call's argument slots start in hostArgs_. Jump targets are instruction indices
+  // (labels resolved at load). 32 bytes, so that stepping through the code is a shift.
   struct TExec {
-    int32_t op, a, b, c, d, e, ln;
+    int32_t op, a, b, c, d, e, ln, x;
   };
+  static_assert(sizeof(TExec) == 32);
 
  private:
   void readImage(std::string_view image);
   void decode();
   void fuse();
   void execute(int start, TStopFlag& stop);
-  void callHost(int resultSlot, int entry, int pc);
+  void callHost(const TExec& e);
+  void callHostFused(const TExec& e);
+  void resolveLabels(std::vector<TExec>& code) const;
   void newArray(TValue& dest, int high);
   void storeElement(int arraySlot, int index, const TValue& v);
   void trace(const char* prefix, const std::string& text);
@@ -93,7 +100,14 @@ class TBinProg {
   std::vector<int32_t> labels_;
   std::vector<TProgItem> code_;
   std::vector<TExec> exec_;
-  std::vector<TExec> plain_;  // the same code without fusion
+  std::vector<TExec> plain_;  // the same code without fusion, made when first asked for
+  // What fusion replaced: first instructions of fused sequences (label fields unresolved), and
+  // the op codes of plain instructions that became fused forms in place.
+  std::vector<std::pair<int, TExec>> unfused_;
+  std::vector<std::pair<int, int32_t>> unfusedOps_;
+  std::vector<TExec> buildPlain() const;
+  void resolveOne(TExec& x) const;
+  std::vector<int32_t> hostArgs_;  // argument slots of every host call, decoded once
   std::vector<bool> variableSlots_;
   int constBase_ = 0;         // constants are mirrored in read-only slots from here on
   std::vector<bool> starts_;  // which indices begin an instruction (labels must point at one)

@@ -1,6 +1,7 @@
 // Inline fast paths of the run loop for integers, reals and booleans; everything else falls back
 // to the value type's general operators. Internal to the interpreter.
 #pragma once
+#include "script/Opcodes.h"
 #include "script/ScriptErrors.h"
 #include "script/Value.h"
 #include "script/ValueOps.h"
@@ -148,4 +149,47 @@ inline void fusedSlow(int op, TValue& d, const TValue& x, const TValue& y) {
   TValue t = x;
   ValueBinary(op, t, y);
   d = std::move(t);
+}
+
+// A chained pair of operations (see HAL_CHAIN_OPS): the first result stays in a local.
+template <int CODE>
+inline void fusedChain(TValue& a, const TValue& b, const TValue& c, const TValue& d) {
+  constexpr int i = CODE - ocFChain;
+  constexpr int first = HalChainFirst[i % 6], second = HalChainSecond[(i / 6) % 3];
+  // integers throughout: no intermediate value at all
+  if (b.Kind() == TVarKind::Integer && c.Kind() == TVarKind::Integer && d.Kind() == TVarKind::Integer && a.IsInline()) {
+    int32_t t = 0, r = 0;
+    bool bad = true;
+    if constexpr (first == voAdd) bad = __builtin_add_overflow(b.IntVal(), c.IntVal(), &t);
+    if constexpr (first == voSub) bad = __builtin_sub_overflow(b.IntVal(), c.IntVal(), &t);
+    if constexpr (first == voMul) bad = __builtin_mul_overflow(b.IntVal(), c.IntVal(), &t);
+    if constexpr (first == voIntDiv || first == voMod) {
+      bad = c.IntVal() == 0 || c.IntVal() == -1;
+      if (!bad) t = first == voIntDiv ? b.IntVal() / c.IntVal() : b.IntVal() % c.IntVal();
+    }
+    if (!bad) {
+      const int32_t x = i / 18 == 0 ? d.IntVal() : t, y = i / 18 == 0 ? t : d.IntVal();
+      if constexpr (second == voAdd) bad = __builtin_add_overflow(x, y, &r);
+      if constexpr (second == voSub) bad = __builtin_sub_overflow(x, y, &r);
+      if constexpr (second == voMul) bad = __builtin_mul_overflow(x, y, &r);
+      if (!bad) return a.SetIntRaw(r);
+    }
+  }
+  // a real first result (a real operand, or a division): the second operation is real too
+  if constexpr (first != voIntDiv && first != voMod) {
+    const TVarKind kb = b.Kind(), kc = c.Kind();
+    if (isNum(kb) && isNum(kc) && isNum(d.Kind()) && a.IsInline() &&
+        (first == voDiv || kb == TVarKind::Real || kc == TVarKind::Real) && (first != voDiv || numOf(c) != 0.0)) {
+      const double x = numOf(b), y = numOf(c), z = numOf(d);
+      const double t = first == voAdd ? x + y : first == voSub ? x - y : first == voMul ? x * y : x / y;
+      const double p = i / 18 == 0 ? z : t, q = i / 18 == 0 ? t : z;
+      return a.SetRealRaw(second == voAdd ? p + q : second == voSub ? p - q : p * q);
+    }
+  }
+  TValue t;
+  fused3<first>(t, b, c);
+  if constexpr (i / 18 == 0)
+    fused3<second>(a, d, t);
+  else
+    fused3<second>(a, t, d);
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "script/BinProg.h"
+#include "script/Registration.h"
 
 namespace {
 struct TMicro {
@@ -21,6 +22,17 @@ struct TMicro {
 bool isBinary(int op) { return op >= ocAdd && op <= ocLt && op != ocNot; }
 bool isCompare(int op) { return op >= ocGe && op <= ocLt; }
 bool isFBin(int op) { return op >= ocFBin && op < ocFBin + 18; }
+bool isChain(int op) { return op >= ocFChain && op < ocFChain + HAL_CHAIN_COUNT; }
+int chainFirst(int op) {
+  for (int i = 0; i < 6; ++i)
+    if (HalChainFirst[i] == op) return i;
+  return -1;
+}
+int chainSecond(int op) {
+  for (int i = 0; i < 3; ++i)
+    if (HalChainSecond[i] == op) return i;
+  return -1;
+}
 // Field d of a fused binary operation: its destination is the operator's own temporary (which
 // nothing reads after its consumer), not a variable.
 constexpr int kTempDest = 1;
@@ -79,11 +91,34 @@ class TFuser {
       if (isFBin(y.op) && y.c == x.a && y.b != x.a && (isTemp(x.a) || y.a == x.a))
         return set(out, y.op, y.a, y.b, x.b, y.d);
       if (isFBin(y.op) && y.b == x.a && y.c != x.a && isTemp(x.a)) return set(out, y.op, y.a, x.b, y.c, y.d);
+      // right operand copied into its temporary: read it where it is
+      if (isBinary(y.op) && y.b == x.a && y.a != x.a && isTemp(x.a))
+        return set(out, ocFBin + y.op, y.a, y.a, x.b, kTempDest);
     }
     // result stored into a variable: the temporary is not written
     if (y.op == ocCopy && y.a != y.b) {
       if (isBinary(x.op) && y.b == x.a) return set(out, ocFBin + x.op, y.a, x.a, x.b);
       if (isFBin(x.op) && x.d == kTempDest && y.b == x.a) return set(out, x.op, y.a, x.b, x.c);
+    }
+    // two operations, the second reading the first's temporary
+    if (isFBin(x.op) && isFBin(y.op) && x.d == kTempDest && isTemp(x.a) && chainFirst(x.op - ocFBin) >= 0 &&
+        chainSecond(y.op - ocFBin) >= 0) {
+      const int first = chainFirst(x.op - ocFBin), second = chainSecond(y.op - ocFBin);
+      int shape = -1, other = 0;
+      if (y.c == x.a && y.b != x.a) shape = 0, other = y.b;
+      if (y.b == x.a && y.c != x.a) shape = 1, other = y.c;
+      if (shape >= 0) {
+        set(out, ocFChain + (shape * 3 + second) * 6 + first, y.a, x.b, x.c, other);
+        out.x = y.d;
+        return true;
+      }
+    }
+    // a chain's result stored into a variable
+    if (isChain(x.op) && x.x == kTempDest && y.op == ocCopy && y.b == x.a && y.a != y.b) {
+      out = x;
+      out.a = y.a;
+      out.x = 0;
+      return true;
     }
     // comparison followed by a jump on its result
     if (y.op == ocJumpFalse) {
@@ -127,9 +162,9 @@ class TFuser {
     return true;
   }
 
-  std::vector<TMicro> pass(const std::vector<TMicro>& in, bool& changed) const {
-    std::vector<TMicro> out;
-    out.reserve(in.size());
+  // One pass over in, written to out (a buffer kept between passes: no fresh pages each time).
+  void pass(const std::vector<TMicro>& in, std::vector<TMicro>& out, bool& changed) const {
+    out.clear();
     for (size_t j = 0; j < in.size(); ++j) {
       TMicro ra, rb;
       if (j + 2 < in.size() && reorder(in[j], in[j + 1], in[j + 2], ra, rb)) {
@@ -149,21 +184,24 @@ class TFuser {
         out.push_back(in[j]);
       }
     }
-    return out;
   }
 
  private:
   static bool isJCmp(int op) { return op >= ocFJCmp && op < ocFJCmp + 6; }
+
+ public:
   bool isTemp(int slot) const {
-    return !variable_.empty() && slot < static_cast<int>(variable_.size()) && !variable_[static_cast<size_t>(slot)];
+    return !variable_.empty() && (slot >= static_cast<int>(variable_.size()) || !variable_[static_cast<size_t>(slot)]);
   }
+
+ private:
   static bool fusable(const TMicro& m) {
     const int op = m.x.op;
-    return op != ocCall && op != ocReturn && op != ocCallHost && op != ocLoadExt && op != ocStoreExt &&
-           op != ocStoreElem && op != ocStop;
+    return op != ocCall && op != ocReturn && op != ocCallHost && op != ocFCallHost && op != ocLoadExt &&
+           op != ocStoreExt && op != ocStoreElem && op != ocStop;
   }
   static bool set(TBinProg::TExec& out, int op, int a, int b, int c = 0, int d = 0) {
-    out = TBinProg::TExec{op, a, b, c, d, 0, 0};
+    out = TBinProg::TExec{op, a, b, c, d, 0, 0, 0};
     return true;
   }
 
@@ -175,14 +213,95 @@ class TFuser {
   const std::vector<bool>& variable_;
   int constBase_;
 };
+// A host call's argument loads (constants and copies into temporaries) straight before it are
+// folded into it: the call reads the constant or variable where it is. Temporaries passed by
+// value are moved into the argument array (nothing reads a temporary after its consumer), which
+// spares the reference counting of strings. Parameters by reference keep their plain slots.
+void fuseHostCalls(std::vector<TMicro>& list, const std::vector<bool>& target, const TFuser& fuser, int constBase,
+                   std::vector<int32_t>& hostArgs, std::vector<TMicro>& out) {
+  out.clear();
+  for (size_t j = 0; j < list.size(); ++j) {
+    const TMicro& call = list[j];
+    const int entry = call.x.b;
+    if (call.x.op != ocCallHost || call.fused || entry < 0 || entry >= Funs().Count() ||
+        Funs().Item(entry).ParamCount != call.x.d) {
+      out.push_back(call);
+      continue;
+    }
+    const TFunListItem& item = Funs().Item(entry);
+    const int n = call.x.d;
+    std::vector<int32_t> args(hostArgs.begin() + call.x.x, hostArgs.begin() + call.x.x + n);
+    auto valueArgOnly = [&](int slot) {  // slot is an argument, and never one by reference
+      bool used = false;
+      for (int k = 0; k < n; ++k)
+        if (args[static_cast<size_t>(k)] == slot) {
+          if (item.Kinds[k] == pkVar) return false;
+          used = true;
+        }
+      return used;
+    };
+    // walk back over the loads; what they load into is read from their source instead
+    std::vector<std::pair<int, int>> subst;  // temporary, source
+    size_t first = out.size();
+    int len = call.len;
+    while (first > 0 && !target[static_cast<size_t>(first == out.size() ? call.start : out[first].start)]) {
+      const TMicro& m = out[first - 1];
+      const bool load = m.x.op == ocLoadConst || m.x.op == ocCopy || m.x.op == ocFCopy;
+      if (!load || !fuser.isTemp(m.x.a) || !valueArgOnly(m.x.a)) break;
+      const int dest = m.x.a, src = m.x.op == ocLoadConst ? constBase + m.x.b : m.x.b;
+      bool clash = false;
+      for (const auto& [d, sr] : subst) clash = clash || d == dest || sr == dest || d == src;
+      if (clash) break;
+      subst.emplace_back(dest, src);
+      len += m.len;
+      --first;
+      if (m.x.ln) break;  // its line marker becomes the fused call's prefix
+    }
+    std::vector<int32_t> fused = args;
+    std::vector<bool> replaced(static_cast<size_t>(n), false);
+    for (int k = 0; k < n; ++k)
+      for (const auto& [d, sr] : subst)
+        if (fused[static_cast<size_t>(k)] == d) {
+          fused[static_cast<size_t>(k)] = sr;
+          replaced[static_cast<size_t>(k)] = true;
+        }
+    bool changed = !subst.empty();
+    // a temporary read once (after the substitutions) can be moved
+    for (int k = 0; k < n; ++k) {
+      const int32_t a = fused[static_cast<size_t>(k)];
+      if (replaced[static_cast<size_t>(k)] || item.Kinds[k] == pkVar || !fuser.isTemp(a)) continue;
+      int uses = 0;
+      for (int32_t other : fused) uses += other == a || other == ~a;
+      if (uses == 1) {
+        fused[static_cast<size_t>(k)] = ~a;
+        changed = true;
+      }
+    }
+    if (!changed) {
+      out.push_back(call);
+      continue;
+    }
+    TBinProg::TExec x = call.x;
+    x.op = ocFCallHost;
+    x.ln = first < out.size() ? out[first].x.ln : 0;
+    x.c = call.x.x;  // the plain slots, for writing back parameters by reference
+    x.x = static_cast<int32_t>(hostArgs.size());
+    hostArgs.insert(hostArgs.end(), fused.begin(), fused.end());
+    const int start = first < out.size() ? out[first].start : call.start;
+    out.resize(first);
+    out.push_back(TMicro{start, len, x, true});
+  }
+  list.swap(out);
+}
 }  // namespace
 
 void TBinProg::fuse() {
-  plain_ = exec_;
   const int n = static_cast<int>(code_.size());
   std::vector<bool> target(static_cast<size_t>(n) + 1, false);
   for (int32_t place : labels_) target[static_cast<size_t>(place)] = true;
-  std::vector<TMicro> list;
+  // The pass buffers stay with the thread: fresh pages for every load cost more than the fusion.
+  thread_local std::vector<TMicro> list, spare;
+  list.clear();
   for (int i = 0; i < n;) {
     const int len = 1 + HalOperandWords(code_[static_cast<size_t>(i)]);
     if (code_[static_cast<size_t>(i)].op == ocCall) target[static_cast<size_t>(i + len)] = true;  // return address
@@ -194,13 +313,38 @@ void TBinProg::fuse() {
     fuser.copyPairs_ = round == 1;
     for (bool changed = true; changed;) {
       changed = false;
-      list = fuser.pass(list, changed);
+      fuser.pass(list, spare, changed);
+      list.swap(spare);
     }
+    if (round == 0) fuseHostCalls(list, target, fuser, constBase_, hostArgs_, spare);
   }
   for (const TMicro& m : list) {
     if (!m.fused) continue;
     TExec x = m.x;
     x.e = m.len - 1;  // instructions to skip after this one
+    unfused_.emplace_back(m.start, exec_[static_cast<size_t>(m.start)]);
     exec_[static_cast<size_t>(m.start)] = x;
+  }
+  resolveLabels(exec_);
+  // Jumps into a known next instruction: the loop step runs the loop test, a call the routine's
+  // entry, an exit its return, without a dispatch in between.
+  for (int i = 0; i < n;) {
+    TExec& x = exec_[static_cast<size_t>(i)];
+    const int len = 1 + (HalOpInfo(x.op).image ? HalOperandWords(code_[static_cast<size_t>(i)]) : x.e);
+    if (x.op == ocFIncJump && exec_[static_cast<size_t>(x.d)].op == ocJLe) {
+      x.op = ocFIncLoop;
+      x.x = x.d;
+    } else if (x.op == ocFDecJump && exec_[static_cast<size_t>(x.d)].op == ocJGe) {
+      x.op = ocFDecLoop;
+      x.x = x.d;
+    } else if (x.op == ocCall &&
+               (exec_[static_cast<size_t>(x.a)].op == ocFEntry || exec_[static_cast<size_t>(x.a)].op == ocEntry)) {
+      unfusedOps_.emplace_back(i, x.op);
+      x.op = ocFCall;
+    } else if ((x.op == ocFExit || x.op == ocExit) && exec_[static_cast<size_t>(i + len)].op == ocReturn) {
+      if (x.op == ocExit) unfusedOps_.emplace_back(i, x.op);
+      x.op = ocFExitRet;
+    }
+    i += len;
   }
 }

@@ -21,7 +21,7 @@
 #define NEXT                                                      \
   do {                                                            \
     if (stop.load(std::memory_order_relaxed) == HAL_STOP) return; \
-    ip = &code[pc++];                                             \
+    ip = pc++;                                                    \
     goto* table[ip->op];                                          \
   } while (0)
 // The table is filled per run: label addresses exist only inside the function.
@@ -40,7 +40,7 @@
 #define DISPATCH_BEGIN                                            \
   for (;;) {                                                      \
     if (stop.load(std::memory_order_relaxed) == HAL_STOP) return; \
-    ip = &code[pc++];                                             \
+    ip = pc++;                                                    \
     switch (ip->op) {
 #define DISPATCH_END \
   default:           \
@@ -60,11 +60,11 @@
 
 void TBinProg::execute(int start, TStopFlag& stop) {
   TValue* const s = slots_.data();
+  if (!fusion_ && plain_.empty()) plain_ = buildPlain();
   const TExec* const code = fusion_ ? exec_.data() : plain_.data();
-  const int32_t* const labels = labels_.data();
   const TValue* const k = consts_.data();
-  int pc = start;
-  const TExec* ip;
+  const TExec* pc = code + start;  // the next instruction
+  const TExec* ip;                 // the current one
   DISPATCH_BEGIN
   OP(Add) {
     fastAdd(s[ip->a], s[ip->b]);
@@ -143,11 +143,11 @@ void TBinProg::execute(int start, TStopFlag& stop) {
     NEXT;
   }
   OP(Jump) {
-    pc = labels[ip->a];
+    pc = code + ip->a;
     NEXT;
   }
   OP(JumpFalse) {
-    if (!isTrue(s[ip->a])) pc = labels[ip->b];
+    if (!isTrue(s[ip->a])) pc = code + ip->b;
     NEXT;
   }
   OP(LoadConst) {
@@ -164,7 +164,7 @@ void TBinProg::execute(int start, TStopFlag& stop) {
     NEXT;
   }
   OP(CallHost) {
-    callHost(ip->a, ip->b, pc);
+    callHost(*ip);
     pc += ip->c;  // the argument words
     NEXT;
   }
@@ -192,13 +192,14 @@ void TBinProg::execute(int start, TStopFlag& stop) {
   }
   OP(Call) {
     if (depth_ >= HAL_RETURN_STACK) throw ERunTimeError("Stack overflow: script routine calls nested too deeply");
-    returnStack_[depth_++] = pc;
-    pc = labels[ip->a];
+    returnStack_[depth_++] = static_cast<int>(pc - code);
+    pc = code + ip->a;
     NEXT;
   }
   OP(Return) {
+  return_body:
     if (depth_ == base_) return;
-    pc = returnStack_[--depth_];
+    pc = code + returnStack_[--depth_];
     NEXT;
   }
   OP(NewArray) {
@@ -307,33 +308,35 @@ void TBinProg::execute(int start, TStopFlag& stop) {
     NEXT;
   }
   OP(JGe) {
+  jge_body:
     LINE_PREFIX()
-    pc = fastCompare<voGe>(s[ip->b], s[ip->c]) ? pc + ip->e : labels[ip->d];
+    pc = fastCompare<voGe>(s[ip->b], s[ip->c]) ? pc + ip->e : code + ip->d;
     NEXT;
   }
   OP(JEq) {
     LINE_PREFIX()
-    pc = fastCompare<voEq>(s[ip->b], s[ip->c]) ? pc + ip->e : labels[ip->d];
+    pc = fastCompare<voEq>(s[ip->b], s[ip->c]) ? pc + ip->e : code + ip->d;
     NEXT;
   }
   OP(JLe) {
+  jle_body:
     LINE_PREFIX()
-    pc = fastCompare<voLe>(s[ip->b], s[ip->c]) ? pc + ip->e : labels[ip->d];
+    pc = fastCompare<voLe>(s[ip->b], s[ip->c]) ? pc + ip->e : code + ip->d;
     NEXT;
   }
   OP(JNe) {
     LINE_PREFIX()
-    pc = fastCompare<voNe>(s[ip->b], s[ip->c]) ? pc + ip->e : labels[ip->d];
+    pc = fastCompare<voNe>(s[ip->b], s[ip->c]) ? pc + ip->e : code + ip->d;
     NEXT;
   }
   OP(JGt) {
     LINE_PREFIX()
-    pc = fastCompare<voGt>(s[ip->b], s[ip->c]) ? pc + ip->e : labels[ip->d];
+    pc = fastCompare<voGt>(s[ip->b], s[ip->c]) ? pc + ip->e : code + ip->d;
     NEXT;
   }
   OP(JLt) {
     LINE_PREFIX()
-    pc = fastCompare<voLt>(s[ip->b], s[ip->c]) ? pc + ip->e : labels[ip->d];
+    pc = fastCompare<voLt>(s[ip->b], s[ip->c]) ? pc + ip->e : code + ip->d;
     NEXT;
   }
   OP(FCopy) {
@@ -345,16 +348,17 @@ void TBinProg::execute(int start, TStopFlag& stop) {
   OP(FIncJump) {
     LINE_PREFIX()
     fastAdd(s[ip->a], TValue(int32_t(1)));
-    pc = labels[ip->d];
+    pc = code + ip->d;
     NEXT;
   }
   OP(FDecJump) {
     LINE_PREFIX()
     fastSub(s[ip->a], TValue(int32_t(1)));
-    pc = labels[ip->d];
+    pc = code + ip->d;
     NEXT;
   }
   OP(FEntry) {
+  fentry_body:
     LINE_PREFIX()
     if (debugLevel_ >= 1) trace("Entry ", k[ip->a].AsString());
     SKIP();
@@ -373,5 +377,48 @@ void TBinProg::execute(int start, TStopFlag& stop) {
     SKIP();
     NEXT;
   }
+  OP(FIncLoop) {
+    LINE_PREFIX()
+    fastAdd(s[ip->a], TValue(int32_t(1)));
+    ip = code + ip->x;
+    pc = ip + 1;
+    goto jle_body;
+  }
+  OP(FDecLoop) {
+    LINE_PREFIX()
+    fastSub(s[ip->a], TValue(int32_t(1)));
+    ip = code + ip->x;
+    pc = ip + 1;
+    goto jge_body;
+  }
+  OP(FCall) {
+    if (depth_ >= HAL_RETURN_STACK) throw ERunTimeError("Stack overflow: script routine calls nested too deeply");
+    returnStack_[depth_++] = static_cast<int>(pc - code);
+    ip = code + ip->a;
+    pc = ip + 1;
+    goto fentry_body;
+  }
+  OP(FExitRet) {
+    LINE_PREFIX()
+    if (debugLevel_ >= 1) trace("Exit ", k[ip->a].AsString());
+    SKIP();
+    ip = pc++;
+    goto return_body;
+  }
+  OP(FCallHost) {
+    LINE_PREFIX()
+    callHostFused(*ip);
+    SKIP();
+    NEXT;
+  }
+#define HAL_CHAIN_BODY(name, code)                            \
+  OP(name) {                                                  \
+    LINE_PREFIX()                                             \
+    fusedChain<code>(s[ip->a], s[ip->b], s[ip->c], s[ip->d]); \
+    SKIP();                                                   \
+    NEXT;                                                     \
+  }
+  HAL_CHAIN_OPS(HAL_CHAIN_BODY)
+#undef HAL_CHAIN_BODY
   DISPATCH_END
 }

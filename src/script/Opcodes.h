@@ -95,7 +95,57 @@ enum class THalField : uint8_t {
   X(FDecJump, 132)                        /* s[a] := s[a] - 1; pc := L[d] */ \
   X(FEntry,   133)                        /* routine entry trace of k[a] */ \
   X(FExit,    134)                        /* routine exit trace of k[a] */ \
-  X(FCopy2,   135)                        /* s[a] := s[b]; s[c] := s[d] */
+  X(FCopy2,   135)                        /* s[a] := s[b]; s[c] := s[d] */ \
+  X(FIncLoop, 136)                        /* s[a] := s[a] + 1, then the JLe at x runs (loop step and test) */ \
+  X(FDecLoop, 137)                        /* s[a] := s[a] - 1, then the JGe at x runs */ \
+  X(FCall,    138)                        /* Call whose routine starts with an (F)Entry at a: runs it at once */ \
+  X(FExitRet, 139)                        /* (F)Exit followed by a Return */ \
+  X(FCallHost, 140)                       /* CallHost with its argument loads folded in: arguments from \
+                                             hostArgs_[x..] (a negative entry ~s moves slot s), var \
+                                             parameters written back to hostArgs_[c..] */ \
+  HAL_CHAIN_OPS(X)
+
+// Two fused binary operations in a row, the first into a temporary the second reads:
+// F<op1><op2>R: s[a] := s[d] <op2> (s[b] <op1> s[c]); F<op1><op2>L: s[a] := (s[b] <op1> s[c]) <op2> s[d].
+// The temporary is not written; x is 1 when s[a] is itself a temporary. Codes: ocFChain +
+// (shape * 3 + second op) * 6 + first op, ops in the order of HalChainFirst and HalChainSecond.
+#define HAL_CHAIN_OPS(X) \
+  X(FAddAddR,    141) \
+  X(FSubAddR,    142) \
+  X(FMulAddR,    143) \
+  X(FIntDivAddR, 144) \
+  X(FModAddR,    145) \
+  X(FDivAddR,    146) \
+  X(FAddSubR,    147) \
+  X(FSubSubR,    148) \
+  X(FMulSubR,    149) \
+  X(FIntDivSubR, 150) \
+  X(FModSubR,    151) \
+  X(FDivSubR,    152) \
+  X(FAddMulR,    153) \
+  X(FSubMulR,    154) \
+  X(FMulMulR,    155) \
+  X(FIntDivMulR, 156) \
+  X(FModMulR,    157) \
+  X(FDivMulR,    158) \
+  X(FAddAddL,    159) \
+  X(FSubAddL,    160) \
+  X(FMulAddL,    161) \
+  X(FIntDivAddL, 162) \
+  X(FModAddL,    163) \
+  X(FDivAddL,    164) \
+  X(FAddSubL,    165) \
+  X(FSubSubL,    166) \
+  X(FMulSubL,    167) \
+  X(FIntDivSubL, 168) \
+  X(FModSubL,    169) \
+  X(FDivSubL,    170) \
+  X(FAddMulL,    171) \
+  X(FSubMulL,    172) \
+  X(FMulMulL,    173) \
+  X(FIntDivMulL, 174) \
+  X(FModMulL,    175) \
+  X(FDivMulL,    176)
 
 // Every instruction the run loop dispatches. Entries take (name, code, ...).
 #define HAL_OPS(X) HAL_IMAGE_OPS(X) HAL_FUSED_OPS(X)
@@ -106,11 +156,15 @@ enum THalOp : int32_t {
   ocOperand = 34,   // op field of a single operand word (never executed)
   ocFBin = 100,     // base of the fused binary operations
   ocFJCmp = 120,    // base of the fused compare-and-jumps
+  ocFChain = 141,   // base of the chained binary operations
   HAL_FUSED_OPS(HAL_OP_ENUM)
   ocInvalid = 255   // what the loader turns any other op code into
 };
 // clang-format on
 #undef HAL_OP_ENUM
+inline constexpr int HalChainFirst[6] = {ocAdd, ocSub, ocMul, ocIntDiv, ocMod, ocDiv};
+inline constexpr int HalChainSecond[3] = {ocAdd, ocSub, ocMul};
+constexpr int HAL_CHAIN_COUNT = 36;
 
 // What the table knows of one op code (all 256 codes of the dispatch table; unknown ones have no name).
 struct THalOpInfo {

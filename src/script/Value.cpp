@@ -36,7 +36,8 @@ TValue::TValue(std::string s) : kind_(TVarKind::String) {
 }
 
 void TValue::release() noexcept {
-  if (u_.r->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+  // The sole owner needs no atomic decrement: no other holder exists that could copy it meanwhile.
+  if (u_.r->refs.load(std::memory_order_acquire) == 1 || u_.r->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     if (kind_ == TVarKind::String)
       delete u_.s;
     else
@@ -231,7 +232,7 @@ int32_t TValue::AsInteger() const {
   }
 }
 
-int64_t TValue::AsInt64() const {
+int64_t TValue::asInt64Slow() const {
   if (kind_ == TVarKind::Real || kind_ == TVarKind::Date) {
     if (!(u_.d > -9.2e18 && u_.d < 9.2e18)) convError(kind_, "Int64");
     return static_cast<int64_t>(std::nearbyint(u_.d));

@@ -130,7 +130,7 @@ class TValue {
   double AsReal() const;
   bool AsBoolean() const;
   std::string AsString() const;  // reals by FloatToStr's rule, "." separator
-  int64_t AsInt64() const;
+  int64_t AsInt64() const { return kind_ == TVarKind::Integer ? u_.i : asInt64Slow(); }
 
   // Arrays (kind Array only; others raise EVariantError "Variant is not an array").
   int ArrayLow() const;
@@ -184,6 +184,7 @@ class TValue {
  private:
   void retain() const noexcept { u_.r->refs.fetch_add(1, std::memory_order_relaxed); }
   void release() noexcept;
+  int64_t asInt64Slow() const;
   void clear() noexcept {
     if (kind_ >= TVarKind::String) {
       release();

@@ -35,7 +35,8 @@ void RegisterStringEditing() {
           {pkVar, pkValue});
   AddFun("Length",
          [](TObjHandle, const std::string&, TValue* a, int) {
-           return TValue(static_cast<int32_t>(a[0].AsString().size()));
+           // a string's own length without copying it
+           return TValue(static_cast<int32_t>(a[0].IsString() ? a[0].StrVal().size() : a[0].AsString().size()));
          },
          {pkValue});
   AddProc("Insert",
@@ -53,6 +54,7 @@ void RegisterStringEditing() {
          {pkValue, pkValue});
   AddFun("Copy",
          [](TObjHandle, const std::string&, TValue* a, int) {
+           if (a[0].IsString()) return TValue(CopyText(a[0].StrVal(), a[1].AsInt64(), a[2].AsInt64()));
            return TValue(CopyText(a[0].AsString(), a[1].AsInt64(), a[2].AsInt64()));
          },
          {pkValue, pkValue, pkValue});

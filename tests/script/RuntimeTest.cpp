@@ -2,6 +2,7 @@
 // stack limit, comparison rules, and fused against plain execution.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <future>
 #include <thread>
@@ -31,6 +32,22 @@ class Runtime : public ::testing::Test {
     AddProc("Fail",
             [](TObjHandle, const std::string&, TValue* a, int) -> TValue { throw ERunTimeError(a[0].AsString()); },
             {pkValue});
+    AddProc("Bump",
+            [](TObjHandle, const std::string&, TValue* a, int) -> TValue {
+              a[0] = TValue(a[0].AsInteger() + a[1].AsInteger());
+              return TValue();
+            },
+            {pkVar, pkValue});
+    AddFun("Len",
+           [](TObjHandle, const std::string&, TValue* a, int) { return TValue(int32_t(a[0].AsString().size())); },
+           {pkValue});
+    AddFun("Cat",  // changes its own copy of the first argument, which the caller must not see
+           [](TObjHandle, const std::string&, TValue* a, int) -> TValue {
+             std::string r = a[0].AsString() + a[1].AsString();
+             a[0] = TValue("spoilt");
+             return TValue(r);
+           },
+           {pkValue, pkValue});
     AddProc(
         "FailOther",
         [](TObjHandle, const std::string&, TValue*, int) -> TValue { throw std::out_of_range("not a script error"); },
@@ -38,8 +55,8 @@ class Runtime : public ::testing::Test {
   }
 };
 
-// Runs source with fusion on and off and checks both print the same.
-std::vector<std::string> RunBothWays(const std::string& source) {
+// Runs source with fusion on and off and checks both print (and trace) the same.
+std::vector<std::string> RunBothWays(const std::string& source, int debugLevel = 0) {
   std::vector<std::string> out[2];
   for (int fused = 0; fused < 2; ++fused) {
     PrintLog().clear();
@@ -50,8 +67,9 @@ std::vector<std::string> RunBothWays(const std::string& source) {
     TStopFlag never{HAL_STOP};
     comp.Run(never, nullptr);  // compiles only: the stop byte ends the run at once
     comp.Runner()->Program()->SetFusion(fused == 1);
+    comp.SetDebugLevel(debugLevel);
     try {
-      comp.Run(stop, nullptr);
+      comp.Run(stop, nullptr, [](int, const std::string& t) { PrintLog().push_back("trace " + t); });
     } catch (const EScriptError& e) {
       PrintLog().push_back(std::string("error: ") + e.what());
     }
@@ -188,6 +206,48 @@ TEST_F(Runtime, FusedCodeKeepsErrorLines) {
   const auto out2 = RunBothWays("program T; var i: integer;\nbegin\ni := 1;\nwhile i < 'a' do\ni := i + 1\nend.");
   EXPECT_EQ(out2,
             (std::vector<std::string>{"error: Runtime error line 4: Comparison of incompatible or invalid types"}));
+}
+
+// Loop steps running their loop test, calls running the routine's entry, exits their return,
+// chained operations and host calls with folded argument loads: same output, traces and errors.
+TEST_F(Runtime, NewerFusedFormsAgreeWithPlainCode) {
+  const std::string loops =
+      "program T; var i, j, s: integer;\nprocedure P(k: integer);\nbegin\n  s := s + k\nend;\n"
+      "begin\ns := 0;\nfor i := 1 to 3 do\n  for j := 2 downto 1 do\n    P(i * j);\nPrint(s)\nend.";
+  const auto traced = RunBothWays(loops, 2);
+  EXPECT_NE(std::find(traced.begin(), traced.end(), "18"), traced.end());
+  EXPECT_GT(std::count(traced.begin(), traced.end(), "trace Entry T.P"), 5);
+  RunBothWays(loops, 1);
+  const std::vector<std::string> chains = {
+      "program T; var a, b, c, x: integer; r: real;\nfunction F(p, q, w: integer): integer;\nbegin\n"
+      "Result := p + q * w\nend;\nbegin\na := 17; b := 5; c := 3;\nx := a - b mod c; Print(x);\n"
+      "x := (a div b) * c; Print(x);\nx := a * b - c; Print(x);\nx := c + a * b; Print(x);\nr := 1.5 * a / b; "
+      "Print(r); r := 0.5 + a * 0.25; Print(r); r := a / b - 1; Print(r);\nx := x + 2147483647 * 2; "
+      "Print(x);\nPrint(F(a, b, c) + F(c, b, a));\nx := a + b div (c - 3);\n"
+      "Print(x)\nend.",
+      "program T; var s, t: string; i: integer;\nbegin\ns := 'a'; t := 'b';\nfor i := 1 to 3 do s := t + (s + 'x');\n"
+      "Print(s);\ns := s + i * 2\nend.",
+      "program T; var s, t: string; n: integer;\nbegin\ns := 'ab'; n := 1;\nt := Cat(s, 'c'); Print(t); Print(s);\n"
+      "t := Cat(Cat(s, t), Cat(t, s)); Print(t);\nBump(n, 41); Bump(n, Len(t)); Print(n);\n"
+      "Print(Cat(Str(n), Str(n + 1)));\nFail(Cat(s, 5))\nend.",
+  };
+  auto listing = [](const std::string& src) {
+    THalComp comp;
+    comp.SetScriptText(src);
+    comp.Compile();
+    TStopFlag never{HAL_STOP};
+    comp.Run(never, nullptr);
+    return comp.Runner()->Program()->Listing(true);
+  };
+  const std::string fused = listing(loops) + listing(chains[0]) + listing(chains[2]);
+  for (const char* op : {": FIncLoop ", ": FDecLoop ", ": FCall ", ": FExitRet ", ": FCallHost ", ": FModSubR ",
+                         ": FIntDivMulL ", ": FMulAddR ", ": FDivSubL "})
+    EXPECT_NE(fused.find(op), std::string::npos) << op;
+  EXPECT_EQ(RunBothWays(chains[0]), (std::vector<std::string>{"15", "9", "82", "88", "5.1", "4.75", "2.4", "4294967382",
+                                                              "120", "error: Division by zero"}));
+  EXPECT_EQ(RunBothWays(chains[1]).back(), "error: Could not convert variant of type (String) into type (Double)");
+  EXPECT_EQ(RunBothWays(chains[2]),
+            (std::vector<std::string>{"abc", "ab", "ababcabcab", "52", "5253", "error: Runtime error line 8: ab5"}));
 }
 
 TEST_F(Runtime, SlotsKeepTheirValuesBetweenRuns) {
