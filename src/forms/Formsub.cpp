@@ -415,7 +415,31 @@ void InstallControlHook(TControl& c) {
 
 void DropSubObjects(TComponent& c) { c.SubObjects.clear(); }
 
+// Control.Items.Add(...), Control.Font.Size := ...: the compiler reads a dotted chain as one name, so
+// each member of the strings and font objects is registered once more under the control's property.
+void RegisterChained(const std::string& sub, const std::string& objectClass) {
+  const std::string prefix = objectClass + ".";
+  std::vector<std::pair<std::string, TFunListItem>> chained;
+  for (int i = 0; i < Funs().Count(); ++i) {
+    const std::string& key = Funs().Key(i);
+    if (key.rfind(prefix, 0) != 0) continue;
+    TFunListItem item = Funs().Item(i);
+    const TFunListItem original = Funs().Item(i);
+    item.MethodName = sub + "." + original.MethodName;
+    item.Handler = [original, sub](TObjHandle self, const std::string&, TValue* a, int high) {
+      TObjHandle object = 0;
+      OnGuiThread([&] { object = VarToObj(ScriptObjectAs<TComponent>(self, "TComponent")->GetProp(sub)); });
+      return original.Handler(object, original.MethodName, a, high);
+    };
+    chained.emplace_back("TCONTROL." + sub + "." + key.substr(prefix.size()), std::move(item));
+  }
+  for (auto& [name, item] : chained) Funs().Put(name, std::make_unique<TFunListItem>(std::move(item)));
+}
+
 void RegisterSubObjectNames() {
   RegisterStringsNames();
   RegisterFontNames();
+  RegisterChained("ITEMS", "TFORMSTRINGS");
+  RegisterChained("LINES", "TFORMSTRINGS");
+  RegisterChained("FONT", "TFONT");
 }
