@@ -131,6 +131,7 @@ bool TQtFormHost::FileDialog(TFileDialogData& d, bool save) {
   if (dlg.exec() != QDialog::Accepted) return false;
   d.files.clear();
   for (const QString& f : dlg.selectedFiles()) d.files.push_back(f.toStdString());
+  if (d.files.empty()) return false;  // nothing chosen is no confirmation
   d.fileName = d.files.empty() ? std::string() : d.files.front();
   d.filterIndex = static_cast<int>(dlg.nameFilters().indexOf(dlg.selectedNameFilter())) + 1;
   return true;

@@ -163,7 +163,8 @@ TEST(FormEvents, RoutineKeyRuleParametersAndVarArgumentsBack) {
       "procedure MOUSE(Sender: TObject; Button, Shift, X, Y: Integer); begin Print(Button + Shift + X * Y) end;\n"
       "procedure DRAGOVER(Sender, Source: TObject; X, Y, State: Integer; var Accept: Boolean);\n"
       "  begin Accept := X > 5; X := 0 end;\n"
-      "procedure HELP(Dummy: TObject; Command, Data: Integer; var CallHelp: Boolean); begin CallHelp := Command = 7 end;\n"
+      "procedure HELP(Dummy: TObject; Command, Data: Integer; var CallHelp: Boolean); begin CallHelp := Command = 7 "
+      "end;\n"
       "procedure NOPARAMS; begin Print('ran') end;\n"
       "begin Print('main block must not run') end.");
   PrintLog().clear();
