@@ -19,6 +19,7 @@
 #include "forms/Formform.h"
 #include "forms/Formsub.h"
 #include "script/Registration.h"
+#include "scriptlib/Formhost.h"
 
 namespace {
 
@@ -735,6 +736,40 @@ void RegisterGridCells() {
       });
 }
 
+// ---- dialogs placed on a form -------------------------------------------------------------------
+
+// The form's script sees the dialog object (with the dialog classes' members), not the component.
+class TDialogComponent : public TComponent {
+ public:
+  explicit TDialogComponent(const TClassInfo& i) : TComponent(i), m_dialog(NewDialogObject(i.name)) {}
+  TObjHandle ScriptHandle() const override { return m_dialog ? m_dialog->Handle() : Handle(); }
+  void LoadProp(const std::string& name, const TFormValue& v) override {
+    // set as a script would: through the dialog class's setter (found up the class chain)
+    std::string cls = HalUpper(Info().name);
+    for (int guard = 0; guard < 16 && !cls.empty(); ++guard, cls = GetPearent(cls)) {
+      const int i = Funs().IndexOf(cls + "." + HalUpper(name) + "_SET");
+      if (i < 0) continue;
+      TValue args[HAL_ARGS];
+      args[0] = FormValueToValue(v);
+      const TFunListItem& item = Funs().Item(i);
+      if (!item.Style2) item.Handler(ScriptHandle(), item.MethodName, args, HAL_ARG_HIGH);
+      return;
+    }
+    TComponent::LoadProp(name, v);
+  }
+
+ private:
+  std::unique_ptr<TScriptObject> m_dialog;
+};
+
+void RegisterDialogComponents() {
+  const std::pair<const char*, const char*> kDialogs[] = {
+      {"TCommonDialog", "TComponent"},   {"TOpenDialog", "TCommonDialog"}, {"TSaveDialog", "TOpenDialog"},
+      {"TColorDialog", "TCommonDialog"}, {"TFontDialog", "TCommonDialog"}, {"TPrinterSetupDialog", "TCommonDialog"},
+      {"TPrintDialog", "TCommonDialog"}, {"TFindDialog", "TCommonDialog"}, {"TReplaceDialog", "TFindDialog"}};
+  for (const auto& [name, parent] : kDialogs) RegisterComponentClass(Kind<TDialogComponent>(name, parent));
+}
+
 }  // namespace
 
 void RegisterComponentKinds() {
@@ -745,4 +780,5 @@ void RegisterComponentKinds() {
   RegisterTimer();
   RegisterPagesAndGrids();
   RegisterGridCells();
+  RegisterDialogComponents();
 }

@@ -303,6 +303,21 @@ bool TFormList::Contains(const TForm* f) const {
   return std::any_of(m_forms.begin(), m_forms.end(), [f](const auto& o) { return o.get() == f; });
 }
 
+bool IsQuilletForm(const TComponent* c) { return GetEventDispatcher(c) != nullptr; }
+
+THalComp* GetEventDispatcher(const TComponent* c) {
+  const auto* form = dynamic_cast<const TForm*>(c);
+  return form && form->Script && form->Script->Dispatcher ? form->Script.get() : nullptr;
+}
+
+void CallEvent(TComponent& c, const std::string& handlerName, int n, TValue* args) {
+  TForm* owner = c.OwnerForm;
+  THalComp* dispatcher = owner ? GetEventDispatcher(owner) : nullptr;
+  if (!dispatcher) return;
+  THalEvent bridge(dispatcher->Runner(), owner->Name, handlerName);  // a temporary bridge
+  bridge.ExecProc(c.Handle(), n, args);
+}
+
 TForm* RunForm(const std::string& file) {
   TForm* f = TFormList::Instance().Load(file);
   f->Widget()->show();

@@ -79,6 +79,13 @@ class TFormList {
   std::vector<std::unique_ptr<TForm>> m_forms;
 };
 
+// Whether the component (a form) has a script that dispatches its events, and that script.
+bool IsQuilletForm(const TComponent* c);
+THalComp* GetEventDispatcher(const TComponent* c);
+// Runs the named handler of the component's form with the component as Sender and args (after
+// Sender, the last one first, as THalEvent::ExecProc takes them); nothing when the form has no script.
+void CallEvent(TComponent& c, const std::string& handlerName, int n, TValue* args);
+
 // RunForm: load, show, return the form. RunFormModal: load, show modally, free; the modal result.
 TForm* RunForm(const std::string& file);
 int RunFormModal(const std::string& file);

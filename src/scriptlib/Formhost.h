@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,11 @@ IFormHost* FormHost();
 // Runs f with the form host on the main thread; raises ERunTimeError "<what>: needs a display"
 // without a host, and the text of any exception f raises.
 void OnFormThread(const char* what, const std::function<void(IFormHost&)>& f);
+
+class TScriptObject;
+// A dialog object (TOpenDialog, TSaveDialog, TFindDialog, TReplaceDialog, ...) that its creator owns:
+// form files hold dialogs as components. Scripts reach it with the dialog classes' members.
+std::unique_ptr<TScriptObject> NewDialogObject(const std::string& className);
 
 // RunForm, RunFormModal, RunFormMacro, the message boxes, input boxes and the dialog classes with
 // their constants. Once per process (RegisterInstrumentLibraries calls it).

@@ -282,6 +282,15 @@ void OnFormThread(const char* what, const std::function<void(IFormHost&)>& f) {
   if (!error.empty()) throw ERunTimeError(error);
 }
 
+std::unique_ptr<TScriptObject> NewDialogObject(const std::string& className) {
+  static const char* const kClasses[] = {"TCommonDialog", "TOpenDialog", "TSaveDialog",
+                                         "TColorDialog",  "TFontDialog", "TPrinterSetupDialog",
+                                         "TPrintDialog",  "TFindDialog", "TReplaceDialog"};
+  for (const char* c : kClasses)
+    if (HalUpper(c) == HalUpper(className)) return std::make_unique<TDialogObj>(c);
+  return nullptr;
+}
+
 void RegisterFormLibrary() {
   static std::once_flag once;
   std::call_once(once, [] {

@@ -444,3 +444,23 @@ TEST_F(ScriptForms, BadFormFilesAreRunTimeErrorsOfTheScript) {
   EXPECT_EQ(run3.Finish(), (std::vector<std::string>{"Runtime error line 3: Unknown macro type NOTES.TXT"}));
   EXPECT_EQ(TFormList::Instance().Count(), 0);
 }
+
+TEST_F(ScriptForms, DialogComponentsAndCallEvent) {
+  const char* form =
+      "object Form1: TForm1\n  object OpenDialog1: TOpenDialog\n    Title = 'From the form'\n"
+      "    Filter = 'Text|*.txt'\n  end\n  object Button1: TButton\n    OnClick = Button1Click\n  end\nend\n";
+  const char* script =
+      "program TFORM1;\nprocedure Button1Click(Sender: TObject);\nbegin\n"
+      "  Self.Caption := OpenDialog1.Title + ' ' + OpenDialog1.Filter + ' ' + Sender.ClassName;\nend;\n"
+      "procedure Echo(Sender: TObject; var S: String);\nbegin\n  S := S + '!' + Sender.ClassName;\nend;\n"
+      "begin end.\n";
+  TForm& f = *RunForm(WriteForm(dir, "Dialogs", form, script));
+  QTest::mouseClick(WidgetOf<QPushButton>(f, "Button1"), Qt::LeftButton);
+  EXPECT_EQ(f.Caption(), "From the form Text|*.txt TBUTTON");
+  EXPECT_TRUE(IsQuilletForm(&f));
+  EXPECT_FALSE(IsQuilletForm(&Component(f, "Button1")));
+  TValue args[1] = {TValue("hi")};
+  CallEvent(Component(f, "Button1"), "Echo", 1, args);
+  EXPECT_EQ(args[0].AsString(), "hi!TBUTTON");
+  EXPECT_TRUE(Messages().empty()) << Messages().front();
+}
