@@ -464,3 +464,27 @@ TEST_F(ScriptForms, DialogComponentsAndCallEvent) {
   EXPECT_EQ(args[0].AsString(), "hi!TBUTTON");
   EXPECT_TRUE(Messages().empty()) << Messages().front();
 }
+
+TEST_F(ScriptForms, KeyAndMouseEventsCarryTheirArgumentsBothWays) {
+  const char* form =
+      "object Form1: TForm1\n  ClientWidth = 200\n  ClientHeight = 100\n"
+      "  object Edit1: TEdit\n    Width = 150\n    OnKeyPress = Edit1KeyPress\n    OnKeyDown = Edit1KeyDown\n  end\n"
+      "  object Panel1: TPanel\n    Top = 40\n    Width = 150\n    Height = 50\n    OnMouseDown = Panel1MouseDown\n  "
+      "end\nend\n";
+  const char* script =
+      "program TFORM1;\n"
+      "procedure Edit1KeyPress(Sender: TObject; var Key: String);\nbegin\n"
+      "  if Key = 'a' then Key := 'b';\n  if Key = 'x' then Key := '';\nend;\n"
+      "procedure Edit1KeyDown(Sender: TObject; var Key: Integer; Shift: Integer);\nbegin\n"
+      "  if Key = 90 then Key := 0;\nend;\n"
+      "procedure Panel1MouseDown(Sender: TObject; Button, Shift, X, Y: Integer);\nbegin\n"
+      "  Panel1.Caption := IntToStr(Button) + ' ' + IntToStr(Shift) + ' ' + IntToStr(X) + ' ' + IntToStr(Y);\nend;\n"
+      "begin end.\n";
+  TForm& f = *RunForm(WriteForm(dir, "Keys", form, script));
+  auto* edit = WidgetOf<QLineEdit>(f, "Edit1");
+  QTest::keyClicks(edit, "axczd");  // a becomes b, x is taken away by KeyPress, z (90) by KeyDown
+  EXPECT_EQ(edit->text().toStdString(), "bcd");
+  QTest::mouseClick(Component(f, "Panel1").Widget(), Qt::RightButton, Qt::ShiftModifier, QPoint(5, 7));
+  EXPECT_EQ(Component(f, "Panel1").GetProp("Caption").AsString(), "1 17 5 7");  // ssShift and ssRight
+  EXPECT_TRUE(Messages().empty()) << Messages().front();
+}
