@@ -6,6 +6,7 @@
 #include <QThread>
 #include <mutex>
 
+#include "forms/Formform.h"
 #include "forms/Formsub.h"
 #include "script/HalComp.h"
 #include "script/Registration.h"
@@ -123,6 +124,8 @@ void TComponent::Fire(const std::string& upperName, std::vector<TValue>& args) {
   const std::string* type = FindEventType(upperName);
   const TEventListItem* ev = type ? FindEvent(*type) : nullptr;
   if (!ev) return;
+  // the form (and its program) stays while one of its handlers runs, even when closed meanwhile
+  TFormBusy busy(OwnerForm);
   try {
     it->second->Fire(ev->bridge, Handle(), args);
   } catch (const std::exception& e) {
@@ -137,6 +140,7 @@ TControl::TControl(const TClassInfo& info, QWidget* widget) : TComponent(info), 
 }
 
 TControl::~TControl() {
+  Bridges.clear();  // the widget's last events (focus, hide) must not reach a handler now
   DropSubObjects(*this);
   delete m_widget.data();  // children's widgets went first: components are freed in reverse order
 }

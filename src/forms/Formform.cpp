@@ -115,6 +115,7 @@ TForm::TForm() : TControl(FormClassInfo(), nullptr) {
 TForm::~TForm() {
   if (m_widget) m_widget->hide();
   Bridges.clear();
+  for (const auto& c : Components) c->Bridges.clear();  // no handler runs while the form goes
   while (!Components.empty()) Components.pop_back();
   Script.reset();
 }
@@ -271,6 +272,11 @@ TForm* TFormList::Load(const std::string& file) {
 }
 
 void TFormList::Free(TForm* form) {
+  if (form->Busy > 0) {
+    form->Widget()->hide();
+    form->Release();
+    return;
+  }
   auto it = std::find_if(m_forms.begin(), m_forms.end(), [form](const auto& f) { return f.get() == form; });
   if (it == m_forms.end()) return;
   std::unique_ptr<TForm> dying = std::move(*it);
@@ -281,7 +287,7 @@ void TFormList::Free(TForm* form) {
 void TFormList::FreeReleased() {
   std::vector<TForm*> released;
   for (const auto& f : m_forms)
-    if (f->Released()) released.push_back(f.get());
+    if (f->Released() && f->Busy == 0) released.push_back(f.get());
   for (TForm* f : released) Free(f);
 }
 
@@ -290,7 +296,16 @@ void TFormList::CloseAll() {
   for (const auto& f : m_forms)
     if (f->Modal()) f->SetModalResult(2);
   for (const auto& f : m_forms) f->Release();
-  while (!m_forms.empty()) Free(m_forms.back().get());
+  for (TForm* f : Forms()) Free(f);  // busy ones go when their handlers return
+}
+
+TFormBusy::TFormBusy(TForm* form) : m_form(form) {
+  if (m_form) ++m_form->Busy;
+}
+
+TFormBusy::~TFormBusy() {
+  if (m_form && --m_form->Busy == 0 && m_form->Released())
+    QTimer::singleShot(0, [] { TFormList::Instance().FreeReleased(); });
 }
 
 std::vector<TForm*> TFormList::Forms() const {

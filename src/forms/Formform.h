@@ -49,11 +49,24 @@ class TForm : public TControl {
   // Marks the form for freeing once control is back in the event loop (a handler may be running).
   void Release();
   bool Released() const { return m_released; }
+  int Busy = 0;  // handlers of this form running now (nested ones count too)
 
  private:
   bool m_modal = false;
   bool m_released = false;
   bool m_closing = false;
+};
+
+// Marks a form busy while one of its handlers runs; a form released meanwhile goes afterwards.
+class TFormBusy {
+ public:
+  explicit TFormBusy(TForm* form);
+  ~TFormBusy();
+  TFormBusy(const TFormBusy&) = delete;
+  TFormBusy& operator=(const TFormBusy&) = delete;
+
+ private:
+  TForm* m_form;
 };
 
 // Loads a form file (binary or text) into root and binds its handlers to the ".PAS" of the same
@@ -67,7 +80,8 @@ class TFormList {
   // Creates a form, loads the file into it, keeps it (not shown yet). The name is made unique
   // (Form1, Form1_1, ...).
   TForm* Load(const std::string& file);
-  void Free(TForm* form);  // now (not from inside the form's own handler: use TForm::Release)
+  // Frees a form now; a busy one is hidden and freed when its handlers have returned.
+  void Free(TForm* form);
   void FreeReleased();
   // Closes and frees every form (program end).
   void CloseAll();

@@ -488,3 +488,31 @@ TEST_F(ScriptForms, KeyAndMouseEventsCarryTheirArgumentsBothWays) {
   EXPECT_EQ(Component(f, "Panel1").GetProp("Caption").AsString(), "1 17 5 7");  // ssShift and ssRight
   EXPECT_TRUE(Messages().empty()) << Messages().front();
 }
+
+// The program ends while a handler waits in a modal form it opened: the waiting form goes first, the
+// form whose handler runs goes once the handler has returned (its program is still needed till then).
+TEST_F(ScriptForms, ClosingEverythingWhileAHandlerWaitsInAModalForm) {
+  const std::string inner = WriteForm(dir, "Inner", "object Inner: TInner\n  Caption = 'inner'\nend\n", "");
+  const std::string outer = WriteForm(
+      dir, "Outer", "object Outer: TOuter\n  object Button1: TButton\n    OnClick = Button1Click\n  end\nend\n",
+      "program TOUTER;\nprocedure Button1Click(Sender: TObject);\nvar r: Integer;\nbegin\n  r := RunFormModal('" +
+          inner +
+          "');\n  Self.Caption := 'after ' + IntToStr(r);\n  Button1.Caption := Self.Caption;\nend;\nbegin end.\n");
+  TForm& f = *RunForm(outer);
+  QPointer<QWidget> button = Component(f, "Button1").Widget();
+  bool closedAll = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    const auto forms = TFormList::Instance().Forms();
+    if (closedAll || forms.size() != 2 || !forms[1]->Modal()) return;
+    closedAll = true;
+    TFormList::Instance().CloseAll();
+    EXPECT_EQ(TFormList::Instance().Count(), 1);  // the busy one stays for now, hidden
+  });
+  poll.start(20);
+  QTest::mouseClick(qobject_cast<QPushButton*>(button.data()), Qt::LeftButton);
+  EXPECT_TRUE(closedAll);
+  ASSERT_TRUE(support::WaitFor([] { return TFormList::Instance().Count() == 0; }));
+  EXPECT_TRUE(button.isNull());
+  EXPECT_TRUE(Messages().empty()) << Messages().front();
+}
