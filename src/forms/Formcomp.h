@@ -105,6 +105,8 @@ class TControl : public TComponent {
   // The caption or text a control shows (labels, buttons, edits override).
   virtual std::string Caption() const { return m_caption; }
   virtual void SetCaption(const std::string& text) { m_caption = text; }
+  // After the font changed (an auto-sized label grows with it).
+  virtual void FontChanged() {}
   int ColorValue = -1;  // as written (-1: the toolkit's default)
 
  protected:

@@ -181,11 +181,20 @@ void RegisterForm() {
 
 // ---- simple controls ----------------------------------------------------------------------------
 
+// A label sizes itself to its text unless AutoSize is off.
 class TLabel : public TWidgetControl<QLabel> {
  public:
   using TWidgetControl::TWidgetControl;
   std::string Caption() const override { return S(w()->text()); }
-  void SetCaption(const std::string& t) override { w()->setText(QString::fromStdString(t)); }
+  void SetCaption(const std::string& t) override {
+    w()->setText(QString::fromStdString(t));
+    Fit();
+  }
+  void FontChanged() override { Fit(); }
+  void Fit() {
+    if (AutoSize && !w()->wordWrap()) w()->resize(w()->sizeHint());
+  }
+  bool AutoSize = true;
 };
 
 class TEdit : public TWidgetControl<QLineEdit> {
@@ -311,6 +320,11 @@ class TImage : public TWidgetControl<QLabel> {
 
 void RegisterSimpleControls() {
   TClassInfo label = Kind<TLabel>("TLabel", "TControl");
+  label.props["AUTOSIZE"] = Prop([](TComponent& c) { return TValue(static_cast<TLabel&>(c).AutoSize); },
+                                 [](TComponent& c, const TValue& v) {
+                                   static_cast<TLabel&>(c).AutoSize = v.AsBoolean();
+                                   static_cast<TLabel&>(c).Fit();
+                                 });
   label.props["WORDWRAP"] = Prop([](TComponent& c) { return TValue(Wid<QLabel>(c)->wordWrap()); },
                                  [](TComponent& c, const TValue& v) { Wid<QLabel>(c)->setWordWrap(v.AsBoolean()); });
   RegisterComponentClass(std::move(label));

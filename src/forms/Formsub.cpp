@@ -380,6 +380,7 @@ void SetFontPart(TControl& c, const std::string& part, const TValue& v) {
     return;  // character set, pitch: the toolkit picks them
   }
   w->setFont(f);
+  c.FontChanged();
 }
 
 TValue GetFontPart(TControl& c, const std::string& part) {
