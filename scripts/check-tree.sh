@@ -15,9 +15,11 @@ src/qtdispatch StandardApp qtdispatch
 src/cuwindows StandardApp qtdispatch cuwindows
 src/scripthost StandardApp script scriptlib qtdispatch cuwindows scripthost
 src/graphics StandardApp script scriptlib qtdispatch graphics
-src/app StandardApp script scriptlib qtdispatch cuwindows scripthost graphics app
+src/forms StandardApp script scriptlib qtdispatch forms
+src/app StandardApp script scriptlib qtdispatch cuwindows scripthost graphics forms app
 tools/zemat-sim noqt zemat-sim
 tools/morvent-cli noqt StandardApp script scriptlib morvent-cli
+tools/formconv noqt script formconv
 '
 failed=0
 # shellcheck disable=SC2086

@@ -39,6 +39,8 @@
 #include "cuwindows/Instreventlist.h"
 #include "cuwindows/Msgbox.h"
 #include "cuwindows/Timedlg.h"
+#include "forms/Formform.h"
+#include "forms/Formhostqt.h"
 #include "scriptlib/ScriptConnection.h"
 
 namespace {
@@ -84,6 +86,7 @@ TMainForm::TMainForm(const QString& programDir, const TStartOptions& options, QW
   ApplyStartOptions(options);
   CreateDialogs();
   SetPlotHost(this);
+  m_formHost = std::make_unique<TQtFormHost>();
 }
 
 TMainForm::~TMainForm() {
@@ -92,6 +95,7 @@ TMainForm::~TMainForm() {
   m_closing = true;
   m_attempt.reset();
   if (PlotHost() == this) SetPlotHost(nullptr);
+  m_formHost.reset();  // frees the script forms still open
   for (QMdiSubWindow* sub : m_mdi->subWindowList()) delete sub;
   if (m_connection) {
     CScriptConnection::Instance().Withdraw();
@@ -539,6 +543,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   DisconnectInstrument(false);
   CloseLog();
   CPlotRegistry::Instance().Clear();  // scripts reach no plot window any more
+  TFormList::Instance().CloseAll();   // script forms go with the main window
   if (!isMaximized()) {
     m_ini->WriteInteger("WindowPos", "Top", y());
     m_ini->WriteInteger("WindowPos", "Left", x());

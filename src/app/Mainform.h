@@ -47,6 +47,7 @@ class TLayoutNameDlg;
 class TMasterEventList;
 class TModulePropDlg;
 class TTimeForm;
+class TQtFormHost;
 
 // Who asked for a connection: it decides what a failure shows and whether the autostart script runs.
 enum class TConnectOrigin { Dialog, ToolButton, Reconnect, Script };
@@ -201,6 +202,7 @@ class TMainForm : public QMainWindow, public TMainLink, public IInstrumentHost, 
   void ArrangeIcons();
 
   QString m_programDir;
+  std::unique_ptr<TQtFormHost> m_formHost;  // script forms and dialogs
   QString m_title;
   std::unique_ptr<TIniFile> m_ini;
   TQtDispatcher m_dispatcher;

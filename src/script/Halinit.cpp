@@ -6,6 +6,7 @@
 
 #include "script/DynaVars.h"
 #include "script/HalCompiler.h"
+#include "script/Halevent.h"
 #include "script/Registration.h"
 #include "script/ScriptObjects.h"
 
@@ -49,6 +50,8 @@ void HalinitStart() {
   addParamProvider();
   RegisterHostClass("THalComp", "TComponent");
   addBuiltinConsts();
+  MethodNames().Clear();
+  RegisterStandardEvents();
 }
 
 void HalinitStop() {
@@ -58,4 +61,6 @@ void HalinitStop() {
   DynaVars().Clear();
   ResConsts().Clear();
   Funs().Clear();
+  MethodNames().Clear();
+  ClearEvents();
 }

@@ -9,10 +9,12 @@
 #include "scriptlib/Cmdregexp.h"
 #include "scriptlib/Cmdtime.h"
 #include "scriptlib/ExecProcess.h"
+#include "scriptlib/Formhost.h"
 #include "scriptlib/InstrScriptOutput.h"
 #include "scriptlib/InstrumentHost.h"
 #include "scriptlib/Signaldata.h"
 
+#include "script/Halevent.h"
 #include "script/Registration.h"
 
 #include <algorithm>
@@ -29,6 +31,7 @@ void SleepAbortable(int64_t ms) {
   TInstrScriptThread* run = TInstrScriptThread::Current();
   while (clock::now() < end) {
     if (run && run->RunState().load() == HAL_STOP) return;
+    if (TStopFlag* handler = CurrentHandlerStop(); handler && handler->load() == HAL_STOP) return;
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - clock::now());
     std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(20)));
   }
@@ -105,5 +108,6 @@ void RegisterInstrumentLibraries() {
     RegisterPlotLibrary();
     RegisterSignalLibrary();
     RegisterSignalDataLibrary();
+    RegisterFormLibrary();
   });
 }

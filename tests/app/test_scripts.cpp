@@ -7,10 +7,13 @@
 #include <QListWidget>
 #include <QMdiSubWindow>
 #include <QPointer>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "Appfixture.h"
 #include "app/Mainform.h"
+#include "forms/Formform.h"
 #include "graphics/Graphicmain.h"
 #include "script/Halinit.h"
 #include "scripthost/Instscriptform.h"
@@ -157,6 +160,42 @@ end.)");
   ASSERT_TRUE(WaitForLine(second, "waiting"));
   second->parentWidget()->close();
   EXPECT_TRUE(WaitFor([&] { return second.isNull(); }));
+}
+
+// A script in the script window opens two forms and waits in a modal one; a click runs a handler on
+// the GUI thread; closing the main window closes every form, and the waiting script goes on.
+TEST_F(Scripts, ScriptFormsCloseWithTheMainWindow) {
+  const std::string dfm = scripts.Write("panel.dfm",
+                                        "object Panel: TPanelForm\n  Caption = 'Panel'\n  ClientWidth = 160\n"
+                                        "  ClientHeight = 40\n  object Button1: TButton\n    Caption = 'Press'\n"
+                                        "    OnClick = Button1Click\n  end\nend\n");
+  scripts.Write("panel.pas",
+                "program TPANEL;\nprocedure Button1Click(Sender: TObject);\nbegin\n"
+                "  Self.Caption := 'pressed';\nend;\nbegin end.\n");
+  const std::string file = scripts.Write(
+      "forms.pas", "program f;\nbegin\n  RunForm('" + dfm + "');\n  RunForm('" + dfm +
+                       "');\n  Output.writeln('two open');\n  Output.writeln(RunFormModal('" + dfm + "'));\nend.\n");
+  TInstScriptForm* w = form->OpenScriptWindow();
+  bool closed = false;
+  std::string caption;
+  QTimer poll;
+  // the modal run holds this thread's event loop: the test acts from a timer inside it
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    const std::vector<TForm*> forms = TFormList::Instance().Forms();
+    if (closed || forms.size() != 3 || !forms[2]->Modal()) return;
+    closed = true;
+    EXPECT_EQ(forms[1]->Name, "Panel_1");
+    QTest::mouseClick(qobject_cast<QPushButton*>(forms[1]->FindComponent("Button1")->Widget()), Qt::LeftButton);
+    caption = forms[1]->Caption();
+    form->close();
+  });
+  poll.start(20);
+  w->RunScript(QString::fromStdString(file), 0);
+  ASSERT_TRUE(WaitFor([&] { return closed && TFormList::Instance().Count() == 0; }));
+  EXPECT_EQ(caption, "pressed");
+  ASSERT_TRUE(WaitForOutcome(w, "ok."));
+  EXPECT_EQ(Lines(w).mid(0, 3), (QStringList{"two open", "2", "ok."}));
+  EXPECT_TRUE(recorder.messages.isEmpty());
 }
 
 TEST_F(Scripts, AutostartRunsAfterEachNewConnection) {

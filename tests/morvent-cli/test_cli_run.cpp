@@ -114,6 +114,29 @@ TEST(CliRunOutcomes, PlotWindowWithoutADisplayIsARunTimeError) {
   EXPECT_EQ(r.lines, (Lines{"3", "Runtime error line 8: Cannot open plot window graph: no display", ""}));
 }
 
+// Headless, forms and dialogs compile but refuse to show: a run-time error, never a hang or a crash.
+TEST(CliRunOutcomes, FormsAndDialogsWithoutADisplayAreRunTimeErrors) {
+  TempDir dir;
+  const struct {
+    const char* call;
+    const char* error;
+  } kCalls[] = {{"RunForm('x.dfm')", "RunForm: needs a display"},
+                {"Output.writeln(RunFormModal('x.dfm'))", "RunFormModal: needs a display"},
+                {"ShowMessage('hello')", "ShowMessage: needs a display"},
+                {"Output.writeln(MessageDlg('?', mtConfirmation, [mbYes, mbNo], 0))", "MessageDlg: needs a display"},
+                {"if d.Execute = 1 then Output.writeln('chosen')", "TOpenDialog.Execute: needs a display"},
+                {"RunFormMacro('x.txt', False)", "Unknown macro type X.TXT"}};
+  for (const auto& c : kCalls) {
+    std::string script =
+        dir.Write("form.pas", std::string("program p;\nvar d: TOpenDialog;\nbegin\n  Output.writeln('start');\n"
+                                          "  d := TOpenDialog.Create(nil);\n  ") +
+                                  c.call + ";\n  Output.writeln('after');\nend.\n");
+    TRunResult r = RunScriptFile({script});
+    EXPECT_EQ(r.exitCode, 5) << c.call;
+    EXPECT_EQ(r.lines, (Lines{"start", std::string("Runtime error line 6: ") + c.error, ""})) << c.call;
+  }
+}
+
 TEST(CliRunArguments, ArgsBecomeTheScriptsArguments) {
   TempDir dir;
   std::string script = dir.Write("args.pas",
