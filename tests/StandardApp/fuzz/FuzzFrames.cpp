@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "StandardApp/Cu.h"
 #include "StandardApp/FramingProbe.h"  // tests/StandardApp
 #include "StandardApp/Transport.h"
 
@@ -49,7 +50,12 @@ struct TFeedResult {
 };
 
 TFeedResult Feed(const uint8_t* data, size_t size, bool awaitRedCard, std::vector<int> cuts) {
+  // Two open channels (sockets 12 and 13) take frames and credit grants; they outlive the session.
+  CCuIO data12;
+  CBaseCuIO data13;
   CFramingProbe s;
+  s.AddOpenCu(&data12, 12);
+  s.AddOpenCu(&data13, 13);
   auto owned = std::make_unique<CMemoryTransport>(data, size, std::move(cuts));
   CMemoryTransport* t = owned.get();
   s.UseTransport(std::move(owned));
