@@ -154,6 +154,10 @@ class CZematInstr {
   bool InputBroken() const { return m_inputBroken; }
   uint8_t* GetMessage();
   bool TestRedCardAnswer();
+  // One step of the reader on the buffered input: 1 when it took a frame (dispatched it, or handled
+  // the red-card answer while status 1 waits for it), 0 when none is complete yet, -1 when the input
+  // lost its framing and was discarded.
+  int TakeFrame();
   void Dispatch(uint8_t* frame);
   int HandleFlowMessage(const uint8_t* frame);
   int HandleRedCardAnswer(const uint8_t* frame);

@@ -53,6 +53,24 @@ uint8_t* CZematInstr::GetMessage() {
   return frame;
 }
 
+int CZematInstr::TakeFrame() {
+  if (GetStatus() == 1) {
+    // Waiting for the answer to our red card: scan, do not cut frames.
+    if (!TestRedCardAnswer()) return 0;
+    uint8_t* answer = GetMessage();
+    HandleRedCardAnswer(answer);
+    delete[] answer;
+    return 1;
+  }
+  if (TestMsgComplete()) {
+    Dispatch(GetMessage());
+    return 1;
+  }
+  if (!InputBroken()) return 0;
+  ResetInput();
+  return -1;
+}
+
 bool CZematInstr::TestRedCardAnswer() {
   if (m_iend - m_ip < 6) return false;
   uint8_t* p = m_ip + 2;

@@ -42,22 +42,12 @@ TZematRead::Outcome TZematRead::ReceiveFrame() {
   CZematInstr& s = *m_session;
   auto start = std::chrono::steady_clock::now();
   for (;;) {
-    if (s.GetStatus() == 1) {
-      // Waiting for the answer to our red card: scan, do not cut frames.
-      if (s.TestRedCardAnswer()) {
-        uint8_t* answer = s.GetMessage();
-        s.HandleRedCardAnswer(answer);
-        delete[] answer;
-        return Outcome::Frame;
-      }
-    } else if (s.TestMsgComplete()) {
-      s.Dispatch(s.GetMessage());
-      return Outcome::Frame;
-    } else if (s.InputBroken()) {
+    const int taken = s.TakeFrame();
+    if (taken > 0) return Outcome::Frame;
+    if (taken < 0) {
       // Frames in flight behind the broken length (credit grants among them) are lost for good, so
       // a resynchronised link could leave a writer waiting for a grant that never comes: report the
       // loss once and let the owner reconnect. Later input is discarded.
-      s.ResetInput();
       if (!m_silenceReported.exchange(true)) {
         Tracer().Trace(1, "TZematRead::ReceiveFrame", "input stream lost its framing");
         ReportLoss();

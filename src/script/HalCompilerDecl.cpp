@@ -1,5 +1,6 @@
 // The compiler's program and unit structure, declarations, name keys and the name search order.
 #include <algorithm>
+#include <cmath>
 #include <unordered_set>
 
 #include "script/HalCompiler.h"
@@ -233,7 +234,8 @@ void THalCompiler::GetConst() {
     TValue v = t.value;
     if (t.code == tkNumber && !hexFlag_) {  // whole numbers are integers wherever they become values
       const double d = v.RealVal();
-      if (d == static_cast<double>(static_cast<int32_t>(d)) && d <= 2147483647.0) v = TValue(static_cast<int32_t>(d));
+      // Range first: converting a larger number to int32_t is undefined (and gave garbage).
+      if (d >= -2147483648.0 && d <= 2147483647.0 && d == std::floor(d)) v = TValue(static_cast<int32_t>(d));
     } else if (t.code == rwTrue || t.code == rwFalse) {
       v = TValue(t.code == rwTrue);
     } else if (t.code == rwNil) {

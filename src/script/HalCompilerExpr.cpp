@@ -200,8 +200,10 @@ int THalCompiler::stringfactor(const TToken& first) {
     } else {  // "#" n
       TToken n;
       ReadToken(n);
-      if (n.code != tkNumber || n.value.IsString()) error("String constant declaration error");
-      s += static_cast<char>(static_cast<unsigned>(n.value.RealVal()) & 0xFF);
+      // A code beyond 32 bits would make the conversion undefined: refused like any other bad code.
+      const double code = n.code == tkNumber && !n.value.IsString() ? n.value.RealVal() : -1;
+      if (!(code >= 0 && code < 4294967296.0)) error("String constant declaration error");
+      s += static_cast<char>(static_cast<unsigned>(code) & 0xFF);
     }
     NextToken(t);
     if (t.code != tkString && t.code != '#') break;

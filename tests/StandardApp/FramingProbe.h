@@ -2,6 +2,8 @@
 // drive directly on an attached stream.
 #pragma once
 
+#include <memory>
+
 #include "StandardApp/Zematcore.h"
 
 class CFramingProbe : public CZematInstr {
@@ -18,6 +20,12 @@ class CFramingProbe : public CZematInstr {
   using CZematInstr::Poll;
   using CZematInstr::PutOutput;
   using CZematInstr::SendMessage;
+  using CZematInstr::TakeFrame;
   using CZematInstr::TestMsgComplete;
   using CZematInstr::TestRedCardAnswer;
+
+  // Replaces the link by any transport (the fuzz targets feed the reader from memory).
+  void UseTransport(std::unique_ptr<CTransport> transport) { m_transport = std::move(transport); }
+  // As after our red card: the reader scans for its answer instead of cutting frames.
+  void AwaitRedCardAnswer() { m_status.store(1); }
 };

@@ -146,6 +146,8 @@ INSTANTIATE_TEST_SUITE_P(
         {"program T; begin Print(1.x); end.", "Syntax error line 1: Real constant declaration error"},
         {"program T; begin Print($); end.", "Syntax error line 1: Hex constant declaration error"},
         {"program T; begin Print(#'a'); end.", "Syntax error line 1: String constant declaration error"},
+        // a character code beyond 32 bits is refused (its conversion was undefined)
+        {"program T; begin Print(#99999999999); end.", "Syntax error line 1: String constant declaration error"},
         // a factor no rule covers is an error, not undefined code
         {"program T; begin Print(/); end.", "Syntax error line 1: Expression expected but / found"},
         {"program T; begin Print(then); end.", "Syntax error line 1: Expression expected but THEN found"},

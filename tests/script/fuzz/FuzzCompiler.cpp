@@ -1,5 +1,5 @@
 // libFuzzer driver for the lexer, compiler and image loader; loop-free inputs are also run.
-// Built by the target fuzz_compiler with -DMORVENT_FUZZ=ON and clang++ (README names the commands).
+// Built as fuzz_compiler (clang, -DMORVENT_FUZZ=ON) or as the replay program replay_compiler (README).
 #include <algorithm>
 #include <cctype>
 #include <cstdint>

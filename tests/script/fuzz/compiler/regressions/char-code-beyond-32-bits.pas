@@ -1,0 +1,1 @@
+program TB; uses 'u.pas'; const C = 'x'; type TA = class(TObject) a: integer; procedure M; end; var s: string; begin s := C + #9999999999999999999999999999999999999999965'b' + A; Print([1, 2.5, $1F, 0x10]); Print(not (1 < 2) or (3> a )4= nd True or False) end.
