@@ -11,6 +11,7 @@ targets=(
   "enumeration tests/StandardApp/fuzz/enumeration"
   "compiler tests/script/fuzz/compiler"
   "image tests/script/fuzz/image"
+  "formfile tests/script/fuzz/formfile"
   "regexp tests/scriptlib/fuzz/regexp"
   "inifile tests/app/fuzz/inifile"
   "simconfig tests/zemat-sim/fuzz/simconfig"

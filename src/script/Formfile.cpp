@@ -704,7 +704,10 @@ std::string WriteFormStream(const TFormNode& root, bool withResourceHeader) {
   w.Component(root);
   if (!withResourceHeader) return w.out;
   std::string h("\xFF\x0A\x00", 3);
-  h += Upper(root.className);
+  // The resource name ends at its first zero byte and a leading 0xFF makes it an ordinal: a class name
+  // read from a damaged stream may hold either, so only its printable characters name the resource.
+  for (const char c : Upper(root.className))
+    if (c > ' ' && c < 0x7F) h += c;
   h += '\0';
   h += std::string("\x30\x10", 2);
   const uint32_t size = static_cast<uint32_t>(w.out.size());
