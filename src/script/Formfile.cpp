@@ -43,7 +43,7 @@ double ExtendedToDouble(const uint8_t* p) {
   const int exp = ((p[9] & 0x7F) << 8) | p[8];
   const bool neg = p[9] & 0x80;
   if (exp == 0 && mant == 0) return neg ? -0.0 : 0.0;
-  if (exp == 0x7FFF) return mant << 1 ? NAN : (neg ? -INFINITY : INFINITY);
+  if (exp == 0x7FFF) return std::copysign(mant << 1 ? NAN : INFINITY, neg ? -1.0 : 1.0);
   const double v = std::ldexp(static_cast<double>(mant), exp - 16383 - 63);
   return neg ? -v : v;
 }
