@@ -18,7 +18,9 @@ void CZematInstr::TraceInput(const char* source, const char* what) {
   int iend = static_cast<int>(m_iend - m_ibuf);
   Tracer().Trace(1, source, "%s, m_ibuf = %d, m_ip = %d, m_iend = %d, free = %d, msg = %d", what, 0,
                  static_cast<int>(m_ip - m_ibuf), iend, Z_INPUT_BUFFER - iend, static_cast<int>(m_iend - m_ip));
-  Tracer().TraceHex(2, source, m_ibuf, Z_BUFFER_SIZE, "input buffer: \n");
+  // A frame's worth of the buffer, from the unconsumed input on: the bytes that could not be cut.
+  const uint8_t* from = std::min<const uint8_t*>(m_ip, m_ibuf + Z_INPUT_BUFFER - Z_BUFFER_SIZE);
+  Tracer().TraceHex(2, source, from, Z_BUFFER_SIZE, "input buffer: \n");
 }
 
 int CZematInstr::Poll(unsigned waitMs) {
