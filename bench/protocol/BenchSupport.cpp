@@ -27,15 +27,14 @@ namespace {
 constexpr long kCfg = 0, kOpen = 2, kDataSocket = 16;
 }  // namespace
 
-LocalInstrument::LocalInstrument(Host host) {
+LocalInstrument::LocalInstrument(Host host, const support::CuModel& cu) {
   int farEnd = -1;
   std::tie(m_hostFd, farEnd) = support::LoopbackPair();
   m_fake = std::make_unique<support::FakeInstrument>(farEnd);
   const support::Bytes close = support::Join({{0x0A}, support::U16(kDataSocket)});
-  if (host == Host::Engine)
-    support::ScriptEnumeration(*m_fake, kCfg, {support::ModModel{kModule, "000001", {kDataCu}}}, {});
-  m_fake->Expect(kOpen, support::CuRec(kDataCu, 0x09),
-                 {support::MakeFrame(kOpen, support::OpenReply(kDataCu, kDataSocket))});
+  if (host == Host::Engine) support::ScriptEnumeration(*m_fake, kCfg, {support::ModModel{kModule, "000001", {cu}}}, {});
+  m_fake->Expect(kOpen, support::CuRec(cu, 0x09), {support::MakeFrame(kOpen, support::OpenReply(cu, kDataSocket))});
+  if (cu.name == kEchoCu.name) m_fake->Echo(kDataSocket);
   if (host == Host::Engine) {
     m_fake->Expect(kOpen, close, {support::MakeFrame(kOpen, close)});
     m_fake->Expect(kCfg, {0x07});

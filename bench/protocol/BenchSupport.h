@@ -19,14 +19,15 @@ extern const char* const kBenchConfig;
 inline constexpr const char* kModule = "BENCH-1";
 extern const support::CuModel kDataCu, kEchoCu;
 
-// The benchmark instrument's "DA" CU in this process, on one end of a loopback TCP connection: it answers
+// One CU of the benchmark instrument in this process, on one end of a loopback TCP connection: it answers
 // the conversation of an engine session (enumeration, open, close, goodbye) or of the plain client (the
-// open alone), then streams frames as fast as the host's read credits allow. It measures stream
-// throughput above the simulator's own sending rate.
+// open alone). On "DA" it then streams frames as fast as the host's read credits allow (stream throughput
+// above the simulator's own sending rate); on "EC" it echoes every frame (round trips without the
+// simulator's own latency).
 class LocalInstrument {
  public:
   enum class Host { Engine, Plain };
-  explicit LocalInstrument(Host host);
+  explicit LocalInstrument(Host host, const support::CuModel& cu = kDataCu);
   // The host's end of the connection; its user takes it over.
   int HostFd() const { return m_hostFd; }
   // The next count messages of size payload bytes go out on the CU as credits come.

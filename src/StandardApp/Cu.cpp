@@ -78,6 +78,10 @@ void CCuIoBase::Deliver(uint8_t* item, int length) {
   m_inQueue.Push(item);
 }
 
+void CCuIoBase::DeliverMany(uint8_t* const* items, size_t count) {
+  m_inQueue.PushMany(reinterpret_cast<void* const*>(items), count);
+}
+
 void CCuIoBase::Orphan() {
   ResetSocket();
   DeliverResult(0);

@@ -27,6 +27,9 @@ class CCuIoBase {
   virtual void SetSocket(long socket);
   // Takes ownership of a received frame (new uint8_t[]) and queues it.
   virtual void Deliver(uint8_t* item, int length);
+  // Takes ownership of count received frames and queues them in order with one hand-over (the reader's
+  // batches). A class that overrides Deliver overrides this too.
+  virtual void DeliverMany(uint8_t* const* items, size_t count);
   virtual int Open() = 0;
   virtual int Close() = 0;
   virtual int Write(const void* payload, int length) = 0;

@@ -32,10 +32,16 @@ int CSocketTransport::Send(const uint8_t* bytes, int count, int& sent) {
 }
 
 int CSocketTransport::Receive(uint8_t* into, int count, unsigned waitMs) {
+  if (m_filled) {
+    ssize_t n = recv(m_fd, into, count, MSG_DONTWAIT);
+    m_filled = n == count;
+    if (n > 0) return static_cast<int>(n);
+  }
   pollfd p{m_fd, POLLIN, 0};
   int r = poll(&p, 1, static_cast<int>(waitMs));
   if (r <= 0) return r < 0 && errno != EINTR ? -1 : 0;
   ssize_t n = recv(m_fd, into, count, 0);
+  m_filled = n == count;
   if (n > 0) return static_cast<int>(n);
   // End of stream or a reset: nothing more will come; pace the caller instead of spinning.
   std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));

@@ -34,6 +34,7 @@ class CSocketTransport : public CTransport {
 
  private:
   int m_fd;
+  bool m_filled = false;  // the last receive filled its space: more is likely waiting, skip the poll
 };
 
 // The serial port (or an adopted pty in tests and tools).

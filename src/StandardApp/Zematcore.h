@@ -158,7 +158,16 @@ class CZematInstr {
   // the red-card answer while status 1 waits for it), 0 when none is complete yet, -1 when the input
   // lost its framing and was discarded.
   int TakeFrame();
+  // The reader's step: takes every complete frame buffered. Frames for open CU channels go over in
+  // one hand-over per channel and run of frames; any other frame is routed at its place in the
+  // stream. The count taken, 0 when none is complete, -1 when the input lost its framing (and was
+  // discarded) before any frame was taken.
+  int TakeFrames();
   void Dispatch(uint8_t* frame);
+  // Adds a data frame for an open CU channel to the pending hand-over (or drops it when no channel
+  // holds its socket); false for frames that Dispatch must route.
+  bool Collect(uint8_t* frame);
+  void FlushCollected();
   int HandleFlowMessage(const uint8_t* frame);
   int HandleRedCardAnswer(const uint8_t* frame);
   void HandleCredits(const uint8_t* frame);
@@ -203,13 +212,18 @@ class CZematInstr {
 
   uint8_t m_mode = 0;
   std::atomic<uint8_t> m_status{0};
-  uint8_t m_ibuf[Z_BUFFER_SIZE];
+  uint8_t m_ibuf[Z_INPUT_BUFFER];
   uint8_t m_obuf[Z_BUFFER_SIZE];
   uint8_t* m_ip = m_ibuf;
   uint8_t* m_iend = m_ibuf;
   uint8_t* m_ostart = m_obuf;
   uint8_t* m_oend = m_obuf;
   bool m_inputBroken = false;
+  // The reader's pending hand-over: frames for one channel and socket (reused, so a stream does not
+  // allocate here).
+  CCuIoBase* m_collectCu = nullptr;
+  long m_collectSocket = Z_NO_SOCKET;
+  std::vector<uint8_t*> m_collected;
 
   std::shared_ptr<CCuDesc> m_CfgDesc, m_EvtDesc, m_OpnDesc;
   std::unique_ptr<CCuCtrlIO> m_cfgIO, m_evtIO, m_opnIO;

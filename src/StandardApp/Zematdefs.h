@@ -14,7 +14,10 @@ inline constexpr long Z_FLOW_SOCKET_NUMBER = 65535;
 inline constexpr int Z_MESSAGELENGTH_MAX = 32767;
 inline constexpr int Z_REDCARD_LEN = 4;
 
-inline constexpr int Z_BUFFER_SIZE = 4500;                        // m_ibuf and the output buffer
+inline constexpr int Z_BUFFER_SIZE = 4500;  // the output buffer
+// m_ibuf takes many frames per receive, so that a stream costs one read per batch of frames, not
+// one per frame; frames stay at most Z_FRAME_MAX bytes.
+inline constexpr int Z_INPUT_BUFFER = 64 * 1024;
 inline constexpr int Z_FRAME_MAX = Z_BUFFER_SIZE;                 // longest frame either way
 inline constexpr int Z_PAYLOAD_MAX = Z_FRAME_MAX - Z_HEADER_LEN;  // 4496
 inline constexpr int Z_READ_BUFFER = Z_FRAME_MAX + 1;             // caller buffer for Read

@@ -1,6 +1,7 @@
 // Zematfrom.cpp: the receiving side of the framing: input buffer, frame cutting, the red-card
 // answer scan, routing by socket and the flow-socket messages. Runs on the reader thread (or on
 // the connecting thread before the reader starts).
+#include <algorithm>
 #include <cstring>
 
 #include "StandardApp/Tracer.h"
@@ -16,8 +17,10 @@ void CZematInstr::TraceInput(const char* source, const char* what) {
   if (!Tracer().Enabled(1)) return;
   int iend = static_cast<int>(m_iend - m_ibuf);
   Tracer().Trace(1, source, "%s, m_ibuf = %d, m_ip = %d, m_iend = %d, free = %d, msg = %d", what, 0,
-                 static_cast<int>(m_ip - m_ibuf), iend, Z_BUFFER_SIZE - iend, static_cast<int>(m_iend - m_ip));
-  Tracer().TraceHex(2, source, m_ibuf, Z_BUFFER_SIZE, "input buffer: \n");
+                 static_cast<int>(m_ip - m_ibuf), iend, Z_INPUT_BUFFER - iend, static_cast<int>(m_iend - m_ip));
+  // A frame's worth of the buffer, from the unconsumed input on: the bytes that could not be cut.
+  const uint8_t* from = std::min<const uint8_t*>(m_ip, m_ibuf + Z_INPUT_BUFFER - Z_BUFFER_SIZE);
+  Tracer().TraceHex(2, source, from, Z_BUFFER_SIZE, "input buffer: \n");
 }
 
 int CZematInstr::Poll(unsigned waitMs) {
@@ -25,8 +28,8 @@ int CZematInstr::Poll(unsigned waitMs) {
   if (pending > 0 && m_ip != m_ibuf) std::memmove(m_ibuf, m_ip, pending);
   m_ip = m_ibuf;
   m_iend = m_ibuf + pending;
-  if (m_iend - m_ibuf > Z_BUFFER_SIZE - 1) TraceInput("CZematInstr::Poll", "buffer overflow");
-  int space = Z_BUFFER_SIZE - pending;
+  if (m_iend - m_ibuf > Z_INPUT_BUFFER - 1) TraceInput("CZematInstr::Poll", "buffer overflow");
+  int space = Z_INPUT_BUFFER - pending;
   if (space <= 0) return 0;
   int count = m_transport ? m_transport->Receive(m_iend, space, waitMs) : -1;
   if (count > 0) m_iend += count;
@@ -69,6 +72,74 @@ int CZematInstr::TakeFrame() {
   if (!InputBroken()) return 0;
   ResetInput();
   return -1;
+}
+
+int CZematInstr::TakeFrames() {
+  int taken = 0;
+  for (;;) {
+    if (GetStatus() == 1) {  // the red-card answer is scanned for, one step at a time
+      FlushCollected();
+      const int r = TakeFrame();
+      if (r > 0) {
+        ++taken;
+        continue;
+      }
+      if (r < 0 && taken == 0) return -1;
+      break;
+    }
+    if (!TestMsgComplete()) break;
+    uint8_t* frame = GetMessage();
+    ++taken;
+    if (Collect(frame)) continue;
+    FlushCollected();  // everything before this frame reaches its channels first
+    Dispatch(frame);
+  }
+  FlushCollected();
+  if (taken > 0) return taken;  // a broken length behind them is met on the next step
+  if (!InputBroken()) return 0;
+  ResetInput();
+  return -1;
+}
+
+bool CZematInstr::Collect(uint8_t* frame) {
+  const long s = ReadU16(frame + 2);
+  if (s > Z_SOCKET_MAX || s == m_cfgSocket.load() || s == m_evtSocket.load() || s == m_opnSocket.load()) return false;
+  if (m_collectCu && s == m_collectSocket) {
+    m_collected.push_back(frame);
+    return true;
+  }
+  FlushCollected();
+  std::lock_guard<std::mutex> g(m_openLock);
+  for (CCuIoBase* cu : m_openCus) {
+    if (cu->GetSocket() == s) {
+      m_collectCu = cu;
+      m_collectSocket = s;
+      m_collected.push_back(frame);
+      return true;
+    }
+  }
+  delete[] frame;  // no channel holds this socket
+  return true;
+}
+
+void CZematInstr::FlushCollected() {
+  if (!m_collectCu) return;
+  CCuIoBase* cu = m_collectCu;
+  const long socket = m_collectSocket;
+  m_collectCu = nullptr;
+  m_collectSocket = Z_NO_SOCKET;
+  struct Clear {  // the frames belong to the channel once handed over, also when it throws
+    std::vector<uint8_t*>& frames;
+    ~Clear() { frames.clear(); }
+  } clear{m_collected};
+  {
+    // The channel may have left the list (and be gone) since it was looked up: hand over only to a
+    // channel still listed on the same socket.
+    std::lock_guard<std::mutex> g(m_openLock);
+    if (std::find(m_openCus.begin(), m_openCus.end(), cu) != m_openCus.end() && cu->GetSocket() == socket)
+      return cu->DeliverMany(m_collected.data(), m_collected.size());
+  }
+  for (uint8_t* frame : m_collected) delete[] frame;
 }
 
 bool CZematInstr::TestRedCardAnswer() {

@@ -2,14 +2,31 @@
 // once (after silence, an invalid length, or a failure of the loop).
 #include "StandardApp/Zematread.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <chrono>
 #include <exception>
+#include <mutex>
 #include <thread>
 
 #include "StandardApp/Tracer.h"
 #include "StandardApp/Zematcore.h"
 
-TZematRead::TZematRead(CZematInstr* session) : m_session(session) {}
+namespace {
+// Frames are allocated here and freed on the channels' threads. glibc would hand the freed top of
+// this thread's heap back to the system and fault it in again for the next frames (a page fault
+// per frame of a fast stream); up to this much stays with the process instead.
+void KeepFreedFrameMemory() {
+#if defined(__GLIBC__)
+  static std::once_flag once;
+  std::call_once(once, [] { mallopt(M_TRIM_THRESHOLD, 32 * 1024 * 1024); });
+#endif
+}
+}  // namespace
+
+TZematRead::TZematRead(CZematInstr* session) : m_session(session) { KeepFreedFrameMemory(); }
 
 TZematRead::~TZematRead() { Stop(); }
 
@@ -42,7 +59,7 @@ TZematRead::Outcome TZematRead::ReceiveFrame() {
   CZematInstr& s = *m_session;
   auto start = std::chrono::steady_clock::now();
   for (;;) {
-    const int taken = s.TakeFrame();
+    const int taken = s.TakeFrames();
     if (taken > 0) return Outcome::Frame;
     if (taken < 0) {
       // Frames in flight behind the broken length (credit grants among them) are lost for good, so

@@ -30,6 +30,8 @@ TZematWrite::~TZematWrite() {
 
 int TZematWrite::SendFramed(const void* payload, int length, long socket) {
   std::lock_guard<std::mutex> sending(m_sendLock);
+  int result = -1;
+  if (SendDirect(payload, length, socket, result)) return result;
   auto req = std::make_shared<Request>();
   req->kind = 0;
   req->data = payload;
@@ -57,6 +59,31 @@ size_t TZematWrite::QueuedRequests() const {
   return m_queue.size();
 }
 
+bool TZematWrite::SendDirect(const void* payload, int length, long socket, int& result) {
+  std::lock_guard<std::mutex> out(m_outLock);
+  {
+    // Anything queued goes first, and once the writer ends nothing more goes out.
+    std::lock_guard<std::mutex> g(m_queueLock);
+    if (!m_queue.empty()) return false;
+    if (Terminated() || m_stopped) {
+      result = -1;
+      return true;
+    }
+  }
+  m_directSent.store(true);
+  result = Send(payload, length, socket);
+  return true;
+}
+
+int TZematWrite::Send(const void* payload, int length, long socket) {
+  try {
+    return m_session->SendMessage(payload, length, socket);
+  } catch (const std::exception& e) {
+    Tracer().Trace(1, "TZematWrite::Execute", "request dropped: %s", e.what());
+    return -1;
+  }
+}
+
 int TZematWrite::Submit(const std::shared_ptr<Request>& req) {
   {
     std::lock_guard<std::mutex> g(m_queueLock);
@@ -82,16 +109,14 @@ void TZematWrite::Serve(Request& req) {
     req.state = Request::Sending;
   }
   int result = -1;
-  try {
+  {
+    std::lock_guard<std::mutex> out(m_outLock);
     if (req.kind == 0) {
-      result = m_session->SendMessage(req.data, req.length, req.socket);
+      result = Send(req.data, req.length, req.socket);
     } else if (req.kind == 1) {
       result = m_session->PutOutput(req.data, req.length);
       if (result >= 0 && m_session->SendOutput() < 0) result = -1;  // a failed send is a failed write
     }
-  } catch (const std::exception& e) {
-    Tracer().Trace(1, "TZematWrite::Execute", "request dropped: %s", e.what());
-    result = -1;
   }
   std::lock_guard<std::mutex> g(req.lock);
   req.state = Request::Done;
@@ -114,6 +139,10 @@ void TZematWrite::FailQueued() {
 }
 
 void TZematWrite::IdlePeriod() {
+  if (m_directSent.exchange(false)) {  // not idle: a caller wrote directly
+    m_idle = 0;
+    return;
+  }
   if (!m_session->IsConnected()) return;
   if (m_idle++ <= m_session->Timings().keepAliveIdlePeriods) return;
   m_idle = 0;
@@ -123,7 +152,8 @@ void TZematWrite::IdlePeriod() {
   uint8_t keepAlive[3];
   CZematInstr::WriteU16(keepAlive, socket);
   keepAlive[2] = 0;
-  m_session->SendMessage(keepAlive, 3, Z_FLOW_SOCKET_NUMBER);
+  std::lock_guard<std::mutex> out(m_outLock);
+  Send(keepAlive, 3, Z_FLOW_SOCKET_NUMBER);
 }
 
 void TZematWrite::Execute() {
@@ -146,6 +176,7 @@ void TZematWrite::Execute() {
       continue;
     }
     m_idle = 0;
+    m_directSent.store(false);
     Serve(*req);
   }
   FailQueued();

@@ -21,6 +21,7 @@ class CFramingProbe : public CZematInstr {
   using CZematInstr::PutOutput;
   using CZematInstr::SendMessage;
   using CZematInstr::TakeFrame;
+  using CZematInstr::TakeFrames;
   using CZematInstr::TestMsgComplete;
   using CZematInstr::TestRedCardAnswer;
 

@@ -122,6 +122,56 @@ TEST(Framing, FramesSplitAcrossAnyNumberOfReads) {
   }
 }
 
+// The reader's step takes every complete frame of a read and hands runs of frames to their channels
+// at once; across reads cut anywhere, each channel still gets its frames whole and in order, and the
+// frames routed one by one (grant, control frame, frame for nobody) keep their place.
+TEST(Framing, TakeFramesKeepsEachChannelsOrderAcrossReads) {
+  std::mt19937 rng(7);
+  Stream st;
+  ASSERT_EQ(st.s.HandleRedCardAnswer(kLongAnswer.data()), 0);
+  st.s.SetConnected(true);  // so that the channels read (their credit grants find no writer)
+  CCuIO a(std::make_shared<CCuDesc>(&st.s, nullptr)), b(std::make_shared<CCuDesc>(&st.s, nullptr));
+  st.s.AddOpenCu(&a, 12);
+  st.s.AddOpenCu(&b, 13);
+  std::vector<Bytes> forA, forB;
+  Bytes stream;
+  auto add = [&](const Bytes& f) { stream.insert(stream.end(), f.begin(), f.end()); };
+  for (int i = 0; i < 60; ++i) {
+    const size_t n = std::uniform_int_distribution<size_t>(1, i % 3 ? 60 : 4496)(rng);
+    const long socket = i % 7 < 4 ? 12 : 13;
+    Bytes f = MakeFrame(socket, Payload(n, static_cast<uint8_t>(i)));
+    (socket == 12 ? forA : forB).push_back(f);
+    add(f);
+    if (i == 20) add(MakeFrame(0xFFFF, Join({U16(12), {5}})));
+    if (i == 30) add(MakeFrame(7, {0x0E}));
+    if (i == 40) add(MakeFrame(99, {0x01}));
+  }
+  int taken = 0;
+  for (size_t pos = 0; pos < stream.size();) {
+    const size_t n = std::min(stream.size() - pos, std::uniform_int_distribution<size_t>(1, 9000)(rng));
+    st.Put(Bytes(stream.begin() + pos, stream.begin() + pos + n));
+    pos += n;
+    while (st.s.Poll(0) > 0) {
+      const int r = st.s.TakeFrames();
+      ASSERT_GE(r, 0);
+      taken += r;
+    }
+  }
+  EXPECT_EQ(taken, 63);
+  EXPECT_EQ(st.s.InputBuffered(), 0);
+  EXPECT_EQ(a.PendingGrants(), 1u);
+  EXPECT_EQ(st.s.CfgChannel()->QueuedItems(), 1u);
+  for (auto [ch, sent] : {std::pair{&a, &forA}, std::pair{&b, &forB}}) {
+    ASSERT_EQ(ch->QueuedItems(), sent->size());
+    for (const Bytes& f : *sent) {
+      uint8_t buffer[Z_READ_BUFFER];
+      int length = sizeof buffer;
+      ASSERT_EQ(ch->Read(buffer, &length, 0), Z_OK);
+      EXPECT_EQ(Bytes(buffer, buffer + length - 1), f);
+    }
+  }
+}
+
 TEST(Framing, LongestFrameIsTakenWhole) {
   Stream st;
   Bytes frame = MakeFrame(3, Payload(4496, 1));

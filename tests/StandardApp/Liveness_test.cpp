@@ -95,12 +95,57 @@ TEST_F(ThreadedSession, KeepAliveWhenIdle) {
   Finish();
 }
 
+// Writes go out on the callers' threads while the writer thread sends keep-alives: frames keep their
+// order, each write waits for its credit, and a link busy with such writes sends no keep-alive.
+TEST_F(ThreadedSession, WritesOnCallerThreadsKeepOrderCreditsAndTheLinkBusy) {
+  CZematTimings t = s->Timings();
+  t.keepAliveIdlePeriods = 2;  // a keep-alive after more than 600 ms without writes
+  s->SetTimings(t);
+  ASSERT_TRUE(ConnectStandard());
+  CCuIO ch(Desc(0, 0));
+  Open(ch, kIN, 40);
+  ASSERT_EQ(ch.GetSendCredits(), 1);
+  // Each frame is answered by the credit for the next one and a reply.
+  constexpr int kFrames = 12;
+  for (int i = 0; i < kFrames; ++i)
+    fake->Expect(40, Text("F" + std::to_string(i)),
+                 {MakeFrame(0xFFFF, Join({U16(40), {1}})), MakeFrame(40, Text("R" + std::to_string(i)))});
+  std::atomic<int> failed{0};
+  std::thread writer([&] {
+    for (int i = 0; i < kFrames; ++i) {
+      const std::string text = "F" + std::to_string(i);
+      if (ch.Write(text.data(), static_cast<int>(text.size())) != Z_OK) ++failed;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  // Meanwhile this thread reads the replies; its first read writes a read-credit grant.
+  for (int i = 0; i < kFrames; ++i) {
+    std::string reply;
+    ASSERT_EQ(ReadFrame(ch, reply), Z_OK);
+    EXPECT_EQ(reply, "R" + std::to_string(i));
+  }
+  writer.join();
+  EXPECT_EQ(failed.load(), 0);
+  EXPECT_TRUE(fake->WaitConsumed(3000));
+  EXPECT_EQ(fake->KeepAlives(), 0);
+  EXPECT_EQ(fake->GrantsFor(40), 1);
+  EXPECT_EQ(ch.PendingGrants(), 1u);  // the last grant is kept for the next write
+  EXPECT_TRUE(fake->WaitFor([&] { return fake->KeepAlives() >= 1; }, 5000));  // idle again
+  Close(ch);
+  ExpectGoodbye();
+  Finish();
+}
+
 TEST_F(ThreadedSession, ExceptionInTheReaderReportsTheLoss) {
   class CThrowingIO : public CCuIO {
    public:
     using CCuIO::CCuIO;
     void Deliver(uint8_t* item, int) override {
       delete[] item;
+      throw std::runtime_error("delivery failed");
+    }
+    void DeliverMany(uint8_t* const* items, size_t count) override {
+      for (size_t i = 0; i < count; ++i) delete[] items[i];
       throw std::runtime_error("delivery failed");
     }
   };

@@ -147,6 +147,11 @@ void FakeInstrument::OnFlow(const Bytes& frame) {
 void FakeInstrument::OnFrame(const Bytes& frame) {
   long socket = frame[2] * 256 + frame[3];
   if (socket == kFlowSocket) return OnFlow(frame);
+  if (socket == m_echoSocket.load()) {
+    Bytes reply = Grant(socket, 1);
+    reply.insert(reply.end(), frame.begin(), frame.end());
+    return WriteAll(reply);
+  }
   Bytes payload(frame.begin() + 4, frame.end());
   std::vector<Bytes> replies;
   {

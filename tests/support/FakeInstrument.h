@@ -41,6 +41,9 @@ class FakeInstrument {
   void Send(const Bytes& raw);
   // Sends count frames of size payload bytes on socket, each as the host's read credits there allow.
   void Stream(long socket, long count, int size);
+  // Frames the host sends on socket come back unchanged, behind a grant of the send credit they used,
+  // both in one write.
+  void Echo(long socket) { m_echoSocket = socket; }
   void Start();
   // Stops serving and closes the stream (the host sees the connection end).
   void Close();
@@ -90,6 +93,7 @@ class FakeInstrument {
   int m_keepAlives = 0;
   std::vector<std::pair<long, int>> m_grants;
   std::map<long, long> m_credits;  // read credits granted and not yet used, per socket
+  std::atomic<long> m_echoSocket{-1};
   long m_streamSocket = -1, m_streamLeft = 0;
   int m_streamSize = 0;
   Bytes m_batch;  // pre-built stream frames

@@ -1,7 +1,8 @@
-// Fuzz target of the frame reader: the input is a received byte stream that the reader's own step
-// (Poll, then TakeFrame until nothing is complete) cuts into frames and routes, once fed byte by byte
-// and once in cuts whose lengths come from the input. Until the framing breaks, both feeds must take
-// the same frames; and the reader must never get stuck with a full buffer.
+// Fuzz target of the frame reader: the input is a received byte stream that the reader cuts into
+// frames and routes, once fed byte by byte and once in cuts whose lengths come from the input, each
+// with the single step (Poll, then TakeFrame until nothing is complete) and with the reader's batched
+// step (TakeFrames). Until the framing breaks, all feeds must take the same frames; and the reader
+// must never get stuck with a full buffer.
 //
 // Input: byte 0 = flags (bit 0: start waiting for the red-card answer), bytes 1-2 = seed of the cut
 // lengths, then the stream.
@@ -49,7 +50,7 @@ struct TFeedResult {
   bool broke = false;
 };
 
-TFeedResult Feed(const uint8_t* data, size_t size, bool awaitRedCard, std::vector<int> cuts) {
+TFeedResult Feed(const uint8_t* data, size_t size, bool awaitRedCard, std::vector<int> cuts, bool batched) {
   // Two open channels (sockets 12 and 13) take frames and credit grants; they outlive the session.
   CCuIO data12;
   CBaseCuIO data13;
@@ -64,9 +65,9 @@ TFeedResult Feed(const uint8_t* data, size_t size, bool awaitRedCard, std::vecto
   for (;;) {
     const int received = s.Poll(0);
     int taken;
-    while ((taken = s.TakeFrame()) != 0) {
+    while ((taken = batched ? s.TakeFrames() : s.TakeFrame()) != 0) {
       if (taken < 0) r.broke = true;
-      if (taken > 0 && !r.broke) ++r.framesBeforeBreak;
+      if (taken > 0 && !r.broke) r.framesBeforeBreak += taken;
     }
     if (received > 0) continue;
     if (t->Exhausted()) break;
@@ -90,11 +91,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     state ^= state << 5;
     cuts.push_back(state % 8 == 0 ? 1 + state % 6000 : 1 + state % 64);
   }
-  const TFeedResult bytewise = Feed(stream, length, awaitRedCard, {});
-  const TFeedResult cut = Feed(stream, length, awaitRedCard, cuts);
+  const TFeedResult bytewise = Feed(stream, length, awaitRedCard, {}, false);
+  const TFeedResult cut = Feed(stream, length, awaitRedCard, cuts, false);
+  const TFeedResult batched = Feed(stream, length, awaitRedCard, cuts, true);
   // The framing does not depend on how the stream arrives, up to the first break (after it the
   // discarded amount does).
   if (!bytewise.broke && !cut.broke && bytewise.framesBeforeBreak != cut.framesBeforeBreak) std::abort();
   if (bytewise.broke != cut.broke) std::abort();
+  // Nor on whether frames are taken one by one or all at once: the same frames before the first break.
+  if (batched.broke != cut.broke || batched.framesBeforeBreak != cut.framesBeforeBreak) std::abort();
   return 0;
 }
