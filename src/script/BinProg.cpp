@@ -226,28 +226,13 @@ void TBinProg::_CallExtFun(TValue& result, const std::string& name,
   result = handler(self_, name, args_, HAL_ARG_HIGH);
 }
 
-void TBinProg::callHost(const TExec& e) {
+// Plain and fused host calls: the fused form's argument list may move a temporary (a negative
+// entry ~s moves slot s) and writes var parameters back to the plain slots listed from e.c on.
+template <bool Fused>
+void TBinProg::callHostWith(const TExec& e) {
   const TFunList& funs = Funs();
   const int entry = e.b;
-  if (entry < 0 || entry >= funs.Count() || funs.Item(entry).ParamCount != e.d)
-    throw ERunTimeError("Host routine table changed since the script was compiled");
-  const TFunListItem& item = funs.Item(entry);
-  const int n = e.d;
-  TValue* s = slots_.data();
-  const int32_t* argSlot = hostArgs_.data() + e.x;
-  for (int k = 0; k < n; ++k) args_[k] = s[argSlot[k]];
-  TValue r = item.Style2 ? item.Handler2(self_, userData_, args_, HAL_ARG_HIGH)
-                         : item.Handler(self_, item.MethodName, args_, HAL_ARG_HIGH);
-  s[e.a] = std::move(r);
-  for (int k = 0; k < n; ++k)
-    if (item.Kinds[k] == pkVar) s[argSlot[k]] = args_[k];
-}
-
-// The same with the argument slots of the fused form: a negative entry ~s moves slot s.
-void TBinProg::callHostFused(const TExec& e) {
-  const TFunList& funs = Funs();
-  const int entry = e.b;
-  if (entry < 0 || entry >= funs.Count() || funs.Item(entry).ParamCount != e.d)
+  if (entry < 0 || entry >= funs.Count() || funs.Item(entry).ParamCount != e.d) [[unlikely]]
     throw ERunTimeError("Host routine table changed since the script was compiled");
   const TFunListItem& item = funs.Item(entry);
   const int n = e.d;
@@ -255,18 +240,21 @@ void TBinProg::callHostFused(const TExec& e) {
   const int32_t* argSlot = hostArgs_.data() + e.x;
   for (int k = 0; k < n; ++k) {
     const int32_t v = argSlot[k];
-    if (v >= 0)
+    if (!Fused || v >= 0)
       args_[k] = s[v];
     else
       args_[k] = std::move(s[~v]);
   }
-  TValue r = item.Style2 ? item.Handler2(self_, userData_, args_, HAL_ARG_HIGH)
-                         : item.Handler(self_, item.MethodName, args_, HAL_ARG_HIGH);
-  s[e.a] = std::move(r);
-  const int32_t* plainSlot = hostArgs_.data() + e.c;
+  s[e.a] = item.Style2 ? item.Handler2(self_, userData_, args_, HAL_ARG_HIGH)
+                       : item.Handler(self_, item.MethodName, args_, HAL_ARG_HIGH);
+  const int32_t* backSlot = hostArgs_.data() + (Fused ? e.c : e.x);
   for (int k = 0; k < n; ++k)
-    if (item.Kinds[k] == pkVar) s[plainSlot[k]] = args_[k];
+    if (item.Kinds[k] == pkVar) s[backSlot[k]] = args_[k];
 }
+
+void TBinProg::callHost(const TExec& e) { callHostWith<false>(e); }
+
+void TBinProg::callHostFused(const TExec& e) { callHostWith<true>(e); }
 
 // The plain code: the fused code with what fusion replaced put back.
 std::vector<TBinProg::TExec> TBinProg::buildPlain() const {

@@ -89,6 +89,8 @@ class TBinProg {
   void execute(int start, TStopFlag& stop);
   void callHost(const TExec& e);
   void callHostFused(const TExec& e);
+  template <bool Fused>
+  void callHostWith(const TExec& e);
   void resolveLabels(std::vector<TExec>& code) const;
   void newArray(TValue& dest, int high);
   void storeElement(int arraySlot, int index, const TValue& v);

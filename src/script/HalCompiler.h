@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "script/BinProg.h"
@@ -101,7 +102,12 @@ struct TIdentListItem {
   uint8_t ByRef[100] = {};
   std::vector<std::string> ParamNames;
 };
-using TIdentList = std::map<std::string, TIdentListItem, std::less<>>;
+// Hashed: the compiler looks names up several times per identifier it reads.
+struct THalNameHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+using TIdentList = std::unordered_map<std::string, TIdentListItem, THalNameHash, std::equal_to<>>;
 
 // Loads a unit's text by the path written in `uses`; false when it cannot be opened.
 using TUnitLoader = std::function<bool(const std::string& path, std::string& text)>;
