@@ -426,10 +426,11 @@ void TEndurance::LinkLost() {
 
 void TEndurance::Progress() {
   std::printf(
-      "  %5.0f s: %llu round trips (script) + %llu (window), %llu stream messages, %d reconnects, RSS %ld KiB\n",
+      "  %5.0f s: %llu round trips (script) + %llu (window), %llu stream messages, %d reconnects, RSS %ld KiB, "
+      "heap in use %ld KiB\n",
       Elapsed() / 1000.0, static_cast<unsigned long long>(m_scriptBase + m_scriptRun),
       static_cast<unsigned long long>(m_result.guiRoundTrips), static_cast<unsigned long long>(m_stats.frames.load()),
-      m_result.reconnects, ResidentKiB(false));
+      m_result.reconnects, ResidentKiB(false), HeapInUseKiB());
   std::fflush(stdout);
 }
 
@@ -473,7 +474,9 @@ TEnduranceResult TEndurance::Run() {
     Check();
     if (m_result.rssWarmKiB == 0 && Elapsed() >= warmupMs && Connected()) {
       m_result.rssWarmKiB = ResidentKiB(true);
-      std::printf("  warm-up done at %.0f s: RSS %ld KiB\n", Elapsed() / 1000.0, m_result.rssWarmKiB);
+      m_result.heapWarmKiB = HeapInUseKiB();
+      std::printf("  warm-up done at %.0f s: RSS %ld KiB, heap in use %ld KiB\n", Elapsed() / 1000.0,
+                  m_result.rssWarmKiB, m_result.heapWarmKiB);
     }
     if (Elapsed() >= m_nextProgress) {
       Progress();
@@ -485,6 +488,7 @@ TEnduranceResult TEndurance::Run() {
   Pump(1000);
   Check();
   m_result.rssEndKiB = ResidentKiB(true);
+  m_result.heapEndKiB = HeapInUseKiB();
   Finish();
   TAsciiListForm::SetChannelFactory(std::move(oldFactory));
   return m_result;

@@ -21,7 +21,8 @@ struct TEnduranceResult {
   std::map<std::string, int> faults;  // by kind
   int reconnects = 0, configChanges = 0, windowsOpened = 0, plotUpdates = 0;
   long rssWarmKiB = 0, rssEndKiB = 0;
-  QStringList messages;  // message boxes the windows showed
+  long heapWarmKiB = 0, heapEndKiB = 0;  // heap bytes in use, for telling a leak from fragmentation
+  QStringList messages;                  // message boxes the windows showed
 };
 
 TEnduranceResult RunEndurance(const TSoakOptions& options, TSoakWatchdog& watchdog);

@@ -56,3 +56,5 @@ long ResidentKiB(bool trim) {
   statm >> size >> resident;
   return resident * (::sysconf(_SC_PAGESIZE) / 1024);
 }
+
+long HeapInUseKiB() { return static_cast<long>(::mallinfo2().uordblks / 1024); }

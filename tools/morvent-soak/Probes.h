@@ -41,3 +41,5 @@ int64_t StreamIndex(const char* text, size_t length);
 
 // Resident set size in KiB (after giving freed heap back, so that the figure is what is in use).
 long ResidentKiB(bool trim);
+// Heap bytes in use (allocated and not freed), in KiB: unlike the resident size, free of fragmentation.
+long HeapInUseKiB();

@@ -120,6 +120,7 @@ bool ReportEndurance(const TEnduranceResult& r) {
   std::printf("  message boxes: %s\n", r.messages.isEmpty() ? "none" : r.messages.join("; ").toLocal8Bit().constData());
   std::printf("  RSS after warm-up %ld KiB, at the end %ld KiB (%+.1f %%, limit +10 %%)%s\n", r.rssWarmKiB, r.rssEndKiB,
               growth, memoryOk ? "" : " TOO MUCH");
+  std::printf("  heap in use after warm-up %ld KiB, at the end %ld KiB\n", r.heapWarmKiB, r.heapEndKiB);
   if (!r.failure.empty()) std::printf("  FAILED: %s\n", r.failure.c_str());
   return r.ok && memoryOk;
 }
