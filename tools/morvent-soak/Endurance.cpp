@@ -207,8 +207,8 @@ void TEndurance::WatchMonitorList(TAsciiListForm* mo) {
                        const int64_t k = StreamIndex(text.constData(), static_cast<size_t>(text.size()));
                        if (k < 0) continue;
                        if (k != m_guiStreamNext)
-                         m_stats.Violation("monitor window showed line " + std::to_string(k) + " after line " +
-                                           std::to_string(m_guiStreamNext - 1));
+                         m_stats.OutOfSequence("monitor window showed line " + std::to_string(k) + " after line " +
+                                               std::to_string(m_guiStreamNext - 1));
                        m_guiStreamNext = k + 1;
                        ++m_result.guiStreamLines;
                      }
@@ -336,8 +336,12 @@ void TEndurance::Fault(bool breaking) {
     m_reader.Beat(ms + 500);
     m_script.Beat(ms + 500);
   }
+  if (breaking) m_stats.linkBreaking.store(true);  // before the reader can meet the gap
   const std::string reply = Command(line);
-  if (reply.rfind("ok", 0) != 0) return;
+  if (reply.rfind("ok", 0) != 0) {
+    m_stats.linkBreaking.store(false);
+    return;
+  }
   ++m_result.faults[kind];
   if (breaking) {
     // The host reports the loss and reconnects: nothing is owed until then.
@@ -420,6 +424,7 @@ void TEndurance::LinkLost() {
   }
   ++m_result.reconnects;
   m_lastDisrupt = TSoakWatchdog::NowMs();
+  m_stats.linkBreaking.store(false);  // the windows that saw the break are gone: new channels from here
   m_script.Arm(true);
   OpenWindows();
 }
@@ -512,6 +517,7 @@ void TEndurance::Finish() {
   m_result.streamFrames = m_stats.frames.load();
   m_result.streamIntervals = m_stats.intervals.load();
   m_result.streamViolations = m_stats.violations.load();
+  m_result.streamGapsAfterBreak = m_stats.gapsAfterBreak.load();
   Step("stopping the simulator");
   m_sim.reset();
   m_result.ok = m_result.failure.empty();

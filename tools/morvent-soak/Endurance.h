@@ -18,6 +18,7 @@ struct TEnduranceResult {
   uint64_t scriptRoundTrips = 0, scriptInterrupted = 0, scriptRestarts = 0;
   uint64_t guiRoundTrips = 0, guiSent = 0;
   uint64_t streamFrames = 0, streamIntervals = 0, streamViolations = 0, guiStreamLines = 0;
+  uint64_t streamGapsAfterBreak = 0;  // on channels whose link a fault was breaking
   std::map<std::string, int> faults;  // by kind
   int reconnects = 0, configChanges = 0, windowsOpened = 0, plotUpdates = 0;
   long rssWarmKiB = 0, rssEndKiB = 0;

@@ -14,6 +14,13 @@ void TStreamStats::Violation(const std::string& text) {
   if (firstViolation.empty()) firstViolation = text;
 }
 
+void TStreamStats::OutOfSequence(const std::string& text) {
+  if (linkBreaking.load())
+    gapsAfterBreak.fetch_add(1);
+  else
+    Violation(text);
+}
+
 int64_t StreamIndex(const char* text, size_t length) {
   static const char kPrefix[] = "line ";
   const size_t prefix = sizeof kPrefix - 1;
@@ -41,8 +48,8 @@ int TStreamCheckIO::Read(void* buffer, int* length, unsigned timeoutMs) {
   }
   if (m_next == 0 && k == 0) m_stats.intervals.fetch_add(1);
   if (k != m_next)
-    m_stats.Violation("expected line " + std::to_string(m_next) + ", read line " + std::to_string(k) + " on socket " +
-                      std::to_string(GetSocket()));
+    m_stats.OutOfSequence("expected line " + std::to_string(m_next) + ", read line " + std::to_string(k) +
+                          " on socket " + std::to_string(GetSocket()));
   m_next = k + 1;
   m_stats.frames.fetch_add(1);
   if (m_stats.reader) m_stats.reader->Beat();

@@ -17,10 +17,17 @@ struct TStreamStats {
   std::atomic<uint64_t> intervals{0};   // channel lifetimes that carried stream messages
   std::atomic<uint64_t> violations{0};  // messages out of sequence (lost, repeated or reordered)
   std::atomic<uint64_t> otherMessages{0};
+  // Set from just before a fault that breaks the link's framing until the link is back: frames cut out
+  // of the broken input are lost by design, and frames still routed until the windows let go of their
+  // channels come after that gap. Such gaps are counted, not failed: that stream did not stay connected.
+  std::atomic<bool> linkBreaking{false};
+  std::atomic<uint64_t> gapsAfterBreak{0};
   TSoakWatchdog::TSource* reader = nullptr;  // beaten for every stream message
   std::mutex lock;
   std::string firstViolation;
   void Violation(const std::string& text);
+  // A message out of sequence: a violation, or a gap after a breaking fault.
+  void OutOfSequence(const std::string& text);
 };
 
 // The channel of a window whose CU carries a text stream ("line 0", "line 1", ...): every message the

@@ -111,9 +111,12 @@ bool ReportEndurance(const TEnduranceResult& r) {
       static_cast<unsigned long long>(r.scriptRoundTrips), static_cast<unsigned long long>(r.scriptInterrupted),
       static_cast<unsigned long long>(r.scriptRestarts), static_cast<unsigned long long>(r.guiRoundTrips),
       static_cast<unsigned long long>(r.guiSent));
-  std::printf("  stream: %llu messages read in %llu connected intervals, %llu out of sequence; %llu shown in order\n",
-              static_cast<unsigned long long>(r.streamFrames), static_cast<unsigned long long>(r.streamIntervals),
-              static_cast<unsigned long long>(r.streamViolations), static_cast<unsigned long long>(r.guiStreamLines));
+  std::printf(
+      "  stream: %llu messages read in %llu connected intervals, %llu out of sequence; %llu shown in order; "
+      "%llu gaps on links a fault was breaking\n",
+      static_cast<unsigned long long>(r.streamFrames), static_cast<unsigned long long>(r.streamIntervals),
+      static_cast<unsigned long long>(r.streamViolations), static_cast<unsigned long long>(r.guiStreamLines),
+      static_cast<unsigned long long>(r.streamGapsAfterBreak));
   std::printf("  faults injected: %d (%s)\n", faults, kinds.c_str());
   std::printf("  reconnects: %d, configuration changes: %d, CU windows opened: %d, plot updates: %d\n", r.reconnects,
               r.configChanges, r.windowsOpened, r.plotUpdates);
