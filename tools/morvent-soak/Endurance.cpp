@@ -432,10 +432,10 @@ void TEndurance::LinkLost() {
 void TEndurance::Progress() {
   std::printf(
       "  %5.0f s: %llu round trips (script) + %llu (window), %llu stream messages, %d reconnects, RSS %ld KiB, "
-      "heap in use %ld KiB\n",
+      "heap in use %ld KiB, %d threads\n",
       Elapsed() / 1000.0, static_cast<unsigned long long>(m_scriptBase + m_scriptRun),
       static_cast<unsigned long long>(m_result.guiRoundTrips), static_cast<unsigned long long>(m_stats.frames.load()),
-      m_result.reconnects, ResidentKiB(false), HeapInUseKiB());
+      m_result.reconnects, ResidentKiB(false), HeapInUseKiB(), ThreadCount());
   std::fflush(stdout);
 }
 

@@ -64,4 +64,15 @@ long ResidentKiB(bool trim) {
   return resident * (::sysconf(_SC_PAGESIZE) / 1024);
 }
 
-long HeapInUseKiB() { return static_cast<long>(::mallinfo2().uordblks / 1024); }
+long HeapInUseKiB() {
+  const struct mallinfo2 m = ::mallinfo2();
+  return static_cast<long>((m.uordblks + m.hblkhd) / 1024);  // large blocks are mapped apart
+}
+
+int ThreadCount() {
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  for (int n = 0; status >> key;)
+    if (key == "Threads:" && status >> n) return n;
+  return 0;
+}

@@ -50,3 +50,5 @@ int64_t StreamIndex(const char* text, size_t length);
 long ResidentKiB(bool trim);
 // Heap bytes in use (allocated and not freed), in KiB: unlike the resident size, free of fragmentation.
 long HeapInUseKiB();
+// Threads of the process (a thread that outlives its owner shows here).
+int ThreadCount();
