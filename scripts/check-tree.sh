@@ -20,6 +20,7 @@ src/app StandardApp script scriptlib qtdispatch cuwindows scripthost graphics fo
 tools/zemat-sim noqt zemat-sim
 tools/morvent-cli noqt StandardApp script scriptlib morvent-cli
 tools/formconv noqt script formconv
+tools/morvent-soak StandardApp script scriptlib qtdispatch cuwindows scripthost graphics forms app support morvent-soak
 '
 failed=0
 # shellcheck disable=SC2086
