@@ -103,6 +103,9 @@ void CCuIoBase::SetGranted(int outCount, int outSize, int inCount, int inSize) {
 
 bool CCuIoBase::SessionConnected() const { return m_session && m_session->IsConnected(); }
 
+// Worth waiting on for a reply or a credit: a link the instrument closed sends neither.
+bool CCuIoBase::ReplyPossible() const { return SessionConnected() && !m_session->InputEnded(); }
+
 unsigned CCuIoBase::ChannelWait() const { return m_session ? m_session->Timings().channelWaitMs : 45000; }
 
 int CCuIoBase::WaitResult(unsigned timeoutMs) {
@@ -111,7 +114,7 @@ int CCuIoBase::WaitResult(unsigned timeoutMs) {
     void* item = nullptr;
     const unsigned left = MsLeft(end);
     const int rc = m_inQueue.WaitPop(item, std::min(left, kLinkCheckMs));
-    if (rc == Z_TIMEOUT && left > kLinkCheckMs && SessionConnected() && !m_abandoned.load()) continue;
+    if (rc == Z_TIMEOUT && left > kLinkCheckMs && ReplyPossible() && !m_abandoned.load()) continue;
     if (rc != Z_OK) return -1;
     if (IsResult(item)) return ResultValue(item);
     delete[] static_cast<uint8_t*>(item);  // data still arriving for the channel
@@ -202,7 +205,7 @@ int CCuIO::TakeSendCredit(unsigned waitMs) {
     const int rc = m_creditQueue.WaitPop(item, std::min(left, kLinkCheckMs));
     if (rc == Z_OK) break;
     if (rc != Z_TIMEOUT) return rc;
-    if (left <= kLinkCheckMs || !SessionConnected() || m_abandoned.load()) return Z_TIMEOUT;
+    if (left <= kLinkCheckMs || !ReplyPossible() || m_abandoned.load()) return Z_TIMEOUT;
   }
   std::lock_guard<std::mutex> g(m_lock);
   m_sendCredits += static_cast<int>(reinterpret_cast<intptr_t>(item)) - 1;

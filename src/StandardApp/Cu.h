@@ -63,6 +63,7 @@ class CCuIoBase {
 
  protected:
   bool SessionConnected() const;
+  bool ReplyPossible() const;
   // Frees queued frames and drops stale results (before a new open).
   void DrainQueue();
   // Waits for an open/close result, freeing data frames met on the way; -1 on time-out.

@@ -43,6 +43,7 @@ int CSocketTransport::Receive(uint8_t* into, int count, unsigned waitMs) {
   ssize_t n = recv(m_fd, into, count, 0);
   m_filled = n == count;
   if (n > 0) return static_cast<int>(n);
+  if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) m_ended = true;
   // End of stream or a reset: nothing more will come; pace the caller instead of spinning.
   std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
   return n == 0 ? 0 : -1;

@@ -15,6 +15,8 @@ class CTransport {
   virtual int Send(const uint8_t* bytes, int count, int& sent) = 0;
   // Waits up to waitMs for bytes: how many arrived (0: none), or -1 when the stream failed.
   virtual int Receive(uint8_t* into, int count, unsigned waitMs) = 0;
+  // The peer closed its side or the link failed: no byte will come any more.
+  virtual bool InputEnded() const { return false; }
   // The serial link reads in short slices and is paced by the caller.
   virtual bool IsSerial() const = 0;
 };
@@ -31,9 +33,11 @@ class CSocketTransport : public CTransport {
   int Send(const uint8_t* bytes, int count, int& sent) override;
   int Receive(uint8_t* into, int count, unsigned waitMs) override;
   bool IsSerial() const override { return false; }
+  bool InputEnded() const override { return m_ended; }
 
  private:
   int m_fd;
+  bool m_ended = false;   // read only by the thread that receives
   bool m_filled = false;  // the last receive filled its space: more is likely waiting, skip the poll
 };
 

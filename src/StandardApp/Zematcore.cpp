@@ -69,6 +69,7 @@ void CZematInstr::AttachStream(int fd, bool serial) {
 
 bool CZematInstr::StartSession() {
   m_lossReported.store(false);
+  m_inputEnded.store(false);
   {
     std::unique_lock<std::shared_mutex> g(m_writerLock);
     m_writer = std::make_unique<TZematWrite>(this);

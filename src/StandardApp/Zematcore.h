@@ -80,6 +80,9 @@ class CZematInstr {
   // framing layer can be driven directly by tools and tests. The session owns fd from now on.
   void AttachStream(int fd, bool serial = false);
   bool IsConnected() const { return m_connected.load() != 0; }
+  // The instrument closed the link (seen by the reader): replies cannot come any more, although the
+  // loss is reported only when the silence limit runs out.
+  bool InputEnded() const { return m_inputEnded.load(); }
   void SetConnected(bool on) { m_connected.store(on ? 1 : 0); }
 
   int GetModuleCount() const;
@@ -206,6 +209,7 @@ class CZematInstr {
   // Set while a link is open; the reader and writer use it only between start and stop.
   std::unique_ptr<CTransport> m_transport;
   std::atomic<int> m_connected{0};
+  std::atomic<bool> m_inputEnded{false};
   int m_telnetPort = 23;
   int m_dataPort = 9100;
   std::map<int, std::string> m_serialDevices;

@@ -32,7 +32,10 @@ int CZematInstr::Poll(unsigned waitMs) {
   int space = Z_INPUT_BUFFER - pending;
   if (space <= 0) return 0;
   int count = m_transport ? m_transport->Receive(m_iend, space, waitMs) : -1;
-  if (count > 0) m_iend += count;
+  if (count > 0)
+    m_iend += count;
+  else if (m_transport && m_transport->InputEnded())
+    m_inputEnded.store(true);
   return count;
 }
 

@@ -54,6 +54,35 @@ TEST_F(ThreadedSession, LostLinkEndsOpenAndCreditWaitsAtOnce) {
   Finish();
 }
 
+// The instrument closing its end is seen long before the silence limit reports the loss: waits for a
+// reply or a credit end then, so that closing windows on a dropped link does not freeze the program.
+TEST_F(ThreadedSession, ClosedLinkEndsWaitsBeforeTheLossIsReported) {
+  CZematTimings t = s->Timings();
+  t.channelWaitMs = 60000;
+  s->SetTimings(t);
+  s->SetTimeout(60000);  // the silence limit: no loss report during this test
+  ASSERT_TRUE(ConnectStandard());
+  CCuIO loader(Desc(0, 3));
+  Open(loader, kLD, 44);
+  CCuIO in(Desc(0, 0));
+  fake->Expect(opn, CuRec(kIN, 0x09));  // never answered
+  auto start = std::chrono::steady_clock::now();
+  std::atomic<int> writeRc{-1}, openRc{-1};
+  std::thread writer([&] { writeRc = loader.Write("X", 1); });
+  std::thread opener([&] { openRc = in.Open(); });
+  ASSERT_TRUE(fake->WaitConsumed(3000));
+  fake->Close();
+  writer.join();
+  opener.join();
+  EXPECT_EQ(writeRc.load(), Z_TIMEOUT);
+  EXPECT_EQ(openRc.load(), 0);
+  EXPECT_EQ(loader.Close(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(s->lost, 0);
+  EXPECT_TRUE(s->IsConnected());  // the loss itself still waits for the silence limit
+  s->Disconnect();
+}
+
 TEST_F(ThreadedSession, LengthBelowTheHeaderReportsTheLoss) {
   ASSERT_TRUE(ConnectStandard());
   fake->Send({0x00, 0x03, 0x00, 0x05});
