@@ -12,6 +12,8 @@
 #include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cstring>
 
 #include "StandardApp/Cu.h"
 #include "StandardApp/Mainthread.h"
@@ -23,8 +25,15 @@
 namespace {
 
 constexpr unsigned kReadWaitMs = 200;
-constexpr int kMaxBatch = 64;      // messages handed to the GUI thread in one call at most
-constexpr qint64 kRefreshMs = 40;  // while lines stream in, the list scrolls and repaints this often
+constexpr size_t kMaxBatch = 512;              // messages handed to the GUI thread in one call at most
+constexpr size_t kMaxBatchBytes = 256 * 1024;  // ... and bytes
+constexpr qint64 kRefreshMs = 40;              // while lines stream in, the list scrolls and repaints this often
+// Showing a large batch is cut into turns of this length, so that the event loop (painting, input,
+// timers) runs in between.
+constexpr std::chrono::milliseconds kShowSlice{8};
+constexpr std::chrono::milliseconds kHandOverPoll{20};
+// A reader that has a message gathers what follows within this time into the same batch.
+constexpr std::chrono::milliseconds kGather{2};  // how often a waiting reader looks for a stop
 
 TAsciiListForm::TChannelFactory& Factory() {
   static TAsciiListForm::TChannelFactory factory;
@@ -35,20 +44,64 @@ TAsciiListForm::TChannelFactory& Factory() {
 
 // ---- pending messages and the reader thread ----
 
-void TPendingMessages::ShowAll() {
-  std::deque<std::vector<uint8_t>> taken;
+void TMessageBatch::AppendUnshown(const TMessageBatch& other) {
+  for (size_t i = other.shown; i < other.Count(); ++i) {
+    const size_t begin = i ? other.ends[i - 1] : 0;
+    Add(other.bytes.data() + begin, other.ends[i] - begin);
+  }
+}
+
+bool TPendingMessages::ShowFor(std::chrono::nanoseconds slice) {
+  const auto start = std::chrono::steady_clock::now();
   {
     std::lock_guard<std::mutex> guard(lock);
-    taken.swap(buffers);
+    if (taken.Done()) {
+      taken.Clear();
+      std::swap(taken, handed);  // the reader gets the emptied batch back for its next messages
+    } else {
+      taken.AppendUnshown(handed);
+      handed.Clear();
+    }
   }
-  for (const std::vector<uint8_t>& b : taken) {
-    if (!window) return;  // the window let go while we were showing; drop the rest
-    const int len = (b[0] << 8) | b[1];
+  TAsciiListForm* shownIn = window;
+  if (!shownIn) {  // the window let go: nothing more is shown
+    taken.Clear();
+    return true;
+  }
+  shownIn->BeginLines();
+  while (!taken.Done() && window) {
+    const size_t begin = taken.shown ? taken.ends[taken.shown - 1] : 0;
+    const size_t size = taken.ends[taken.shown] - begin;
+    const uint8_t* b = taken.bytes.data() + begin;
+    ++taken.shown;
+    const int len = size >= 2 ? (b[0] << 8) | b[1] : -1;
     // Frames that came through the CS CU still carry the slave socket in front of the slave's data.
     const int skip = Z_HEADER_LEN + (window->ViaCs() ? 2 : 0);
-    if (len < skip || len > static_cast<int>(b.size()) - 1) continue;
-    window->ShowData(reinterpret_cast<const char*>(b.data()) + skip, len - skip, 1);
+    if (len >= skip && len <= static_cast<int>(size) - 1)
+      window->ShowData(reinterpret_cast<const char*>(b) + skip, len - skip, 1);
+    if (std::chrono::steady_clock::now() - start >= slice) break;
   }
+  shownIn->EndLines();
+  if (!window) taken.Clear();
+  return taken.Done();
+}
+
+void TPendingMessages::ShowAll() { ShowFor(std::chrono::nanoseconds::max()); }
+
+void TPendingMessages::Serve(const std::shared_ptr<TPendingMessages>& self, CMainDispatcher& dispatcher) {
+  if (!self->ShowFor(kShowSlice)) {
+    dispatcher.Post([self, &dispatcher] { Serve(self, dispatcher); });  // the rest in the next turn
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> guard(self->lock);
+    if (!self->handed.Done()) {  // handed over meanwhile (only after a stop request): drop nothing
+      dispatcher.Post([self, &dispatcher] { Serve(self, dispatcher); });
+      return;
+    }
+    self->showing = false;
+  }
+  self->shown.notify_all();
 }
 
 TAsciiListCuThread::TAsciiListCuThread(TAsciiListForm* window, CCuIoBase* channel, CMainDispatcher& dispatcher)
@@ -61,27 +114,23 @@ TAsciiListCuThread::~TAsciiListCuThread() { Stop(); }
 void TAsciiListCuThread::Execute() {
   try {
     std::vector<uint8_t> buffer(Z_READ_BUFFER);
+    TMessageBatch batch;
+    auto take = [&](int length) {
+      if (length > 0 && length <= static_cast<int>(buffer.size()))
+        batch.Add(buffer.data(), static_cast<size_t>(length));
+    };
     while (!Terminated()) {
       int length = Z_READ_BUFFER;
       const int result = m_channel->Read(buffer.data(), &length, kReadWaitMs);
       if (result != Z_OK) continue;  // nothing yet, or a failure: read again (the loop sees a stop)
-      {
-        std::lock_guard<std::mutex> guard(m_pending->lock);
-        m_pending->buffers.push_back(std::move(buffer));
-      }
+      take(length);
       // Messages already waiting join the same call: a flood costs one GUI round trip per batch.
-      for (int n = 1; n < kMaxBatch && !Terminated(); ++n) {
-        buffer.assign(Z_READ_BUFFER, 0);
+      while (batch.Count() < kMaxBatch && batch.bytes.size() < kMaxBatchBytes && !Terminated()) {
         length = Z_READ_BUFFER;
         if (m_channel->Read(buffer.data(), &length, 0) != Z_OK) break;
-        std::lock_guard<std::mutex> guard(m_pending->lock);
-        m_pending->buffers.push_back(std::move(buffer));
+        take(length);
       }
-      std::shared_ptr<TPendingMessages> pending = m_pending;
-      // Skipped once a stop was asked for: the window then shows what is left itself, or drops it.
-      SyncCall(
-          m_dispatcher, [pending] { pending->ShowAll(); }, TerminateFlag());
-      buffer.assign(Z_READ_BUFFER, 0);
+      HandOver(batch);
     }
   } catch (const std::exception& e) {
     // The window stays open and shows nothing more; the trace says why.
@@ -89,6 +138,28 @@ void TAsciiListCuThread::Execute() {
   } catch (...) {
     Tracer().Trace(1, "TAsciiListCuThread::Execute", "CU reader stopped by an unknown exception");
   }
+}
+
+void TAsciiListCuThread::HandOver(TMessageBatch& batch) {
+  std::unique_lock<std::mutex> guard(m_pending->lock);
+  if (m_pending->handed.Done()) {
+    m_pending->handed.Clear();
+    std::swap(m_pending->handed, batch);  // no copy; we get the emptied batch back
+  } else {
+    m_pending->handed.AppendUnshown(batch);
+  }
+  batch.Clear();
+  if (!m_pending->showing) {
+    m_pending->showing = true;
+    std::shared_ptr<TPendingMessages> pending = m_pending;
+    CMainDispatcher& dispatcher = m_dispatcher;
+    guard.unlock();
+    m_dispatcher.Post([pending, &dispatcher] { TPendingMessages::Serve(pending, dispatcher); });
+    guard.lock();
+  }
+  // The reader goes on only when the window has shown the batch. Given up once a stop was asked for:
+  // the window then shows what is left itself, or drops it.
+  while (m_pending->showing && !Terminated()) m_pending->shown.wait_for(guard, kHandOverPoll);
 }
 
 // ---- the window ----
@@ -202,14 +273,20 @@ int TAsciiListForm::OpenCu(std::shared_ptr<CCuDesc> cu, TMainLink* mainWindow, b
 }
 
 void TAsciiListForm::ShowData(const char* data, int length, int fromCu) {
-  const QString text = BytesToText(data, length);
-  const QStringList pieces = text.split('\n', Qt::SkipEmptyParts);
-  if (pieces.isEmpty()) {
-    AddLine(QString(), fromCu);
-    return;
+  // Pieces between line feeds, empty ones skipped; pieces after the first are indented.
+  const char* const end = data + std::max(length, 0);
+  bool first = true;
+  for (const char* p = data; p < end;) {
+    const char* feed = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    if (!feed) feed = end;
+    if (feed > p) {
+      const QString piece = BytesToText(p, static_cast<int>(feed - p));
+      AddLine(first ? piece : QStringLiteral("      ") + piece, fromCu);
+      first = false;
+    }
+    p = feed + 1;
   }
-  AddLine(pieces[0], fromCu);
-  for (int i = 1; i < pieces.size(); ++i) AddLine("      " + pieces[i], fromCu);
+  if (first) AddLine(QString(), fromCu);
 }
 
 // Scrolling and repainting the list for every line would make the GUI thread the narrow end of a flood:
@@ -232,27 +309,54 @@ void TAsciiListForm::RefreshList() {
 }
 
 void TAsciiListForm::AddLine(const QString& text, int fromCu) {
-  while (ListBox1->count() > kMaxLines - 1) delete ListBox1->takeItem(0);
-  ListBox1->addItem(text);
-  ListBox1->LinesChanged(1);
-  ScheduleRefresh();
-  if (fromCu == 1) {
-    const CModule* module = m_cu ? m_cu->GetModule() : nullptr;
-    WriteLog((module ? BytesToText(module->GetModuleType(), -1) : QString()) + ": " + text);
-  } else {
-    WriteLog(text);
+  m_newLines.append(text);
+  if (m_batchDepth == 0) FlushLines();
+  WriteLog(fromCu == 1 ? LogPrefix() + text : text);
+}
+
+void TAsciiListForm::EndLines() {
+  if (m_batchDepth > 0 && --m_batchDepth == 0) FlushLines();
+}
+
+// Trims and appends as line-by-line adding would (at most 501 lines), with one model change per step.
+// Every line goes into the list, even one that a longer batch pushes out again at once.
+void TAsciiListForm::FlushLines() {
+  if (m_newLines.isEmpty()) return;
+  const int added = static_cast<int>(m_newLines.size());
+  for (int from = 0; from < added;) {
+    const int take = std::min(added - from, kMaxLines);
+    const int drop = ListBox1->count() + take - kMaxLines;
+    if (drop > 0) ListBox1->model()->removeRows(0, drop);
+    ListBox1->insertItems(ListBox1->count(), take == added ? m_newLines : m_newLines.mid(from, take));
+    from += take;
   }
+  m_newLines.clear();
+  ListBox1->LinesChanged(added);
+  ScheduleRefresh();
+}
+
+const QString& TAsciiListForm::LogPrefix() {
+  const CModule* module = m_cu ? m_cu->GetModule() : nullptr;
+  if (!m_prefixSet || m_prefixFor != module) {
+    m_logPrefix = (module ? BytesToText(module->GetModuleType(), -1) : QString()) + QStringLiteral(": ");
+    m_prefixFor = module;
+    m_prefixSet = true;
+  }
+  return m_logPrefix;
 }
 
 void TAsciiListForm::AppendToLastLine(const QString& text) {
-  if (ListBox1->count() == 0) {  // nothing to append to: the text starts the first line
+  if (!m_newLines.isEmpty()) {
+    m_newLines.last() += text;
+  } else if (ListBox1->count() == 0) {  // nothing to append to: the text starts the first line
     AddLine(text, 0);
     return;
+  } else {
+    QListWidgetItem* last = ListBox1->item(ListBox1->count() - 1);
+    last->setText(last->text() + text);
+    ListBox1->LinesChanged(1);
+    ScheduleRefresh();
   }
-  QListWidgetItem* last = ListBox1->item(ListBox1->count() - 1);
-  last->setText(last->text() + text);
-  ListBox1->LinesChanged(1);
-  ScheduleRefresh();
   WriteLog(text);
 }
 

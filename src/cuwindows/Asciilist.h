@@ -5,6 +5,9 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
+#include <QStringList>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -23,13 +26,41 @@ class QTimer;
 class TAsciiListForm;
 class TMainLink;
 
+// Received messages back to back, each as Read left it (frame and terminating zero). Batches are reused,
+// so that a flood costs no allocation per message.
+struct TMessageBatch {
+  std::vector<uint8_t> bytes;
+  std::vector<size_t> ends;  // where each message ends in bytes
+  size_t shown = 0;          // messages already handed to the window
+  void Add(const uint8_t* p, size_t n) {
+    bytes.insert(bytes.end(), p, p + n);
+    ends.push_back(bytes.size());
+  }
+  size_t Count() const { return ends.size(); }
+  bool Done() const { return shown == ends.size(); }
+  void Clear() {
+    bytes.clear();
+    ends.clear();
+    shown = 0;
+  }
+  void AppendUnshown(const TMessageBatch& other);
+};
+
 // Messages a reader has taken from its channel and not yet shown; shared between the reader thread and
 // the calls it queues on the GUI thread, so that a call arriving after the window is gone does no harm.
 struct TPendingMessages {
   std::mutex lock;
-  std::deque<std::vector<uint8_t>> buffers;
+  std::condition_variable shown;     // signalled when everything handed over has been shown
+  TMessageBatch handed;              // handed over by the reader
+  bool showing = false;              // the GUI thread has messages it has not shown yet
   TAsciiListForm* window = nullptr;  // GUI thread only; none once the window has let go
-  void ShowAll();                    // GUI thread: hands every buffer to the window in arrival order
+  TMessageBatch taken;               // GUI thread only: taken over, being shown
+
+  // GUI thread: shows messages in arrival order until the time slice is used up; true when all are shown.
+  bool ShowFor(std::chrono::nanoseconds slice);
+  void ShowAll();  // GUI thread: hands every message to the window in arrival order
+  // GUI thread: one turn of showing; queues the next turn while messages are left, else wakes the reader.
+  static void Serve(const std::shared_ptr<TPendingMessages>& self, CMainDispatcher& dispatcher);
 };
 
 class TAsciiListCuThread : public CZThread {
@@ -42,6 +73,9 @@ class TAsciiListCuThread : public CZThread {
   void Execute() override;
 
  private:
+  // Hands the batch to the GUI thread and waits until it is shown (or a stop is asked for).
+  void HandOver(TMessageBatch& batch);
+
   CCuIoBase* m_channel;
   CMainDispatcher& m_dispatcher;
   std::shared_ptr<TPendingMessages> m_pending;
@@ -67,6 +101,10 @@ class TAsciiListForm : public TBaseForm {
 
   void AddLine(const QString& text, int fromCu);
   void AppendToLastLine(const QString& text);
+  // Between these, added lines are collected and go into the list together at the end (a batch of
+  // received messages costs one list update, not one per line).
+  void BeginLines() { ++m_batchDepth; }
+  void EndLines();
 
   QListWidget* List() const { return ListBox1; }
   QMenu* Popup() const { return PopupMenu1; }
@@ -92,6 +130,8 @@ class TAsciiListForm : public TBaseForm {
   void ShowPopup(const QPoint& pos);
   void ScheduleRefresh();
   void RefreshList();
+  void FlushLines();
+  const QString& LogPrefix();
   void StopReaders(bool showPending);
   void Shutdown();
 
@@ -100,6 +140,11 @@ class TAsciiListForm : public TBaseForm {
   QAction* m_execute;
   QTimer* m_refresh;  // the delayed scroll and repaint while lines stream in
   QElapsedTimer m_sinceRefresh;
+  QStringList m_newLines;  // added in the current batch, not yet in the list
+  int m_batchDepth = 0;
+  QString m_logPrefix;  // module type and ": " for lines from the CU
+  const void* m_prefixFor = nullptr;
+  bool m_prefixSet = false;
   TMainLink* m_main = nullptr;
   std::unique_ptr<CCuIoBase> m_channel;
   bool m_viaCs = false;

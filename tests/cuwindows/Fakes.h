@@ -2,6 +2,7 @@
 // and serves reader threads through the Qt event loop.
 #pragma once
 
+#include <QListWidget>
 #include <QStringList>
 #include <condition_variable>
 #include <deque>
@@ -123,3 +124,14 @@ struct TFakeChannels {
   }
   std::shared_ptr<TFakeChannel::TShared> shared;
 };
+
+// Saves what w shows, once its lists have caught up, as NAME.png in the test's build folder.
+inline void Screenshot(QWidget* w, const char* name) {
+  WaitFor([w] {
+    for (QListWidget* list : w->findChildren<QListWidget*>())
+      if (!list->updatesEnabled()) return false;
+    return true;
+  });
+  QCoreApplication::processEvents();
+  w->grab().save(QString(MORVENT_SCREENSHOT_DIR) + "/" + name + ".png");
+}

@@ -16,6 +16,7 @@
 #include "cuwindows/Canslave.h"
 #include "cuwindows/Instreventlist.h"
 #include "cuwindows/Msgbox.h"
+#include "cuwindows/Traceform.h"
 #include "support/qt/MessageRecorder.h"
 
 namespace {
@@ -80,6 +81,60 @@ TEST(AsciiListReader, MessagesWaitingInBulkArriveWholeAndInOrder) {
   ASSERT_EQ(form.List()->count(), 501);
   EXPECT_EQ(form.List()->item(0)->text(), "bulk 499");
   EXPECT_EQ(form.List()->item(500)->text(), "bulk 999");
+}
+
+// A flood handed over in large batches: every line goes into the list in order (also lines that later ones
+// push out at once, and a message of more lines than the list holds), and every line is logged.
+// (A message holds at most 4496 bytes: 550 short lines.)
+TEST(AsciiListReader, BatchedFloodShowsEveryLineInOrder) {
+  TFakeModule m("MO");
+  TFakeChannels channels;
+  QStringList expected;
+  for (int i = 0; i < 1500; ++i) {
+    std::string message = "m " + std::to_string(i) + (i % 3 ? "" : "\nmore");
+    if (i == 700) {
+      message.clear();
+      for (int j = 0; j < 550; ++j) message += "big " + std::to_string(j) + "\n";
+      for (int j = 0; j < 550; ++j) expected << QString(j ? "      big %1" : "big %1").arg(j);
+    } else {
+      expected << QString("m %1").arg(i);
+      if (i % 3 == 0) expected << "      more";
+    }
+    channels.Push(message);
+  }
+  TFakeMain main;
+  TAsciiListForm form;
+  form.resize(400, 300);
+  form.show();
+  QStringList inserted;
+  QAbstractItemModel* model = form.List()->model();
+  QObject::connect(model, &QAbstractItemModel::rowsInserted, [&](const QModelIndex&, int first, int last) {
+    for (int row = first; row <= last; ++row) inserted << model->index(row, 0).data().toString();
+  });
+  ASSERT_EQ(form.OpenCu(m.cu, &main, false, "Monitor"), 1);
+  ASSERT_TRUE(WaitFor([&] { return inserted.size() >= expected.size(); }));
+  EXPECT_EQ(inserted, expected);
+  ASSERT_EQ(main.log.size(), expected.size() + 1);
+  for (int i = 0; i < expected.size(); ++i) ASSERT_EQ(main.log[i + 1], "G1: " + expected[i]);
+  ASSERT_EQ(form.List()->count(), 501);
+  EXPECT_EQ(form.List()->item(500)->text(), expected.last());
+  EXPECT_EQ(form.List()->item(0)->text(), expected[expected.size() - 501]);
+  Screenshot(&form, "asciilist-after-flood");
+}
+
+// Trace pieces that arrive in one batch continue the line still waiting to go into the list.
+TEST(AsciiListReader, TracePiecesInOneBatchJoinLines) {
+  TFakeModule m("TR");
+  TFakeChannels channels;
+  for (const char* piece : {"abc", "def\nghi", "\njkl\n", "mno"}) channels.Push(piece);
+  TFakeMain main;
+  TTraceCu form;
+  ASSERT_EQ(form.OpenCu(m.cu, &main, false, "Traces"), 1);
+  ASSERT_TRUE(WaitFor([&] { return main.log.size() == 6; }));
+  QStringList lines;
+  for (int i = 0; i < form.List()->count(); ++i) lines << form.List()->item(i)->text();
+  EXPECT_EQ(lines, (QStringList{"abcdef", "ghi", "jkl", "mno"}));
+  EXPECT_EQ(main.log.mid(1), (QStringList{"G1: abc", "def", "G1: ghi", "G1: jkl", "G1: mno"}));
 }
 
 TEST(AsciiListReader, SlaveFramesShowTheSlavesDataWithoutTheirSocket) {

@@ -5,6 +5,7 @@
 #include "support/Simulator.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 using namespace support;
@@ -182,6 +183,47 @@ TEST(SimCredits, NeverSendsBeyondTheHostsReadCredits) {
     ASSERT_EQ(f->size(), 11u);
     EXPECT_EQ((*f)[4 + 6], static_cast<uint8_t>(k + 6));
   }
+  EXPECT_FALSE(h.Next(200ms).has_value());
+}
+
+// A stream as fast as the host reads: every message whole and in order, and an instruction on another CU
+// sent in the middle is answered while the stream still runs.
+TEST(SimCredits, LongStreamArrivesWholeWhileAnotherCuIsAnswered) {
+  Simulator sim;
+  RawHost h = RawHost::Tcp(sim.DataPort());
+  h.Start();
+  const uint16_t in = h.OpenSocket(main_key("IN", "INSTRUCT"), kParams);
+  const uint16_t rd = h.OpenSocket(Key("DET", "RAWDATA", "RD"), Bytes{16, 0x11, 0x90, 1, 0, 128});
+  h.Grant(in, 10);
+  Bytes pattern(256 + 4496);
+  for (size_t j = 0; j < pattern.size(); ++j) pattern[j] = static_cast<uint8_t>(j);
+  const long count = 20000;
+  EXPECT_EQ(sim.Command("stream DET-3 RD " + std::to_string(count) + " 4496"), "ok");
+  long got = 0, credits = 0, answeredAt = -1;
+  bool asked = false;
+  while (got < count) {
+    if (credits <= 20) {  // as the engine grants
+      h.Grant(rd, 235);
+      credits += 235;
+    }
+    if (got == count / 4 && !asked) {
+      h.Send(in, Text("*IDN?"));
+      asked = true;
+    }
+    auto f = h.Next();
+    ASSERT_TRUE(f.has_value()) << "after " << got << " messages";
+    if (ReadU16(&(*f)[2]) == in) {
+      EXPECT_EQ(str(*f, 4), "MAIN-1,000123");
+      answeredAt = got;
+      continue;
+    }
+    ASSERT_EQ(ReadU16(&(*f)[2]), rd);
+    ASSERT_EQ(f->size(), 4500u);
+    ASSERT_TRUE(std::equal(f->begin() + 4, f->end(), pattern.begin() + (got & 0xFF))) << "message " << got;
+    ++got;
+    --credits;
+  }
+  EXPECT_GE(answeredAt, count / 4);  // answered, and before the stream's end
   EXPECT_FALSE(h.Next(200ms).has_value());
 }
 

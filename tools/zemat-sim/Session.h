@@ -30,6 +30,8 @@ class ByteSink {
   virtual ~ByteSink() = default;
   // split: send these bytes one per write with short pauses (the "split" fault)
   virtual void write(const Bytes& bytes, bool split) = 0;
+  // One frame given as header and body, appended without an intermediate copy (streams).
+  virtual void write_frame(const uint8_t* head, size_t head_n, const uint8_t* body, size_t body_n) = 0;
   virtual size_t pending() const = 0;
   virtual bool silenced() const = 0;
 };
@@ -89,6 +91,9 @@ class Session {
 
   void on_bytes(const uint8_t* p, size_t n);
   void tick(Clock::time_point now);
+  // Sends stream messages while the host's read credits and the output limit allow; returns how many.
+  // The simulator calls it whenever the link may take more, not only once per tick.
+  long pump_streams(Clock::time_point now);
 
   bool in_sync() const { return in_sync_; }
   bool goodbye_seen() const { return goodbye_; }
@@ -162,7 +167,8 @@ class Session {
 
   void on_cu_frame(OpenCu& cu, const uint8_t* p, size_t n);
   void flush();
-  void pump_stream(OpenCu& cu, Clock::time_point now);
+  long pump_stream(OpenCu& cu, Clock::time_point now, long max);
+  bool stream_frame(OpenCu& cu, Channel& ch);
   void write_frame(const Bytes& frame, bool data);
   uint16_t new_socket();
   uint16_t new_slave_socket();
@@ -187,6 +193,7 @@ class Session {
   std::map<uint16_t, std::unique_ptr<OpenCu>> slaves_;
   uint16_t next_socket_ = 16, next_slave_ = 0x100;
   Clock::time_point last_write_ = Clock::now();
+  Bytes pattern_;  // byte j is j & 0xFF: message k of a byte stream is the slice from k & 0xFF
 };
 
 }  // namespace zsim

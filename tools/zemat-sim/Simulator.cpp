@@ -3,8 +3,10 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <termios.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -18,6 +20,10 @@ constexpr auto kSplitPause = std::chrono::milliseconds(2);
 constexpr auto kGoodbyeGrace = std::chrono::milliseconds(1000);
 constexpr size_t kOutputLimit = 16 * 1024 * 1024;  // a host that stops reading costs no more
 constexpr size_t kControlOutputLimit = 1024 * 1024;
+constexpr size_t kChunkBytes = 256 * 1024;  // output is kept in chunks of about this size
+constexpr size_t kSpareChunks = 4;
+constexpr int kWriteVectors = 16;  // chunks handed to one writev
+constexpr int kPumpRounds = 16;    // stream-and-write rounds before the input is looked at again
 
 }  // namespace
 
@@ -108,7 +114,7 @@ void Simulator::serve_once() {
   std::vector<pollfd> fds;
   collect_fds(fds);
   bool splitting = !out_.empty() && out_.front().split;
-  int timeout = splitting ? 2 : 10;
+  int timeout = busy_ ? 0 : splitting ? 2 : 10;
   if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) throw NetError("poll failed");
   size_t ncontrols = controls_.size();
   if (fds[0].revents) read_stdin();
@@ -129,6 +135,17 @@ void Simulator::serve_once() {
   serve_consoles(std::vector<pollfd>(fds.begin() + 5 + static_cast<long>(ncontrols), fds.end()));
   tick();
   write_link();
+  busy_ = pump_link();
+}
+
+bool Simulator::pump_link() {
+  if (!session_ || !link_up()) return false;
+  for (int round = 0; round < kPumpRounds; ++round) {
+    if (pending_ > 0 || silenced()) return false;  // POLLOUT (or the end of the silence) brings us back
+    if (session_->pump_streams(Clock::now()) == 0) return false;
+    write_link();
+  }
+  return pending_ == 0;
 }
 
 void Simulator::serve_consoles(const std::vector<pollfd>& fds) {
@@ -185,41 +202,106 @@ void Simulator::read_link() {
   if (!session_->goodbye_seen()) goodbye_close_.reset();
 }
 
+Simulator::Chunk& Simulator::tail_for(size_t n) {
+  if (out_.empty() || out_.back().split || out_.back().data.size() + n > out_.back().data.capacity()) {
+    Chunk c;
+    if (!spare_.empty()) {
+      c.data = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    c.data.reserve(std::max(kChunkBytes, n));
+    out_.push_back(std::move(c));
+  }
+  return out_.back();
+}
+
+void Simulator::pop_chunk() {
+  Bytes data = std::move(out_.front().data);
+  out_.pop_front();
+  if (spare_.size() < kSpareChunks && data.capacity() == kChunkBytes) {
+    data.clear();
+    spare_.push_back(std::move(data));
+  }
+}
+
 void Simulator::write(const Bytes& bytes, bool split) {
-  if (!link_up()) return;
+  if (!link_up() || bytes.empty()) return;
   if (pending_ + bytes.size() > kOutputLimit) {
     if (!output_full_) log("the host reads nothing: output beyond 16 MB is dropped");
     output_full_ = true;
     return;
   }
   output_full_ = false;
-  if (!split && !out_.empty() && !out_.back().split && out_.back().data.size() < 65536)
-    out_.back().data.insert(out_.back().data.end(), bytes.begin(), bytes.end());
-  else
-    out_.push_back(Chunk{bytes, 0, split});
+  if (split) {
+    out_.push_back(Chunk{bytes, 0, true});
+  } else {
+    Bytes& d = tail_for(bytes.size()).data;
+    d.insert(d.end(), bytes.begin(), bytes.end());
+  }
   pending_ += bytes.size();
 }
 
-void Simulator::write_link() {
+void Simulator::write_frame(const uint8_t* head, size_t head_n, const uint8_t* body, size_t body_n) {
+  if (!link_up()) return;
+  if (pending_ + head_n + body_n > kOutputLimit) {
+    if (!output_full_) log("the host reads nothing: output beyond 16 MB is dropped");
+    output_full_ = true;
+    return;
+  }
+  output_full_ = false;
+  Bytes& d = tail_for(head_n + body_n).data;
+  d.insert(d.end(), head, head + head_n);
+  d.insert(d.end(), body, body + body_n);
+  pending_ += head_n + body_n;
+}
+
+// The split fault: one byte per write, a short pause between; false while the pause lasts or on error.
+bool Simulator::write_split() {
   auto now = Clock::now();
+  Chunk& c = out_.front();
+  if (now < next_split_) return false;
+  ssize_t n = ::write(link_fd(), c.data.data() + c.off, 1);
+  if (n < 0) {
+    if (errno != EAGAIN && errno != EINTR && !pty_) end_data("write error");
+    return false;
+  }
+  c.off += static_cast<size_t>(n);
+  pending_ -= static_cast<size_t>(n);
+  next_split_ = now + kSplitPause;
+  if (c.off < c.data.size()) return false;  // the next byte after the pause
+  out_.pop_front();
+  return true;
+}
+
+void Simulator::write_link() {
   while (!out_.empty() && link_up() && !silenced()) {
-    Chunk& c = out_.front();
-    if (c.split && now < next_split_) return;
-    size_t want = c.split ? 1 : c.data.size() - c.off;
-    ssize_t n = ::write(link_fd(), c.data.data() + c.off, want);
+    if (out_.front().split) {
+      if (!write_split()) return;
+      continue;
+    }
+    iovec iov[kWriteVectors];
+    int count = 0;
+    size_t want = 0;
+    for (auto c = out_.begin(); c != out_.end() && !c->split && count < kWriteVectors; ++c, ++count) {
+      iov[count].iov_base = c->data.data() + c->off;
+      iov[count].iov_len = c->data.size() - c->off;
+      want += iov[count].iov_len;
+    }
+    ssize_t n = ::writev(link_fd(), iov, count);
     if (n < 0) {
       if (errno != EAGAIN && errno != EINTR && !pty_) end_data("write error");
       return;
     }
-    c.off += static_cast<size_t>(n);
     pending_ -= static_cast<size_t>(n);
-    if (c.split) next_split_ = now + kSplitPause;
-    if (c.off == c.data.size())
-      out_.pop_front();
-    else if (!c.split)
-      return;  // kernel buffer full: wait for POLLOUT
-    else
-      return;  // next byte after the pause
+    for (size_t left = static_cast<size_t>(n); !out_.empty() && !out_.front().split;) {
+      Chunk& c = out_.front();
+      const size_t take = std::min(left, c.data.size() - c.off);
+      c.off += take;
+      left -= take;
+      if (c.off < c.data.size()) break;
+      pop_chunk();
+    }
+    if (static_cast<size_t>(n) < want) return;  // kernel buffer full: wait for POLLOUT
   }
 }
 

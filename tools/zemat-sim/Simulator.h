@@ -48,6 +48,7 @@ class Simulator : public ByteSink {
   std::string execute(const std::string& line);
 
   void write(const Bytes& bytes, bool split) override;
+  void write_frame(const uint8_t* head, size_t head_n, const uint8_t* body, size_t body_n) override;
   size_t pending() const override { return pending_; }
   bool silenced() const override { return Clock::now() < silence_until_; }
 
@@ -73,6 +74,12 @@ class Simulator : public ByteSink {
   void end_data(const std::string& why);
   void read_link();
   void write_link();
+  bool write_split();
+  // Room for n more bytes at the end of the output (a new chunk when the last one is full or split).
+  Chunk& tail_for(size_t n);
+  void pop_chunk();
+  // Streams and the link in turn while the link takes everything; true when there is more to send now.
+  bool pump_link();
   void tick();
   void run_schedule(Clock::time_point now);
   void read_stdin();
@@ -121,7 +128,9 @@ class Simulator : public ByteSink {
   std::vector<std::string> console_lines_;
 
   std::deque<Chunk> out_;
+  std::vector<Bytes> spare_;  // emptied chunk buffers: a stream reuses them instead of fresh memory
   size_t pending_ = 0;
+  bool busy_ = false;  // pump_link stopped with more to send: poll without waiting
   bool output_full_ = false;
   Clock::time_point silence_until_{};
   Clock::time_point next_split_{};
