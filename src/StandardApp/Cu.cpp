@@ -103,18 +103,18 @@ void CCuIoBase::SetGranted(int outCount, int outSize, int inCount, int inSize) {
 
 bool CCuIoBase::SessionConnected() const { return m_session && m_session->IsConnected(); }
 
-// Worth waiting on for a reply or a credit: a link the instrument closed sends neither.
-bool CCuIoBase::ReplyPossible() const { return SessionConnected() && !m_session->InputEnded(); }
-
 unsigned CCuIoBase::ChannelWait() const { return m_session ? m_session->Timings().channelWaitMs : 45000; }
 
-int CCuIoBase::WaitResult(unsigned timeoutMs) {
+int CCuIoBase::WaitResult(unsigned timeoutMs, bool closing) {
   auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     void* item = nullptr;
     const unsigned left = MsLeft(end);
     const int rc = m_inQueue.WaitPop(item, std::min(left, kLinkCheckMs));
-    if (rc == Z_TIMEOUT && left > kLinkCheckMs && ReplyPossible() && !m_abandoned.load()) continue;
+    // Opens keep waiting on a closed link until the loss is reported, so that callers can tell the
+    // loss from a refusal.
+    const bool linkUp = SessionConnected() && !(closing && m_session->InputEnded());
+    if (rc == Z_TIMEOUT && left > kLinkCheckMs && linkUp && !m_abandoned.load()) continue;
     if (rc != Z_OK) return -1;
     if (IsResult(item)) return ResultValue(item);
     delete[] static_cast<uint8_t*>(item);  // data still arriving for the channel
@@ -183,7 +183,7 @@ int CCuIO::Close() {
   }
   if (!SessionConnected() || !m_session->OpenCuThread()) return 0;
   if (m_session->OpenCuThread()->RequestClose(this) != Z_OK) return 0;
-  int result = WaitResult(ChannelWait());
+  int result = WaitResult(ChannelWait(), true);
   if (result < 0) return 0;
   m_session->RemoveOpenCu(this);
   ResetSocket();
@@ -205,7 +205,7 @@ int CCuIO::TakeSendCredit(unsigned waitMs) {
     const int rc = m_creditQueue.WaitPop(item, std::min(left, kLinkCheckMs));
     if (rc == Z_OK) break;
     if (rc != Z_TIMEOUT) return rc;
-    if (left <= kLinkCheckMs || !ReplyPossible() || m_abandoned.load()) return Z_TIMEOUT;
+    if (left <= kLinkCheckMs || !SessionConnected() || m_abandoned.load()) return Z_TIMEOUT;
   }
   std::lock_guard<std::mutex> g(m_lock);
   m_sendCredits += static_cast<int>(reinterpret_cast<intptr_t>(item)) - 1;

@@ -63,11 +63,11 @@ class CCuIoBase {
 
  protected:
   bool SessionConnected() const;
-  bool ReplyPossible() const;
   // Frees queued frames and drops stale results (before a new open).
   void DrainQueue();
   // Waits for an open/close result, freeing data frames met on the way; -1 on time-out.
-  int WaitResult(unsigned timeoutMs);
+  // closing: give up once the instrument has closed the link (no close reply can come then).
+  int WaitResult(unsigned timeoutMs, bool closing = false);
   // Waits for a data frame (results met on the way are dropped) and copies it out.
   int ReadFrame(void* buffer, int* length, unsigned timeoutMs);
   unsigned ChannelWait() const;

@@ -59,7 +59,9 @@ int COpenCuThread::RequestOpen(CCuIoBase* channel) { return RequestOpenOf(channe
 int COpenCuThread::RequestOpenSlave(CCuIoBase* channel) { return RequestOpenOf(channel, Z_OPEN_SLAVE_CU, 0); }
 
 int COpenCuThread::RequestClose(CCuIoBase* channel) {
-  if (!m_session->IsConnected()) {
+  // A link the instrument has closed takes no request (the open channel's credit never comes back)
+  // and answers none: the channel is simply forgotten.
+  if (!m_session->IsConnected() || m_session->InputEnded()) {
     m_session->RemoveOpenCu(channel);
     return Z_TIMEOUT;
   }

@@ -80,7 +80,7 @@ class CZematInstr {
   // framing layer can be driven directly by tools and tests. The session owns fd from now on.
   void AttachStream(int fd, bool serial = false);
   bool IsConnected() const { return m_connected.load() != 0; }
-  // The instrument closed the link (seen by the reader): replies cannot come any more, although the
+  // The instrument closed the link (seen by the reader): no reply can come any more, although the
   // loss is reported only when the silence limit runs out.
   bool InputEnded() const { return m_inputEnded.load(); }
   void SetConnected(bool on) { m_connected.store(on ? 1 : 0); }

@@ -54,9 +54,10 @@ TEST_F(ThreadedSession, LostLinkEndsOpenAndCreditWaitsAtOnce) {
   Finish();
 }
 
-// The instrument closing its end is seen long before the silence limit reports the loss: waits for a
-// reply or a credit end then, so that closing windows on a dropped link does not freeze the program.
-TEST_F(ThreadedSession, ClosedLinkEndsWaitsBeforeTheLossIsReported) {
+// Closing a channel on a link the instrument has closed must not wait out its long time-out: closing
+// windows while quitting after a drop would freeze the program. The loss itself still waits for the
+// silence limit, and an open keeps waiting for it so that its caller can tell the loss from a refusal.
+TEST_F(ThreadedSession, CloseOnALinkTheInstrumentClosedDoesNotWait) {
   CZematTimings t = s->Timings();
   t.channelWaitMs = 60000;
   s->SetTimings(t);
@@ -64,22 +65,12 @@ TEST_F(ThreadedSession, ClosedLinkEndsWaitsBeforeTheLossIsReported) {
   ASSERT_TRUE(ConnectStandard());
   CCuIO loader(Desc(0, 3));
   Open(loader, kLD, 44);
-  CCuIO in(Desc(0, 0));
-  fake->Expect(opn, CuRec(kIN, 0x09));  // never answered
   auto start = std::chrono::steady_clock::now();
-  std::atomic<int> writeRc{-1}, openRc{-1};
-  std::thread writer([&] { writeRc = loader.Write("X", 1); });
-  std::thread opener([&] { openRc = in.Open(); });
-  ASSERT_TRUE(fake->WaitConsumed(3000));
-  fake->Close();
-  writer.join();
-  opener.join();
-  EXPECT_EQ(writeRc.load(), Z_TIMEOUT);
-  EXPECT_EQ(openRc.load(), 0);
+  fake->HalfClose();  // the close request is still taken, but no answer can come
   EXPECT_EQ(loader.Close(), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
   EXPECT_EQ(s->lost, 0);
-  EXPECT_TRUE(s->IsConnected());  // the loss itself still waits for the silence limit
+  EXPECT_TRUE(s->IsConnected());
   s->Disconnect();
 }
 

@@ -43,6 +43,10 @@ void FakeInstrument::Close() {
   m_fd = -1;
 }
 
+void FakeInstrument::HalfClose() {
+  if (m_fd >= 0) shutdown(m_fd, SHUT_WR);
+}
+
 void FakeInstrument::WriteAll(const uint8_t* p, size_t n) {
   std::lock_guard<std::mutex> g(m_writeLock);
   size_t done = 0;

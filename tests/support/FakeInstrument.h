@@ -47,6 +47,8 @@ class FakeInstrument {
   void Start();
   // Stops serving and closes the stream (the host sees the connection end).
   void Close();
+  // Ends the stream towards the host (it sees the connection end) but goes on reading what it sends.
+  void HalfClose();
 
   bool WaitConsumed(unsigned ms);
   bool WaitFor(const std::function<bool()>& pred, unsigned ms);
