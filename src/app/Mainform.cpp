@@ -17,6 +17,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
@@ -97,6 +98,11 @@ TMainForm::~TMainForm() {
   if (PlotHost() == this) SetPlotHost(nullptr);
   m_formHost.reset();  // frees the script forms still open
   for (QMdiSubWindow* sub : m_mdi->subWindowList()) delete sub;
+  // Windows closed just before are no longer listed but wait for their deferred delete; the base class
+  // would delete them after the dispatcher and the connection their threads may still call into.
+  QList<QPointer<QMdiSubWindow>> closed;
+  for (QMdiSubWindow* sub : m_mdi->findChildren<QMdiSubWindow*>()) closed.append(sub);
+  for (const QPointer<QMdiSubWindow>& sub : closed) delete sub.data();
   if (m_connection) {
     CScriptConnection::Instance().Withdraw();
     m_connection->Disconnect();
