@@ -76,12 +76,12 @@ end.
 )";
 
 // The CU windows opened after every (re)connect: module, CU, through the CS CU.
-struct TWindowSpec {
+struct TWindowKind {
   const char* module;
   const char* cu;
   bool viaCs;
 };
-const TWindowSpec kWindows[] = {
+const TWindowKind kWindows[] = {
     {"MAIN-1", "IN", false},      {"MAIN-1", "EV", false}, {"MAIN-1", "TR", false},  {"MAIN-1", "MO", false},
     {"MAIN-1", "DI", false},      {"MAIN-1", "LI", false}, {"MAIN-1", "LD", false},  {"DET-3", "AR", false},
     {"DET-3", "RD", false},       {"DET-3", "MS", false},  {"DET-3", "RAWD", false}, {"DET-3", "RDSCANMON", false},
@@ -180,17 +180,17 @@ void TEndurance::Connect() {
 void TEndurance::OpenWindows() {
   Step("opening the events window");
   m_form->OpenEventsWindow();
-  for (const TWindowSpec& spec : kWindows) {
+  for (const TWindowKind& want : kWindows) {
     if (!Connected()) return;
-    Step(std::string("opening ") + spec.module + "/" + spec.cu);
-    QWidget* w = OpenFromTree(*m_form, spec.module, spec.cu, spec.viaCs);
+    Step(std::string("opening ") + want.module + "/" + want.cu);
+    QWidget* w = OpenFromTree(*m_form, want.module, want.cu, want.viaCs);
     if (!w) {
-      if (Connected() && Quiet()) Fail(std::string("could not open the window of ") + spec.module + "/" + spec.cu);
+      if (Connected() && Quiet()) Fail(std::string("could not open the window of ") + want.module + "/" + want.cu);
       continue;
     }
     ++m_result.windowsOpened;
-    if (QString(spec.cu) == "MO") WatchMonitorList(qobject_cast<TAsciiListForm*>(w));
-    if (QString(spec.cu) == "IN") WatchInReply(qobject_cast<TInReplyForm*>(w));
+    if (QString(want.cu) == "MO") WatchMonitorList(qobject_cast<TAsciiListForm*>(w));
+    if (QString(want.cu) == "IN") WatchInReply(qobject_cast<TInReplyForm*>(w));
   }
 }
 
@@ -362,23 +362,23 @@ void TEndurance::GuiRoundTrip() {
 
 // Closes one of the CU windows (not the stream's, not the instruction window) and opens it again.
 void TEndurance::ChurnWindow() {
-  const TWindowSpec& spec = kWindows[std::uniform_int_distribution<size_t>(0, std::size(kWindows) - 1)(m_rng)];
-  const QString cu = spec.cu;
+  const TWindowKind& want = kWindows[std::uniform_int_distribution<size_t>(0, std::size(kWindows) - 1)(m_rng)];
+  const QString cu = want.cu;
   if (cu == "MO" || cu == "IN" || !Connected()) return;
   for (QMdiSubWindow* sub : m_form->Children()) {
     auto* base = qobject_cast<TBaseForm*>(sub->widget());
     const CCuDesc* desc = base ? base->Cu() : nullptr;
-    if (!desc || !desc->GetModule() || QString(desc->GetModule()->GetModuleType()) != spec.module ||
+    if (!desc || !desc->GetModule() || QString(desc->GetModule()->GetModuleType()) != want.module ||
         QString(desc->GetCuName()) != cu)
       continue;
-    Step(std::string("closing ") + spec.module + "/" + spec.cu);
+    Step(std::string("closing ") + want.module + "/" + want.cu);
     sub->close();
     break;
   }
   Pump(50);
   if (!Connected()) return;
-  Step(std::string("reopening ") + spec.module + "/" + spec.cu);
-  if (OpenFromTree(*m_form, spec.module, cu, spec.viaCs)) ++m_result.windowsOpened;
+  Step(std::string("reopening ") + want.module + "/" + want.cu);
+  if (OpenFromTree(*m_form, want.module, cu, want.viaCs)) ++m_result.windowsOpened;
 }
 
 void TEndurance::Emit() {
