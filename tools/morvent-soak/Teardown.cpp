@@ -10,7 +10,10 @@
 #include <QPointer>
 #include <atomic>
 #include <cstdio>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "StandardApp/Cu.h"
 #include "StandardApp/Module.h"
@@ -49,32 +52,64 @@ end.
 const char* const kVariants[] = {"close MO, disconnect, quit", "close IN, quit connected",
                                  "link dropped while quitting", "disconnect, close script, quit"};
 
-// A thread of our own that reads the silent CU in a loop, as a tool polling a CU would: it keeps its
-// channel across the teardown and lets go of it only afterwards.
-class TChannelReader {
+// A thread of our own that reads the silent CU in a loop, as a tool polling a CU would. A channel must
+// go before its connection, so it keeps to the rules of the script bindings: every read holds a use of
+// the connection, and the host's withdraw at disconnect wakes the read and drops the channel.
+class TChannelReader : public IScriptChannelHolder {
  public:
-  explicit TChannelReader(std::shared_ptr<CCuDesc> cu) : m_thread([this, cu] { Run(cu); }) {}
-  ~TChannelReader() { Stop(); }
+  explicit TChannelReader(std::shared_ptr<CCuDesc> cu) {
+    CScriptConnection::Instance().AddHolder(this);
+    m_thread = std::thread([this, cu] { Run(cu); });
+  }
+  ~TChannelReader() override {
+    Stop();
+    CScriptConnection::Instance().RemoveHolder(this);
+  }
   bool Reading() const { return m_reading.load(); }
   void Stop() {
     m_stop.store(true);
     if (m_thread.joinable()) m_thread.join();
   }
+  void WakeChannel() override {
+    std::lock_guard<std::mutex> g(m_lock);
+    if (m_channel) m_channel->Abandon();
+  }
+  void DropChannel() override {
+    std::lock_guard<std::mutex> g(m_lock);
+    m_channel.reset();
+  }
 
  private:
-  void Run(std::shared_ptr<CCuDesc> cu) {
-    CBaseCuIO channel;
-    if (channel.OpenOn(cu) == 0) return;
+  void Run(const std::shared_ptr<CCuDesc>& cu) {
+    CBaseCuIO* channel = nullptr;
+    {
+      CScriptConnection::TUse use = CScriptConnection::Instance().UseCurrent();
+      if (!use) return;
+      {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_channel = std::make_unique<CBaseCuIO>();
+        channel = m_channel.get();
+      }
+      if (CScriptConnection::Instance().Withdrawing()) channel->Abandon();  // the wake came before the channel
+      if (channel->OpenOn(cu) == 0) return;
+    }
     std::vector<char> buffer(4501);
     while (!m_stop.load()) {
+      CScriptConnection::TUse use = CScriptConnection::Instance().UseCurrent();
+      {
+        std::lock_guard<std::mutex> g(m_lock);
+        channel = use ? m_channel.get() : nullptr;
+      }
+      if (!channel) break;  // withdrawn: the channel went with the connection
       int length = static_cast<int>(buffer.size());
       m_reading.store(true);
-      channel.Read(buffer.data(), &length, 300);
+      channel->Read(buffer.data(), &length, 100);  // short, so that a withdraw never waits long
     }
-    channel.Close();  // after the teardown: the session is gone, the close gives up at once
   }
 
   std::atomic<bool> m_stop{false}, m_reading{false};
+  std::mutex m_lock;  // guards m_channel
+  std::unique_ptr<CBaseCuIO> m_channel;
   std::thread m_thread;
 };
 
