@@ -18,6 +18,10 @@ TCsCuThread::~TCsCuThread() {
   m_cs.reset();
 }
 
+void TCsCuThread::Wake() {
+  if (m_cs) m_cs->WakeReader();  // set before the thread was handed out
+}
+
 bool TCsCuThread::Start() {
   std::lock_guard<std::mutex> g(m_startLock);
   if (m_cs) return true;

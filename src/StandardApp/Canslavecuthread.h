@@ -29,6 +29,7 @@ class TCsCuThread : public CZThread {
 
  protected:
   void Execute() override;
+  void Wake() override;
 
  private:
   void Route(const uint8_t* frame, int length);

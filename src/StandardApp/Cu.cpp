@@ -11,11 +11,13 @@
 #include "StandardApp/Zematcore.h"
 
 namespace {
-// Open/close results travel through the in-queue as these two addresses, so that no data frame can
-// ever be taken for a result (and no allocation is needed for them).
+// Open/close results and the wake-up of a read travel through the in-queue as these addresses, so
+// that no data frame can ever be taken for one of them (and no allocation is needed for them).
 uint8_t g_resultTokens[2];
+uint8_t g_wakeToken;
 
 bool IsResult(void* item) { return item == &g_resultTokens[0] || item == &g_resultTokens[1]; }
+bool IsToken(void* item) { return IsResult(item) || item == &g_wakeToken; }
 int ResultValue(void* item) { return item == &g_resultTokens[1] ? 1 : 0; }
 
 using Clock = std::chrono::steady_clock;
@@ -49,7 +51,7 @@ void CCuIoBase::Unlink() {
 void CCuIoBase::DrainQueue() {
   void* item = nullptr;
   while (m_inQueue.Pop(item))
-    if (!IsResult(item)) delete[] static_cast<uint8_t*>(item);
+    if (!IsToken(item)) delete[] static_cast<uint8_t*>(item);
 }
 
 void CCuIoBase::SetDesc(std::shared_ptr<CCuDesc> desc) {
@@ -89,6 +91,8 @@ void CCuIoBase::Orphan() {
 
 void CCuIoBase::DeliverResult(int ok) { m_inQueue.Push(&g_resultTokens[ok ? 1 : 0]); }
 
+void CCuIoBase::WakeReader() { m_inQueue.Push(&g_wakeToken); }
+
 void CCuIoBase::ResetSocket() {
   m_socket.store(Z_NO_SOCKET);
   m_open.store(0);
@@ -117,6 +121,7 @@ int CCuIoBase::WaitResult(unsigned timeoutMs, bool closing) {
     if (rc == Z_TIMEOUT && left > kLinkCheckMs && linkUp && !m_abandoned.load()) continue;
     if (rc != Z_OK) return -1;
     if (IsResult(item)) return ResultValue(item);
+    if (item == &g_wakeToken) continue;  // meant for a read
     delete[] static_cast<uint8_t*>(item);  // data still arriving for the channel
   }
 }
@@ -127,6 +132,7 @@ int CCuIoBase::ReadFrame(void* buffer, int* pLen, unsigned timeoutMs) {
     void* item = nullptr;
     int rc = m_inQueue.WaitPop(item, MsLeft(end));
     if (rc != Z_OK) return rc;
+    if (item == &g_wakeToken) return Z_TIMEOUT;
     if (IsResult(item)) continue;  // a late open/close result: nobody waits for it any more
     auto* frame = static_cast<uint8_t*>(item);
     int Len = static_cast<int>(CZematInstr::ReadU16(frame));
@@ -190,7 +196,7 @@ int CCuIO::Close() {
   return result;
 }
 
-int CCuIO::TakeSendCredit(unsigned waitMs) {
+int CCuIO::TakeSendCredit(unsigned waitMs, bool endsWithInput) {
   {
     std::lock_guard<std::mutex> g(m_lock);
     if (m_sendCredits > 0) {
@@ -206,6 +212,7 @@ int CCuIO::TakeSendCredit(unsigned waitMs) {
     if (rc == Z_OK) break;
     if (rc != Z_TIMEOUT) return rc;
     if (left <= kLinkCheckMs || !SessionConnected() || m_abandoned.load()) return Z_TIMEOUT;
+    if (endsWithInput && m_session->InputEnded()) return Z_TIMEOUT;  // credits come only as input
   }
   std::lock_guard<std::mutex> g(m_lock);
   m_sendCredits += static_cast<int>(reinterpret_cast<intptr_t>(item)) - 1;
@@ -214,12 +221,12 @@ int CCuIO::TakeSendCredit(unsigned waitMs) {
 
 int CCuIO::Write(const void* payload, int length) { return WriteWithin(payload, length, ChannelWait()); }
 
-int CCuIO::WriteWithin(const void* payload, int length, unsigned creditWaitMs) {
+int CCuIO::WriteWithin(const void* payload, int length, unsigned creditWaitMs, bool endsWithInput) {
   if (!SessionConnected()) return Z_TIMEOUT;
   long socket = GetSocket();
   if (socket > Z_SOCKET_MAX) return Z_ERROR;
   if (payload == nullptr || length <= 0 || length > Z_PAYLOAD_MAX) return Z_ERROR;
-  int rc = TakeSendCredit(creditWaitMs);
+  int rc = TakeSendCredit(creditWaitMs, endsWithInput);
   if (rc != Z_OK) return rc;
   if (!SessionConnected()) return Z_TIMEOUT;  // the link went while we waited for the credit
   return m_session->WriteFramed(payload, length, socket) < 0 ? Z_ERROR : Z_OK;

@@ -40,6 +40,9 @@ class CCuIoBase {
 
   // Queues an open/close result (1 success, 0 failure); used by the open-CU thread.
   void DeliverResult(int ok);
+  // Ends the read under way, or else the next one, at once with Z_TIMEOUT: a reading thread that is
+  // being stopped need not wait out its read.
+  void WakeReader();
   // Its owner is about to let go of the channel: waits for open and close answers and for send
   // credits end within one link check from now on, now and later (the mark stays).
   void Abandon() { m_abandoned.store(true); }
@@ -102,8 +105,9 @@ class CCuIO : public CCuIoBase {
   // Refuses (Z_ERROR) a null payload, a length <= 0 or one above 4496 (what fits one frame), and
   // reports a failed send as Z_ERROR.
   int Write(const void* payload, int length) override;
-  // Write with its own bound on the credit wait (the goodbye at disconnect).
-  int WriteWithin(const void* payload, int length, unsigned creditWaitMs);
+  // Write with its own bound on the credit wait (the goodbye at disconnect). endsWithInput: a credit
+  // is not waited for once the instrument has closed the link (a close or goodbye it could not read).
+  int WriteWithin(const void* payload, int length, unsigned creditWaitMs, bool endsWithInput = false);
   int Read(void* buffer, int* length, unsigned timeoutMs) override;
   void AddCredit(int count) override;
 
@@ -115,7 +119,7 @@ class CCuIO : public CCuIoBase {
   void ResetCredits(int sendCredits);
 
  private:
-  int TakeSendCredit(unsigned waitMs);
+  int TakeSendCredit(unsigned waitMs, bool endsWithInput);
   void GrantReadCredits();
 
   int m_sendCredits = 0;

@@ -11,6 +11,10 @@ TMasterEvtCu::TMasterEvtCu(CZematInstr* session) : m_session(session) {}
 
 TMasterEvtCu::~TMasterEvtCu() { Stop(); }
 
+void TMasterEvtCu::Wake() {
+  if (m_channel) m_channel->WakeReader();
+}
+
 void TMasterEvtCu::Execute() {
   uint8_t buffer[Z_READ_BUFFER];
   try {

@@ -17,6 +17,7 @@ class TMasterEvtCu : public CZThread {
 
  protected:
   void Execute() override;
+  void Wake() override;
 
  private:
   CZematInstr* m_session;

@@ -25,6 +25,10 @@ COpenCuThread::COpenCuThread(CZematInstr* session) : m_session(session) {}
 
 COpenCuThread::~COpenCuThread() { Stop(); }
 
+void COpenCuThread::Wake() {
+  if (CCuCtrlIO* open = m_session->OpnChannel()) open->WakeReader();
+}
+
 int COpenCuThread::Request(CCuIoBase* channel, std::shared_ptr<CCuDesc> desc, uint8_t type, const uint8_t* payload,
                            int length) {
   CCuCtrlIO* open = m_session->OpnChannel();
@@ -39,7 +43,10 @@ int COpenCuThread::Request(CCuIoBase* channel, std::shared_ptr<CCuDesc> desc, ui
     Forget(channel);
     return Z_ERROR;
   }
-  int rc = open->Write(payload, length);
+  // Opens wait for their credit until the loss is reported, so that callers can tell the loss from a
+  // refusal; closes give up once the instrument closed the link.
+  const bool closing = type == Z_CLOSE_CU || type == Z_CLOSE_SLAVE_CU;
+  int rc = open->WriteWithin(payload, length, m_session->Timings().channelWaitMs, closing);
   if (rc != Z_OK) Forget(channel);
   return rc;
 }

@@ -36,6 +36,7 @@ class COpenCuThread : public CZThread {
 
  protected:
   void Execute() override;
+  void Wake() override;
 
  private:
   struct Pending {

@@ -165,7 +165,7 @@ void CZematInstr::SendGoodbye() {
   Z_ASSERT(m_status == IN_SYNC, Z_MODULE_CORE);
   static const uint8_t goodbye = Z_GOODBYE;
   // Bounded credit wait: a missing grant must not hold the disconnect for the full channel wait.
-  m_cfgIO->WriteWithin(&goodbye, 1, m_timings.goodbyeCreditWaitMs);
+  m_cfgIO->WriteWithin(&goodbye, 1, m_timings.goodbyeCreditWaitMs, true);
   m_status.store(0);
 }
 

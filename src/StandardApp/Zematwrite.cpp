@@ -156,6 +156,11 @@ void TZematWrite::IdlePeriod() {
   Send(keepAlive, 3, Z_FLOW_SOCKET_NUMBER);
 }
 
+void TZematWrite::Wake() {
+  std::lock_guard<std::mutex> g(m_queueLock);  // the flag is seen by the wait's predicate
+  m_queueEvent.notify_all();
+}
+
 void TZematWrite::Execute() {
   for (;;) {
     std::shared_ptr<Request> req;

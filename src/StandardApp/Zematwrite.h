@@ -30,6 +30,7 @@ class TZematWrite : public CZThread {
 
  protected:
   void Execute() override;
+  void Wake() override;
 
  private:
   struct Request;

@@ -13,7 +13,11 @@ class CZThread {
   CZThread& operator=(const CZThread&) = delete;
 
   void Resume();
-  void Terminate() { m_terminated.store(true); }
+  // Sets the flag and wakes the thread's wait, so that a stop never waits out a read slice.
+  void Terminate() {
+    m_terminated.store(true);
+    Wake();
+  }
   // Waits for the thread's end (no-op if it never ran or already ended).
   void WaitFor();
   bool Terminated() const { return m_terminated.load(); }
@@ -22,6 +26,8 @@ class CZThread {
 
  protected:
   virtual void Execute() = 0;
+  // Ends the wait the thread may be in (a channel read, a queue wait); called by Terminate.
+  virtual void Wake() {}
   // Derived destructors call this first, so that Execute never runs on a half-destroyed object.
   void Stop();
 

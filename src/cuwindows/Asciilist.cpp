@@ -111,6 +111,14 @@ TAsciiListCuThread::TAsciiListCuThread(TAsciiListForm* window, CCuIoBase* channe
 
 TAsciiListCuThread::~TAsciiListCuThread() { Stop(); }
 
+void TAsciiListCuThread::Wake() {
+  m_channel->WakeReader();
+  {
+    std::lock_guard<std::mutex> guard(m_pending->lock);  // no wake lost between a check and a wait
+  }
+  m_pending->shown.notify_all();
+}
+
 void TAsciiListCuThread::Execute() {
   try {
     std::vector<uint8_t> buffer(Z_READ_BUFFER);

@@ -71,6 +71,7 @@ class TAsciiListCuThread : public CZThread {
 
  protected:
   void Execute() override;
+  void Wake() override;
 
  private:
   // Hands the batch to the GUI thread and waits until it is shown (or a stop is asked for).

@@ -119,7 +119,9 @@ int TCuObj::Read(uint8_t* buffer, int capacity, unsigned ms) {
 
 void TCuObj::WakeChannel() {
   std::lock_guard<std::mutex> g(m_lock);
-  if (m_channel) m_channel->Abandon();
+  if (!m_channel) return;
+  m_channel->Abandon();
+  m_channel->WakeReader();
 }
 
 void TCuObj::DropChannel() {

@@ -65,13 +65,45 @@ TEST_F(ThreadedSession, CloseOnALinkTheInstrumentClosedDoesNotWait) {
   ASSERT_TRUE(ConnectStandard());
   CCuIO loader(Desc(0, 3));
   Open(loader, kLD, 44);
+  CCuIO in(Desc(0, 0));
+  fake->SetAutoGrant(false);
+  Open(in, kIN, 45);  // takes the open CU's credit: the next request waits for one
   auto start = std::chrono::steady_clock::now();
-  fake->HalfClose();  // the close request is still taken, but no answer can come
+  fake->HalfClose();  // no answer and no credit can come any more
   EXPECT_EQ(loader.Close(), 0);
+  EXPECT_EQ(in.Close(), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
   EXPECT_EQ(s->lost, 0);
   EXPECT_TRUE(s->IsConnected());
   s->Disconnect();
+}
+
+// A thread that is being stopped wakes its channel's read instead of waiting out the read's time-out;
+// the wake-up is meant for that read alone.
+TEST_F(ThreadedSession, AWokenReadEndsAtOnceAndTheChannelGoesOn) {
+  ASSERT_TRUE(ConnectStandard());
+  CCuIO in(Desc(0, 0));
+  Open(in, kIN, 45);
+  std::atomic<int> rc{-1};
+  auto start = std::chrono::steady_clock::now();
+  std::thread reader([&] {
+    char buffer[Z_READ_BUFFER];
+    int length = sizeof buffer;
+    rc = in.Read(buffer, &length, 60000);
+  });
+  ASSERT_TRUE(fake->WaitFor([&] { return fake->GrantsFor(45) > 0; }, 3000));  // the read is under way
+  in.WakeReader();
+  reader.join();
+  EXPECT_EQ(rc.load(), Z_TIMEOUT);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  fake->Send(MakeFrame(45, {'o', 'k'}));
+  std::string text;
+  ASSERT_EQ(ReadFrame(in, text), Z_OK);  // a wake-up once taken ends no later read
+  EXPECT_EQ(text, "ok");
+  in.WakeReader();  // nobody reads: the close's wait passes it by
+  Close(in);
+  ExpectGoodbye();
+  Finish();
 }
 
 TEST_F(ThreadedSession, LengthBelowTheHeaderReportsTheLoss) {

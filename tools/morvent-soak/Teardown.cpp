@@ -72,7 +72,9 @@ class TChannelReader : public IScriptChannelHolder {
   }
   void WakeChannel() override {
     std::lock_guard<std::mutex> g(m_lock);
-    if (m_channel) m_channel->Abandon();
+    if (!m_channel) return;
+    m_channel->Abandon();
+    m_channel->WakeReader();
   }
   void DropChannel() override {
     std::lock_guard<std::mutex> g(m_lock);
