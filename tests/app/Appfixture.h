@@ -44,14 +44,7 @@ int ConnectAndWait(Form& form, Origin origin, int limitMs = 20000) {
   return result;
 }
 
-// Saves a picture of w into the build folder once every list in it shows its latest lines (lists that
-// are being filled repaint a moment after the data came).
+// Saves a picture of w into the build folder once its lists have caught up.
 inline void Screenshot(QWidget* w, const char* name) {
-  WaitFor([w] {
-    for (QListWidget* list : w->findChildren<QListWidget*>())
-      if (!list->updatesEnabled()) return false;
-    return true;
-  });
-  QCoreApplication::processEvents();
-  w->grab().save(QString(MORVENT_SCREENSHOT_DIR) + "/" + name + ".png");
+  support::SaveWhenShown(w, QString(MORVENT_SCREENSHOT_DIR) + "/" + name + ".png");
 }

@@ -127,11 +127,5 @@ struct TFakeChannels {
 
 // Saves what w shows, once its lists have caught up, as NAME.png in the test's build folder.
 inline void Screenshot(QWidget* w, const char* name) {
-  WaitFor([w] {
-    for (QListWidget* list : w->findChildren<QListWidget*>())
-      if (!list->updatesEnabled()) return false;
-    return true;
-  });
-  QCoreApplication::processEvents();
-  w->grab().save(QString(MORVENT_SCREENSHOT_DIR) + "/" + name + ".png");
+  support::SaveWhenShown(w, QString(MORVENT_SCREENSHOT_DIR) + "/" + name + ".png");
 }

@@ -13,17 +13,7 @@
 #include "morvent-soak/Watchdog.h"
 #include "script/Halinit.h"
 #include "scriptlib/ScriptLibrary.h"
-
-#if defined(__SANITIZE_THREAD__)
-// Qt is not built with the thread sanitizer: what its libraries do among themselves is not ours to check
-// (as in the Qt test programs); our code and its locks stay checked.
-extern "C" const char* __tsan_default_suppressions() {
-  return "called_from_lib:libQt6Core.so\n"
-         "called_from_lib:libQt6Gui.so\n"
-         "called_from_lib:libQt6Widgets.so\n"
-         "called_from_lib:libglib-2.0.so\n";
-}
-#endif
+#include "support/qt/TsanQt.h"
 
 namespace {
 

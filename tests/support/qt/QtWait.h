@@ -5,6 +5,9 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
+#include <QListWidget>
+#include <QString>
+#include <QWidget>
 
 namespace support {
 
@@ -19,6 +22,18 @@ bool WaitFor(P pred, int limitMs = 15000) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // windows that closed themselves
   }
   return true;
+}
+
+// Saves what w shows as a PNG at path once every list in it shows its latest lines (lists that are
+// being filled repaint a moment after the data came).
+inline bool SaveWhenShown(QWidget* w, const QString& path) {
+  WaitFor([w] {
+    for (QListWidget* list : w->findChildren<QListWidget*>())
+      if (!list->updatesEnabled()) return false;
+    return true;
+  });
+  QCoreApplication::processEvents();
+  return w->grab().save(path);
 }
 
 }  // namespace support
