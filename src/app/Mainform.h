@@ -74,6 +74,7 @@ class TMainForm : public QMainWindow, public TMainLink, public IInstrumentHost, 
   QWidget* OpenFirmwareWindow(std::shared_ptr<CCuDesc> cu);
   TInstScriptForm* OpenScriptWindow();
   void WriteLog(const QString& text) override;
+  bool LogOn() const override { return m_log.IsOn(); }
   CMainDispatcher& Dispatcher() override { return m_dispatcher; }
   void EventsWindowClosed() override;
   bool OpenLog(const QString& path, bool append) override;

@@ -51,25 +51,28 @@ void TMessageBatch::AppendUnshown(const TMessageBatch& other) {
   }
 }
 
-bool TPendingMessages::ShowFor(std::chrono::nanoseconds slice) {
-  const auto start = std::chrono::steady_clock::now();
+bool TPendingMessages::TakeHanded() {
   {
     std::lock_guard<std::mutex> guard(lock);
-    if (taken.Done()) {
-      taken.Clear();
-      std::swap(taken, handed);  // the reader gets the emptied batch back for its next messages
-    } else {
-      taken.AppendUnshown(handed);
-      handed.Clear();
-    }
+    if (handed.Done()) return false;
+    taken.Clear();
+    std::swap(taken, handed);  // the reader gets the emptied batch back for its next messages
   }
+  shown.notify_all();  // room for the reader's next batch
+  return true;
+}
+
+bool TPendingMessages::ShowFor(std::chrono::nanoseconds slice) {
+  const auto start = std::chrono::steady_clock::now();
+  if (taken.Done()) TakeHanded();
   TAsciiListForm* shownIn = window;
   if (!shownIn) {  // the window let go: nothing more is shown
     taken.Clear();
     return true;
   }
   shownIn->BeginLines();
-  while (!taken.Done() && window) {
+  size_t work = 0;
+  while (window && (!taken.Done() || TakeHanded())) {
     const size_t begin = taken.shown ? taken.ends[taken.shown - 1] : 0;
     const size_t size = taken.ends[taken.shown] - begin;
     const uint8_t* b = taken.bytes.data() + begin;
@@ -79,7 +82,12 @@ bool TPendingMessages::ShowFor(std::chrono::nanoseconds slice) {
     const int skip = Z_HEADER_LEN + (window->ViaCs() ? 2 : 0);
     if (len >= skip && len <= static_cast<int>(size) - 1)
       window->ShowData(reinterpret_cast<const char*>(b) + skip, len - skip, 1);
-    if (std::chrono::steady_clock::now() - start >= slice) break;
+    // The clock is read after every few KiB of text: per message it would cost as much as a short line.
+    work += size + 64;
+    if (work >= 4096) {
+      work = 0;
+      if (std::chrono::steady_clock::now() - start >= slice) break;
+    }
   }
   shownIn->EndLines();
   if (!window) taken.Clear();
@@ -95,7 +103,7 @@ void TPendingMessages::Serve(const std::shared_ptr<TPendingMessages>& self, CMai
   }
   {
     std::lock_guard<std::mutex> guard(self->lock);
-    if (!self->handed.Done()) {  // handed over meanwhile (only after a stop request): drop nothing
+    if (!self->handed.Done()) {  // handed over meanwhile: the next turn shows it
       dispatcher.Post([self, &dispatcher] { Serve(self, dispatcher); });
       return;
     }
@@ -150,6 +158,9 @@ void TAsciiListCuThread::Execute() {
 
 void TAsciiListCuThread::HandOver(TMessageBatch& batch) {
   std::unique_lock<std::mutex> guard(m_pending->lock);
+  // The GUI thread shows one batch while we gather the next; one more waits until it takes it. Given up
+  // once a stop was asked for: the window then shows what is left itself, or drops it.
+  while (!m_pending->handed.Done() && !Terminated()) m_pending->shown.wait_for(guard, kHandOverPoll);
   if (m_pending->handed.Done()) {
     m_pending->handed.Clear();
     std::swap(m_pending->handed, batch);  // no copy; we get the emptied batch back
@@ -163,11 +174,7 @@ void TAsciiListCuThread::HandOver(TMessageBatch& batch) {
     CMainDispatcher& dispatcher = m_dispatcher;
     guard.unlock();
     m_dispatcher.Post([pending, &dispatcher] { TPendingMessages::Serve(pending, dispatcher); });
-    guard.lock();
   }
-  // The reader goes on only when the window has shown the batch. Given up once a stop was asked for:
-  // the window then shows what is left itself, or drops it.
-  while (m_pending->showing && !Terminated()) m_pending->shown.wait_for(guard, kHandOverPoll);
 }
 
 // ---- the window ----
@@ -319,7 +326,7 @@ void TAsciiListForm::RefreshList() {
 void TAsciiListForm::AddLine(const QString& text, int fromCu) {
   m_newLines.append(text);
   if (m_batchDepth == 0) FlushLines();
-  WriteLog(fromCu == 1 ? LogPrefix() + text : text);
+  if (m_main && m_main->LogOn()) WriteLog(fromCu == 1 ? LogPrefix() + text : text);
 }
 
 void TAsciiListForm::EndLines() {

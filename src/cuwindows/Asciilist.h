@@ -50,14 +50,16 @@ struct TMessageBatch {
 // the calls it queues on the GUI thread, so that a call arriving after the window is gone does no harm.
 struct TPendingMessages {
   std::mutex lock;
-  std::condition_variable shown;     // signalled when everything handed over has been shown
-  TMessageBatch handed;              // handed over by the reader
+  std::condition_variable shown;     // signalled when the GUI thread took the handed batch
+  TMessageBatch handed;              // handed over by the reader, not yet taken
   bool showing = false;              // the GUI thread has messages it has not shown yet
   TAsciiListForm* window = nullptr;  // GUI thread only; none once the window has let go
   TMessageBatch taken;               // GUI thread only: taken over, being shown
 
   // GUI thread: shows messages in arrival order until the time slice is used up; true when all are shown.
   bool ShowFor(std::chrono::nanoseconds slice);
+  // GUI thread: takes the handed batch over once the taken one is shown; false when none was handed.
+  bool TakeHanded();
   void ShowAll();  // GUI thread: hands every message to the window in arrival order
   // GUI thread: one turn of showing; queues the next turn while messages are left, else wakes the reader.
   static void Serve(const std::shared_ptr<TPendingMessages>& self, CMainDispatcher& dispatcher);

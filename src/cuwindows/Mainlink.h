@@ -11,6 +11,8 @@ class TMainLink {
   virtual ~TMainLink() = default;
   // One line to the log file (when logging is on).
   virtual void WriteLog(const QString& text) = 0;
+  // Whether WriteLog writes at all: a flood of lines need not be formatted for a log that is off.
+  virtual bool LogOn() const { return true; }
   // Runs reader threads' calls on the GUI thread.
   virtual CMainDispatcher& Dispatcher() = 0;
   // The instrument events window is closing and must be forgotten.
