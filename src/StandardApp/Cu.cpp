@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "StandardApp/Opencuthread.h"
@@ -127,11 +128,15 @@ int CCuIoBase::WaitResult(unsigned timeoutMs, bool closing) {
 }
 
 int CCuIoBase::ReadFrame(void* buffer, int* pLen, unsigned timeoutMs) {
-  auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  // The clock is read only when the queue is empty: in a stream most frames are already waiting.
+  std::optional<Clock::time_point> end;
   for (;;) {
     void* item = nullptr;
-    int rc = m_inQueue.WaitPop(item, MsLeft(end));
-    if (rc != Z_OK) return rc;
+    if (!m_inQueue.Pop(item)) {
+      if (!end) end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+      const int rc = m_inQueue.WaitPop(item, MsLeft(*end));
+      if (rc != Z_OK) return rc;
+    }
     if (item == &g_wakeToken) return Z_TIMEOUT;
     if (IsResult(item)) continue;  // a late open/close result: nobody waits for it any more
     auto* frame = static_cast<uint8_t*>(item);
