@@ -122,7 +122,7 @@ int CCuIoBase::WaitResult(unsigned timeoutMs, bool closing) {
     if (rc == Z_TIMEOUT && left > kLinkCheckMs && linkUp && !m_abandoned.load()) continue;
     if (rc != Z_OK) return -1;
     if (IsResult(item)) return ResultValue(item);
-    if (item == &g_wakeToken) continue;  // meant for a read
+    if (item == &g_wakeToken) continue;    // meant for a read
     delete[] static_cast<uint8_t*>(item);  // data still arriving for the channel
   }
 }

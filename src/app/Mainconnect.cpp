@@ -86,13 +86,11 @@ QIcon TreeImage(QStyle* style, int index) {
 }
 
 QTreeWidgetItem* NewNode(QTreeWidgetItem* parent, const QString& caption, void* data, int image, int selectedImage,
-                         QStyle* style) {
+                         const QIcon& icon) {
   auto* item = new QTreeWidgetItem(parent, {caption});
   item->setData(0, TMainForm::NodeObjectRole, QVariant::fromValue(reinterpret_cast<quintptr>(data)));
   item->setData(0, TMainForm::NodeImageRole, image);
   item->setData(0, TMainForm::NodeSelectedImageRole, selectedImage);
-  QIcon icon = TreeImage(style, image);
-  if (selectedImage != image) icon.addPixmap(TreeImage(style, selectedImage).pixmap(16), QIcon::Selected);
   item->setIcon(0, icon);
   return item;
 }
@@ -328,7 +326,7 @@ QWidget* TMainForm::OpenCuWindow(std::shared_ptr<CCuDesc> cu, bool viaCs) {
   TAsciiListForm* form = kind->create();
   const QSize designed = form->size();
   QMdiSubWindow* sub = m_mdi->addSubWindow(form);
-  sub->setWindowIcon(TreeImage(style(), 2));
+  sub->setWindowIcon(TreeIcon(2, 2));
   sub->resize(designed);
   sub->show();
   PlaceNewChild(sub);
@@ -352,7 +350,7 @@ IPlotWindow* TMainForm::CreatePlotWindow(const std::string& name) {
 QWidget* TMainForm::OpenFirmwareWindow(std::shared_ptr<CCuDesc> cu) {
   auto* form = new TFirmwareForm;
   QMdiSubWindow* sub = m_mdi->addSubWindow(form);
-  sub->setWindowIcon(TreeImage(style(), 2));
+  sub->setWindowIcon(TreeIcon(2, 2));
   sub->adjustSize();  // the whole client area, with the frame around it
   sub->show();
   PlaceNewChild(sub);
@@ -369,7 +367,7 @@ void TMainForm::OpenEventsWindow() {
   m_eventsWindow = events;
   const QSize designed = events->size();
   QMdiSubWindow* sub = m_mdi->addSubWindow(events);
-  sub->setWindowIcon(TreeImage(style(), 0));
+  sub->setWindowIcon(TreeIcon(0, 0));
   sub->resize(designed);
   sub->show();
   PlaceNewChild(sub);
@@ -386,18 +384,27 @@ QTreeWidgetItem* TMainForm::RootNode() const {
 
 void TMainForm::AddModuleNode(QTreeWidgetItem* root, CModule* module) {
   const int image = module->IsSecondList() ? 3 : 1;
-  QTreeWidgetItem* node =
-      NewNode(root, L1(module->GetModuleType()) + " - " + L1(module->GetSerialNumber()), module, image, image, style());
+  QTreeWidgetItem* node = NewNode(root, L1(module->GetModuleType()) + " - " + L1(module->GetSerialNumber()), module,
+                                  image, image, TreeIcon(image, image));
   for (int i = 0; i < module->GetCuDescCount(); ++i) {
     std::shared_ptr<CCuDesc> cu = module->GetCuDesc(i);
-    if (cu) NewNode(node, L1(cu->GetCuName()), cu.get(), 2, 4, style());
+    if (cu) NewNode(node, L1(cu->GetCuName()), cu.get(), 2, 4, TreeIcon(2, 4));
   }
   node->setExpanded(true);
 }
 
+const QIcon& TMainForm::TreeIcon(int image, int selectedImage) {
+  QIcon& icon = m_treeIcons[{image, selectedImage}];
+  if (icon.isNull()) {
+    icon = TreeImage(style(), image);
+    if (selectedImage != image) icon.addPixmap(TreeImage(style(), selectedImage).pixmap(16), QIcon::Selected);
+  }
+  return icon;
+}
+
 void TMainForm::FillTree() {
   TreeView1->clear();
-  QTreeWidgetItem* root = NewNode(nullptr, "Serion Instrument", m_connection.get(), 0, 0, style());
+  QTreeWidgetItem* root = NewNode(nullptr, "Serion Instrument", m_connection.get(), 0, 0, TreeIcon(0, 0));
   TreeView1->addTopLevelItem(root);
   for (int i = 0; i < m_connection->GetModuleCount(); ++i)
     if (std::shared_ptr<CModule> module = m_connection->GetModule(i)) AddModuleNode(root, module.get());

@@ -3,12 +3,15 @@
 #pragma once
 
 #include <QFont>
+#include <QIcon>
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "app/Logfile.h"
@@ -186,6 +189,11 @@ class TMainForm : public QMainWindow, public TMainLink, public IInstrumentHost, 
   void ShowConnecting(bool on);
   void FillTree();
   void AddModuleNode(QTreeWidgetItem* root, CModule* module);
+  // The tree's image for a node (index 0 instrument, 1 module, 2 CU, 3 module behind the CS path, 4
+  // selected CU), with another image when selected. Made once: icons made per node would each keep
+  // their own pixmaps, and fill the pixmap cache anew on every connect.
+  const QIcon& TreeIcon(int image, int selectedImage);
+  std::map<std::pair<int, int>, QIcon> m_treeIcons;
   QTreeWidgetItem* RootNode() const;
   void AfterChildCreated(QMdiSubWindow* sub);
   void Timer1Timer();

@@ -261,8 +261,9 @@ TTeardownResult TTeardown::Run() {
     if (!recorder.messages.isEmpty() && m_result.failure.empty())
       Fail("round " + std::to_string(n) + ": message box \"" + recorder.messages.first().second.toStdString() + "\"");
     if (n % 500 == 0) {
-      std::printf("  %d rounds, %.0f s, slowest teardown %d ms, RSS %ld KiB\n", n,
-                  (TSoakWatchdog::NowMs() - start) / 1000.0, m_result.slowestRoundMs, ResidentKiB(false));
+      std::printf("  %d rounds, %.0f s, slowest teardown %d ms, RSS %ld KiB, heap in use %ld KiB, %d threads\n", n,
+                  (TSoakWatchdog::NowMs() - start) / 1000.0, m_result.slowestRoundMs, ResidentKiB(false),
+                  HeapInUseKiB(), ThreadCount());
       std::fflush(stdout);
     }
   }
