@@ -8,6 +8,7 @@
 #include "script/DynaVars.h"
 #include "script/Registration.h"
 #include "script/ScriptErrors.h"
+#include "script/SpareBuffers.h"
 
 namespace {
 class TImageReader {
@@ -66,7 +67,12 @@ int HalOperandWords(const TProgItem& it) {
   }
 }
 
-TBinProg::TBinProg(std::string_view image, const std::vector<int>* variableSlots) {
+TBinProg::TBinProg(std::string_view image, const std::vector<int>* variableSlots)
+    : code_(spare::Take<TProgItem>()),
+      exec_(spare::Take<TExec>()),
+      unfused_(spare::Take<std::pair<int, TExec>>()),
+      hostArgs_(spare::Take<int32_t>()),
+      slots_(spare::Take<TValue>()) {
   readImage(image);
   if (variableSlots) {
     for (int v : *variableSlots) {
@@ -79,7 +85,13 @@ TBinProg::TBinProg(std::string_view image, const std::vector<int>* variableSlots
   decode();
 }
 
-TBinProg::~TBinProg() = default;
+TBinProg::~TBinProg() {
+  spare::Give(code_);
+  spare::Give(exec_);
+  spare::Give(unfused_);
+  spare::Give(hostArgs_);
+  spare::Give(slots_);
+}
 
 void TBinProg::Error(const std::string& message) { throw ECompilerError(message); }
 

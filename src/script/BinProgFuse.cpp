@@ -302,6 +302,8 @@ void TBinProg::fuse() {
   // The pass buffers stay with the thread: fresh pages for every load cost more than the fusion.
   thread_local std::vector<TMicro> list, spare;
   list.clear();
+  list.reserve(static_cast<size_t>(n));
+  spare.reserve(static_cast<size_t>(n));
   for (int i = 0; i < n;) {
     const int len = 1 + HalOperandWords(code_[static_cast<size_t>(i)]);
     if (code_[static_cast<size_t>(i)].op == ocCall) target[static_cast<size_t>(i + len)] = true;  // return address
@@ -318,6 +320,9 @@ void TBinProg::fuse() {
     }
     if (round == 0) fuseHostCalls(list, target, fuser, constBase_, hostArgs_, spare);
   }
+  size_t fusedCount = 0;
+  for (const TMicro& m : list) fusedCount += m.fused;
+  unfused_.reserve(fusedCount);
   for (const TMicro& m : list) {
     if (!m.fused) continue;
     TExec x = m.x;

@@ -123,6 +123,9 @@ int32_t Hex2Dec(std::string_view text);
 class THalCompiler {
  public:
   THalCompiler(std::string_view source, std::string& output);
+  ~THalCompiler();
+  THalCompiler(const THalCompiler&) = delete;
+  THalCompiler& operator=(const THalCompiler&) = delete;
   void SetOwner(const void* owner) { owner_ = owner; }
   void SetNamedObjects(const tobjcollect* objects) { objects_ = objects; }
   void SetUnitLoader(TUnitLoader loader) { unitLoader_ = std::move(loader); }

@@ -70,6 +70,10 @@ void THalCompiler::writeprogram() {
   }
   std::string& out = output_;
   out.clear();
+  size_t bytes = 12 + 9 * consts_.size() + 4 * labels_.size() + 12 * code_.size();
+  for (const TValue& v : consts_)
+    if (v.Kind() == TVarKind::String) bytes += v.StrVal().size() + 4;
+  out.reserve(bytes);  // one buffer, no copies while it grows
   putInt(out, static_cast<int32_t>(consts_.size()));
   for (const TValue& v : consts_) {
     switch (v.Kind()) {
@@ -106,9 +110,11 @@ void THalCompiler::writeprogram() {
   putInt(out, static_cast<int32_t>(labels_.size()));
   for (const TLabelItem& l : labels_) putInt(out, l.place);
   putInt(out, static_cast<int32_t>(code_.size()));
+  size_t at = out.size();
+  out.resize(at + 12 * code_.size());
   for (const TProgItem& it : code_) {
-    putInt(out, it.a);
-    putInt(out, it.b);
-    putInt(out, it.op);
+    const int32_t w[3] = {it.a, it.b, it.op};
+    std::memcpy(&out[at], w, 12);  // little-endian hosts only, as putInt
+    at += 12;
   }
 }

@@ -5,6 +5,7 @@
 
 #include "script/HalCompiler.h"
 #include "script/Registration.h"
+#include "script/SpareBuffers.h"
 
 namespace {
 using TCharSet = std::bitset<256>;
@@ -102,7 +103,10 @@ int32_t Hex2Dec(std::string_view text) {
   return TextToInt(t, v) ? v : 0;
 }
 
-THalCompiler::THalCompiler(std::string_view source, std::string& output) : src_(source), output_(output) {}
+THalCompiler::THalCompiler(std::string_view source, std::string& output)
+    : src_(source), code_(spare::Take<TProgItem>()), output_(output) {}
+
+THalCompiler::~THalCompiler() { spare::Give(code_); }
 
 int THalCompiler::ReadByte() {
   const int p = pos_;

@@ -250,6 +250,55 @@ TEST_F(Runtime, NewerFusedFormsAgreeWithPlainCode) {
             (std::vector<std::string>{"abc", "ab", "ababcabcab", "52", "5253", "error: Runtime error line 8: ab5"}));
 }
 
+// Loop steps at the end of the integer range, a counter or bound that stops being an integer, and
+// line traces: fused and plain code agree.
+TEST_F(Runtime, LoopStepsAgreeWithPlainCodeAtTheirLimits) {
+  const std::string src =
+      "program T; var i: integer; r: real; s: string;\nbegin\n"
+      "for i := 2147483645 to 2147483647 do Print(i);\nPrint(i);\n"
+      "for i := -2147483646 downto -2147483648 do Print(i);\nPrint(i);\n"
+      "for i := 1 to 4 do begin Print(i); if i = 2 then i := i + 0.5 end;\n"
+      "r := 3;\nfor i := 1 to r do\nbegin\nPrint(i);\nif i = 2 then r := 'x'\nend\nend.";
+  const auto out = RunBothWays(src);
+  EXPECT_EQ(out,
+            (std::vector<std::string>{"2147483645", "2147483646", "2147483647", "2147483648", "-2147483646",
+                                      "-2147483647", "-2147483648", "-2147483649", "1", "2", "3.5", "1", "2",
+                                      "error: Runtime error line 13: Comparison of incompatible or invalid types"}));
+  const auto traced = RunBothWays(src, 2);
+  EXPECT_EQ(std::count(traced.begin(), traced.end(), "trace line 11"), 2);
+}
+
+// Compiles and loads reuse the buffers of earlier ones on the same thread: nothing of the earlier
+// program (its code, its slots' strings) may show in the next one.
+TEST_F(Runtime, ALoadAfterALargerProgramStartsClean) {
+  const std::string small =
+      "program B; var a, b: integer;\nbegin\nPrint(a); Print(b + 1); a := 7; if a > 5 then Print('big')\nend.";
+  auto runSmall = [&] {
+    THalComp comp;
+    comp.SetScriptText(small);
+    comp.Compile();
+    TStopFlag stop{'R'};
+    PrintLog().clear();
+    comp.Run(stop, nullptr);
+    return std::make_pair(PrintLog(), comp.Runner()->Program()->Listing(true));
+  };
+  const auto before = runSmall();
+  {
+    std::string big = "program A; var s0";
+    for (int i = 1; i < 300; ++i) big += ", s" + std::to_string(i);
+    big += ": string;\nbegin\n";
+    for (int i = 0; i < 300; ++i) big += "s" + std::to_string(i) + " := 'text' + 'more';\n";
+    THalComp comp;
+    comp.SetScriptText(big + "Print(s299)\nend.");
+    comp.Compile();
+    TStopFlag stop{'R'};
+    comp.Run(stop, nullptr);
+  }
+  const auto after = runSmall();
+  EXPECT_EQ(before.first, (std::vector<std::string>{"0", "1", "big"}));
+  EXPECT_EQ(after, before);
+}
+
 TEST_F(Runtime, SlotsKeepTheirValuesBetweenRuns) {
   THalComp comp;
   comp.SetScriptText("program T; var n: integer; begin n := n + 1; Print(n) end.");
