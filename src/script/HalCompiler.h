@@ -192,7 +192,7 @@ class THalCompiler {
   TIdentListItem* VarByName(const std::string& name);
   std::string VarIDByName(const std::string& name);  // key found, or empty
   TIdentListItem* VarByNameThisLevel(const std::string& name);
-  bool IsGlobalVar(const std::string& name) const { return globals_.count(name) != 0; }
+  bool IsGlobalVar(std::string_view name) const { return globals_.find(name) != globals_.end(); }
   void pushScope(const std::string& name) { scope_ += name + "."; }
   void popScope();
   // ---- statements (HalCompilerStmt.cpp)
@@ -240,7 +240,8 @@ class THalCompiler {
   TToken last_;
   // compiler state
   std::string unitPrefix_, scope_;
-  std::set<std::string> globals_;
+  std::string keyBuf_, scopeBuf_;  // scratch of the name search
+  std::set<std::string, std::less<>> globals_;
   std::vector<std::string> units_;
   std::map<std::string, int> labelNames_;
   TIdentList idents_;

@@ -49,33 +49,49 @@ TIdentListItem* THalCompiler::AddVars(const std::string& name, int number, int k
 }
 
 std::string THalCompiler::VarIDByName(const std::string& name) {
-  auto has = [this](const std::string& k) { return idents_.count(k) != 0; };
-  auto globalCase = [&](const std::string& scope, std::string& found) {
-    for (std::string us = unitPrefix_ + scope;; us = dropLast(us)) {
-      if (has(us + name)) return found = us + name, true;
-      if (us.empty()) break;
+  // Candidate keys are built in one buffer and scopes walked as prefixes: no string per probe.
+  std::string& k = keyBuf_;
+  auto has = [&](std::string_view prefix) {
+    k.assign(prefix);
+    k.append(name);
+    return idents_.find(k) != idents_.end();
+  };
+  auto outer = [](std::string_view s) {  // "P.F.G." -> "P.F."; "P." -> ""
+    if (s.empty()) return s;
+    const size_t dot = s.rfind('.', s.size() - 2);
+    return dot == std::string_view::npos ? std::string_view() : s.substr(0, dot + 1);
+  };
+  auto globalCase = [&](std::string_view scope) {
+    std::string& us = scopeBuf_;
+    us.assign(unitPrefix_);
+    us.append(scope);
+    for (std::string_view u = us;; u = outer(u)) {
+      if (has(u)) return true;
+      if (u.empty()) break;
     }
-    for (std::string s = scope;; s = dropLast(s)) {
-      if (has(s + name)) return found = s + name, true;
-      if (s.empty()) break;
+    for (std::string_view sc = scope;; sc = outer(sc)) {
+      if (has(sc)) return true;
+      if (sc.empty()) break;
     }
     return false;
   };
-  std::string found;
   if (IsGlobalVar(name) || IsGlobalVar(scope_)) {
-    if (globalCase(scope_, found)) return found;
+    if (globalCase(scope_)) return k;
   } else {
-    for (std::string s = scope_;; s = dropLast(s)) {
-      if (!s.empty() && IsGlobalVar(s)) {
-        if (globalCase(s, found)) return found;
+    std::string& prefixed = scopeBuf_;
+    for (std::string_view sc = scope_;; sc = outer(sc)) {
+      if (!sc.empty() && IsGlobalVar(sc)) {
+        if (globalCase(sc)) return k;
         break;
       }
-      if (has(unitPrefix_ + s + name)) return unitPrefix_ + s + name;
-      if (s.empty()) break;
+      prefixed.assign(unitPrefix_);
+      prefixed.append(sc);
+      if (has(prefixed)) return k;
+      if (sc.empty()) break;
     }
   }
-  if (has(unitPrefix_ + name)) return unitPrefix_ + name;
-  if (has(name)) return name;
+  if (has(unitPrefix_)) return k;
+  if (has(std::string_view())) return k;
   return {};
 }
 

@@ -90,10 +90,37 @@ const std::unordered_map<std::string_view, int32_t>& resWords() {
 
 void FillResWords() { (void)resWords(); }
 
+namespace {
+// Open addressing on length and three letters: every word the reader meets is looked up here.
+struct TResWordTable {
+  static constexpr size_t kSize = 256;
+  std::string_view word[kSize];
+  int32_t code[kSize] = {};
+  static size_t hash(std::string_view w) {
+    const auto c = [&](size_t i) { return static_cast<size_t>(static_cast<unsigned char>(w[i])); };
+    return (w.size() * 61 + c(0) * 7 + c(w.size() - 1) * 3 + c(w.size() / 2)) % kSize;
+  }
+  TResWordTable() {
+    for (const auto& [w, c] : resWords()) {
+      size_t h = hash(w);
+      while (!word[h].empty()) h = (h + 1) % kSize;
+      word[h] = w;
+      code[h] = c;
+    }
+  }
+  int32_t find(std::string_view w) const {
+    if (w.size() < 2 || w.size() > 14) return 0;  // the shortest and longest reserved words
+    for (size_t h = hash(w);; h = (h + 1) % kSize) {
+      if (word[h].empty()) return 0;
+      if (word[h] == w) return code[h];
+    }
+  }
+};
+}  // namespace
+
 int ResWordCode(std::string_view upperWord) {
-  const auto& w = resWords();
-  auto it = w.find(upperWord);
-  return it == w.end() ? 0 : it->second;
+  static const TResWordTable table;
+  return table.find(upperWord);
 }
 
 int32_t Hex2Dec(std::string_view text) {
@@ -182,15 +209,22 @@ void THalCompiler::readString(int quote, TToken& t) {
 }
 
 void THalCompiler::readWord(int first, TToken& t) {
-  std::string w(1, static_cast<char>(first));
-  for (;;) {
-    const int c = ReadByte();
-    if (in(StopChars, c)) break;
-    w += static_cast<char>(c);
-  }
+  // The word's own bytes hold no line break (those stop it), so they are taken straight from
+  // the text; the byte that stops it is read and put back as before (it may count a line).
+  const size_t begin = static_cast<size_t>(pos_) - 1;
+  size_t end = static_cast<size_t>(pos_);
+  while (end < src_.size() && !StopChars.test(static_cast<unsigned char>(src_[end]))) ++end;
+  pos_ = static_cast<int>(end);
+  if (pos_ > furthest_) furthest_ = pos_;
+  ReadByte();
   BackBytes(1);
-  w = HalUpper(w);
-  lastWord_ = w;
+  std::string& w = lastWord_;
+  w.assign(1, static_cast<char>(first));
+  w.append(src_.substr(begin + 1, end - begin - 1));
+  for (char& ch : w) {  // as HalUpper
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if ((c >= 'a' && c <= 'z') || (c >= 224 && c <= 254)) ch = static_cast<char>(c - 32);
+  }
   const int c0 = static_cast<unsigned char>(w[0]);
   if (in(FirstIdentChar, c0)) {
     for (size_t i = 1; i < w.size(); ++i)

@@ -155,9 +155,17 @@ TResConstList& ResConsts() {
 }
 
 int TResConstList::IndexOf(std::string_view name) const {
-  const std::string k = HalUpper(name);
+  // the compiler asks with upper-cased words: no copy then
+  std::string upper;
+  std::string_view k = name;
+  for (char ch : name)
+    if (static_cast<unsigned char>(ch) >= 'a') {
+      upper = HalUpper(name);
+      k = upper;
+      break;
+    }
   auto it = std::lower_bound(items_.begin(), items_.end(), k,
-                             [](const auto& e, const std::string& s) { return e.first < s; });
+                             [](const auto& e, std::string_view s) { return std::string_view(e.first) < s; });
   if (it == items_.end() || it->first != k) return -1;
   return static_cast<int>(it - items_.begin());
 }
