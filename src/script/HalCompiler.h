@@ -159,6 +159,8 @@ class THalCompiler {
   void skipBlockComment(int opener);
   void readString(int quote, TToken& t);
   void readWord(int first, TToken& t);
+  void lexToken(TToken& t);
+  bool takePeeked(TToken& t);
   // ---- tables and code (HalImage.cpp)
   void putcode(int op, int a, int b);
   void flushLine();
@@ -254,8 +256,18 @@ class THalCompiler {
   int nextSlot_ = 0, highSlot_ = 0;
   const void* owner_ = nullptr;
   const tobjcollect* objects_ = nullptr;
-  TBinding bind_;         // binding of the last dotted name read
-  std::string lastWord_;  // text of the last word read (for real constants)
+  TBinding bind_;           // binding of the last dotted name read
+  std::string lastWord_;    // text of the last word read (for real constants)
+  bool lexedWord_ = false;  // the last token lexed was a word
+  // The token last looked ahead at, so that reading it next does not lex it again (tokens depend
+  // only on the text, the position and the hex flag).
+  struct TPeeked {
+    bool valid = false, word = false, hexIn = false, hexOut = false;
+    const char* src = nullptr;
+    int from = 0, to = 0;
+    TToken token;
+    std::string lastWord;
+  } peeked_;
   bool lastWasLabel_ = false;
   std::string classParent_;
   std::string& output_;

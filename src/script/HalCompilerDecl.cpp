@@ -470,6 +470,7 @@ void THalCompiler::compileunit(const std::string& path, const std::string& text)
   const std::string savedPrefix = unitPrefix_, savedScope = scope_;
   const bool savedUnit = isUnit_, savedHex = hexFlag_;
   src_ = text;
+  peeked_.valid = false;  // a unit's text may reuse the memory of an earlier one
   pos_ = furthest_ = 0;
   line_ = 1;
   scope_.clear();
@@ -496,6 +497,7 @@ void THalCompiler::compileunit(const std::string& path, const std::string& text)
     throw ECompilerError("Unit '" + path + "': " + e.what());
   }
   src_ = saved.src;
+  peeked_.valid = false;
   pos_ = saved.pos;
   furthest_ = saved.furthest;
   line_ = saved.line;

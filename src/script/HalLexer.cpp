@@ -218,6 +218,7 @@ void THalCompiler::readWord(int first, TToken& t) {
   if (pos_ > furthest_) furthest_ = pos_;
   ReadByte();
   BackBytes(1);
+  lexedWord_ = true;
   std::string& w = lastWord_;
   w.assign(1, static_cast<char>(first));
   w.append(src_.substr(begin + 1, end - begin - 1));
@@ -256,6 +257,23 @@ void THalCompiler::readWord(int first, TToken& t) {
 }
 
 void THalCompiler::ReadToken(TToken& t) {
+  if (takePeeked(t)) {
+    pos_ = peeked_.to;
+    return;
+  }
+  lexToken(t);
+}
+
+bool THalCompiler::takePeeked(TToken& t) {
+  if (!peeked_.valid || peeked_.from != pos_ || peeked_.hexIn != hexFlag_ || peeked_.src != src_.data()) return false;
+  t = peeked_.token;
+  hexFlag_ = peeked_.hexOut;
+  if (peeked_.word) lastWord_ = peeked_.lastWord;
+  return true;
+}
+
+void THalCompiler::lexToken(TToken& t) {
+  lexedWord_ = false;
   for (;;) {
     int c;
     do {
@@ -300,7 +318,19 @@ void THalCompiler::ReadToken(TToken& t) {
 void THalCompiler::NextToken(TToken& t) {
   peeking_ = true;
   const int saved = pos_;
-  ReadToken(t);
+  if (!takePeeked(t)) {
+    peeked_.valid = false;
+    peeked_.from = pos_;
+    peeked_.hexIn = hexFlag_;
+    peeked_.src = src_.data();
+    lexToken(t);
+    peeked_.to = pos_;
+    peeked_.hexOut = hexFlag_;
+    peeked_.token = t;
+    peeked_.word = lexedWord_;
+    if (lexedWord_) peeked_.lastWord = lastWord_;
+    peeked_.valid = true;
+  }
   pos_ = saved;
   peeking_ = false;
 }
