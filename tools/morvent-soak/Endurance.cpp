@@ -146,6 +146,7 @@ class TEndurance {
   int64_t m_start = TSoakWatchdog::NowMs();
   int64_t m_lastDisrupt = TSoakWatchdog::NowMs();
   int64_t m_lastBreak = 0;
+  int64_t m_silentUntil = 0;  // the simulator's last silence ends then
   bool m_expectLoss = false;
 
   std::unique_ptr<support::Simulator> m_sim;
@@ -325,7 +326,8 @@ void TEndurance::Fault(bool breaking) {
     kind = kBreakingFaults[std::uniform_int_distribution<int>(0, 3)(m_rng)];
     line = "fault " + kind +
            (kind == "garbage" ? " " + std::to_string(std::uniform_int_distribution<int>(1, 400)(m_rng)) : "");
-  } else if (std::uniform_int_distribution<int>(0, 1)(m_rng) == 0) {
+  } else if (std::uniform_int_distribution<int>(0, 1)(m_rng) == 0 || TSoakWatchdog::NowMs() < m_silentUntil + 500) {
+    // A silence while one lasts would lengthen it past the time-out and break the link.
     kind = "split";
     line = "fault split";
   } else {
@@ -343,6 +345,7 @@ void TEndurance::Fault(bool breaking) {
     return;
   }
   ++m_result.faults[kind];
+  if (kind == "silence") m_silentUntil = TSoakWatchdog::NowMs() + std::stoi(line.substr(line.rfind(' ') + 1));
   if (breaking) {
     // The host reports the loss and reconnects: nothing is owed until then.
     m_reader.Arm(false);
