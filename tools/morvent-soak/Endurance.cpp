@@ -322,6 +322,7 @@ void TEndurance::ConfigChange() {
 
 void TEndurance::Fault(bool breaking) {
   std::string kind, line;
+  int silenceMs = 0;
   if (breaking) {
     kind = kBreakingFaults[std::uniform_int_distribution<int>(0, 3)(m_rng)];
     line = "fault " + kind +
@@ -333,6 +334,7 @@ void TEndurance::Fault(bool breaking) {
   } else {
     kind = "silence";
     const int ms = std::uniform_int_distribution<int>(300, 1800)(m_rng);
+    silenceMs = ms;
     line = "fault silence " + std::to_string(ms);
     // The stream pauses with the link; what was made meanwhile comes afterwards.
     m_reader.Beat(ms + 500);
@@ -345,7 +347,7 @@ void TEndurance::Fault(bool breaking) {
     return;
   }
   ++m_result.faults[kind];
-  if (kind == "silence") m_silentUntil = TSoakWatchdog::NowMs() + std::stoi(line.substr(line.rfind(' ') + 1));
+  if (silenceMs > 0) m_silentUntil = TSoakWatchdog::NowMs() + silenceMs;
   if (breaking) {
     // The host reports the loss and reconnects: nothing is owed until then.
     m_reader.Arm(false);
