@@ -3,6 +3,7 @@
 #include "script/BinProg.h"
 #include "script/BinProgFast.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "script/DynaVars.h"
@@ -67,22 +68,23 @@ int HalOperandWords(const TProgItem& it) {
   }
 }
 
-TBinProg::TBinProg(std::string_view image, const std::vector<int>* variableSlots)
+TBinProg::TBinProg(std::string_view image, const std::vector<int>* variableSlots, int slotLimit)
     : code_(spare::Take<TProgItem>()),
       exec_(spare::Take<TExec>()),
       unfused_(spare::Take<std::pair<int, TExec>>()),
       hostArgs_(spare::Take<int32_t>()),
       slots_(spare::Take<TValue>()) {
+  slotLimit = std::min(slotLimit, HAL_MAX_SLOTS);
   readImage(image);
   if (variableSlots) {
     for (int v : *variableSlots) {
-      if (v < 0 || v >= HAL_MAX_SLOTS) continue;
+      if (v < 0 || v >= slotLimit) continue;
       if (static_cast<size_t>(v) >= variableSlots_.size()) variableSlots_.resize(static_cast<size_t>(v) + 1, false);
       variableSlots_[static_cast<size_t>(v)] = true;
     }
     if (variableSlots_.empty()) variableSlots_.push_back(false);  // known: no variables (slots past the end are none)
   }
-  decode();
+  decode(slotLimit);
 }
 
 TBinProg::~TBinProg() {
@@ -136,13 +138,13 @@ void TBinProg::readImage(std::string_view image) {
 }
 
 // Checks every operand that the run loop uses unchecked, and sizes the slot array.
-void TBinProg::decode() {
+void TBinProg::decode(int slotLimit) {
   const int n = static_cast<int>(code_.size());
   std::vector<bool> start(static_cast<size_t>(n) + 1, false);
   int maxSlot = HAL_SLOTS - 1;
   // Field kinds come from the instruction table; immediates and host numbers are checked where used.
   auto field = [&](THalField kind, int v) {
-    if ((kind == THalField::Slot && (v < 0 || v >= HAL_MAX_SLOTS)) ||
+    if ((kind == THalField::Slot && (v < 0 || v >= slotLimit)) ||
         (kind == THalField::Label && (v < 0 || v >= static_cast<int>(labels_.size()))) ||
         (kind == THalField::Const && (v < 0 || v >= static_cast<int>(consts_.size()))))
       Error("Damaged program image");

@@ -36,8 +36,10 @@ class TBinProg {
  public:
   // Reads an image; raises ECompilerError ("Unknown reader type", or a damaged-image message).
   // variableSlots: the slots of declared variables, parameters and results (from the compiler);
-  // when given, copies through temporaries can be fused as well.
-  explicit TBinProg(std::string_view image, const std::vector<int>* variableSlots = nullptr);
+  // when given, copies through temporaries can be fused as well. slotLimit: images naming a slot at
+  // or past it are damaged (the slot array is sized by the highest slot named, before anything runs).
+  explicit TBinProg(std::string_view image, const std::vector<int>* variableSlots = nullptr,
+                    int slotLimit = HAL_MAX_SLOTS);
   ~TBinProg();
   TBinProg(const TBinProg&) = delete;
   TBinProg& operator=(const TBinProg&) = delete;
@@ -84,7 +86,7 @@ class TBinProg {
 
  private:
   void readImage(std::string_view image);
-  void decode();
+  void decode(int slotLimit);
   void fuse();
   void execute(int start, TStopFlag& stop);
   void callHost(const TExec& e);
