@@ -281,6 +281,67 @@ std::vector<TBinProg::TExec> TBinProg::buildPlain() const {
   return plain;
 }
 
+// Copies instruction starts and the operand words of plain instructions; a fused instruction
+// comes without the e instructions it stands for, and jump fields become run indices.
+void TBinProg::layOut(const std::vector<TExec>& from, TRunCode& to) const {
+  const int n = static_cast<int>(code_.size());
+  to.at.assign(static_cast<size_t>(n) + 1, -1);
+  to.code.clear();
+  to.code.reserve(from.size());
+  int skipTo = 0;
+  for (int i = 0; i < n; ++i) {
+    if (i < skipTo) continue;
+    const TExec& x = from[static_cast<size_t>(i)];
+    if (!starts_[static_cast<size_t>(i)]) {  // an operand word: the run loop steps over it
+      to.code.push_back(x);
+      continue;
+    }
+    to.at[static_cast<size_t>(i)] = static_cast<int32_t>(to.code.size());
+    to.code.push_back(x);
+    if (!HalOpInfo(x.op).image) {
+      skipTo = i + 1 + x.e;
+      to.code.back().e = 0;
+    }
+  }
+  to.at[static_cast<size_t>(n)] = static_cast<int32_t>(to.code.size());
+  to.code.push_back(from[static_cast<size_t>(n)]);  // the stop after the end
+  auto runIndex = [&](int32_t& place) {
+    if (place < 0 || place > n || to.at[static_cast<size_t>(place)] < 0) Error("Damaged program image");
+    place = to.at[static_cast<size_t>(place)];
+  };
+  for (int i = 0; i < n; ++i) {
+    if (to.at[static_cast<size_t>(i)] < 0) continue;
+    TExec& x = to.code[static_cast<size_t>(to.at[static_cast<size_t>(i)])];
+    switch (x.op) {
+      case ocJump:
+      case ocCall:
+      case ocFCall:
+        runIndex(x.a);
+        break;
+      case ocJumpFalse:
+        runIndex(x.b);
+        break;
+      case ocFIncLoop:
+      case ocFDecLoop:
+        runIndex(x.x);
+        runIndex(x.d);
+        break;
+      case ocJGe:
+      case ocJEq:
+      case ocJLe:
+      case ocJNe:
+      case ocJGt:
+      case ocJLt:
+      case ocFIncJump:
+      case ocFDecJump:
+        runIndex(x.d);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
 // Label numbers in jump fields become instruction indices, so that a jump is one add.
 void TBinProg::resolveLabels(std::vector<TExec>& code) const {
   for (TExec& x : code) resolveOne(x);

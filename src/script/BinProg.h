@@ -104,7 +104,16 @@ class TBinProg {
   std::vector<int32_t> labels_;
   std::vector<TProgItem> code_;
   std::vector<TExec> exec_;
-  std::vector<TExec> plain_;  // the same code without fusion, made when first asked for
+  // The code that runs: the fused (or plain) code without the instructions a fused one stands for,
+  // so that every step is to the next entry and no step waits for a skip count read from memory;
+  // jump fields hold run indices. runAt: instruction index -> run index (-1 inside a fused sequence).
+  struct TRunCode {
+    std::vector<TExec> code;
+    std::vector<int32_t> at;
+  };
+  TRunCode run_;
+  TRunCode runPlain_;  // made when first asked for
+  void layOut(const std::vector<TExec>& from, TRunCode& to) const;
   // What fusion replaced: first instructions of fused sequences (label fields unresolved), and
   // the op codes of plain instructions that became fused forms in place.
   std::vector<std::pair<int, TExec>> unfused_;

@@ -1,6 +1,6 @@
 // Load-time fusion of common instruction sequences into single instructions (superinstructions).
-// A fused instruction replaces the first instruction of its sequence and skips the rest; the rest
-// stay in place. Sequences never contain a line marker, a call or a return, and no label or return
+// A fused instruction replaces the first instruction of its sequence; the rest stay in place for
+// listings and the plain code, and the run code leaves them out. Sequences never contain a line marker, a call or a return, and no label or return
 // address points inside one, so line numbers in errors and traces are exactly those of the plain code.
 //
 // Operands that the compiler always gives temporaries (the left and right operand of an operator,
@@ -352,4 +352,5 @@ void TBinProg::fuse() {
     }
     i += len;
   }
+  layOut(exec_, run_);
 }

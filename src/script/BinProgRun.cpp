@@ -49,21 +49,22 @@
     }
 #endif
 
-// A fused instruction first performs the line marker it absorbed, then skips the plain
-// instructions it stands for.
+// A fused instruction first performs the line marker it absorbed. The plain instructions it stands
+// for are not in the run code: the next entry is the next instruction.
 #define LINE_PREFIX()                                             \
   if (ip->ln) {                                                   \
     line_ = ip->ln;                                               \
     if (debugLevel_ >= 2) trace("line ", std::to_string(ip->ln)); \
   }
-#define SKIP() pc += ip->e
 
 void TBinProg::execute(int start, TStopFlag& stop) {
   TValue* const s = slots_.data();
-  if (!fusion_ && plain_.empty()) plain_ = buildPlain();
-  const TExec* const code = fusion_ ? exec_.data() : plain_.data();
+  if (!fusion_ && runPlain_.code.empty()) layOut(buildPlain(), runPlain_);
+  const TRunCode& run = fusion_ ? run_ : runPlain_;
+  if (run.at[static_cast<size_t>(start)] < 0) Error("Damaged program image");  // inside a fused sequence
+  const TExec* const code = run.code.data();
   const TValue* const k = consts_.data();
-  const TExec* pc = code + start;  // the next instruction
+  const TExec* pc = code + run.at[static_cast<size_t>(start)];  // the next instruction
   const TExec* ip;                 // the current one
   DISPATCH_BEGIN
   OP(Add) {
@@ -228,37 +229,31 @@ void TBinProg::execute(int start, TStopFlag& stop) {
   OP(FAdd) {
     LINE_PREFIX()
     fused3<voAdd>(s[ip->a], s[ip->b], s[ip->c]);
-    SKIP();
     NEXT;
   }
   OP(FSub) {
     LINE_PREFIX()
     fused3<voSub>(s[ip->a], s[ip->b], s[ip->c]);
-    SKIP();
     NEXT;
   }
   OP(FMul) {
     LINE_PREFIX()
     fused3<voMul>(s[ip->a], s[ip->b], s[ip->c]);
-    SKIP();
     NEXT;
   }
   OP(FDiv) {
     LINE_PREFIX()
     fused3<voDiv>(s[ip->a], s[ip->b], s[ip->c]);
-    SKIP();
     NEXT;
   }
   OP(FIntDiv) {
     LINE_PREFIX()
     fused3<voIntDiv>(s[ip->a], s[ip->b], s[ip->c]);
-    SKIP();
     NEXT;
   }
   OP(FMod) {
     LINE_PREFIX()
     fused3<voMod>(s[ip->a], s[ip->b], s[ip->c]);
-    SKIP();
     NEXT;
   }
   OP(FShl)
@@ -268,81 +263,73 @@ void TBinProg::execute(int start, TStopFlag& stop) {
   OP(FAnd) {
     LINE_PREFIX()
     fusedSlow(ip->op - ocFBin, s[ip->a], s[ip->b], s[ip->c]);
-    SKIP();
     NEXT;
   }
   OP(FGe) {
     LINE_PREFIX()
     s[ip->a].SetBool(fastCompare<voGe>(s[ip->b], s[ip->c]));
-    SKIP();
     NEXT;
   }
   OP(FEq) {
     LINE_PREFIX()
     s[ip->a].SetBool(fastCompare<voEq>(s[ip->b], s[ip->c]));
-    SKIP();
     NEXT;
   }
   OP(FLe) {
     LINE_PREFIX()
     s[ip->a].SetBool(fastCompare<voLe>(s[ip->b], s[ip->c]));
-    SKIP();
     NEXT;
   }
   OP(FNe) {
     LINE_PREFIX()
     s[ip->a].SetBool(fastCompare<voNe>(s[ip->b], s[ip->c]));
-    SKIP();
     NEXT;
   }
   OP(FGt) {
     LINE_PREFIX()
     s[ip->a].SetBool(fastCompare<voGt>(s[ip->b], s[ip->c]));
-    SKIP();
     NEXT;
   }
   OP(FLt) {
     LINE_PREFIX()
     s[ip->a].SetBool(fastCompare<voLt>(s[ip->b], s[ip->c]));
-    SKIP();
     NEXT;
   }
   OP(JGe) {
   jge_body:
     LINE_PREFIX()
-    pc = fastCompare<voGe>(s[ip->b], s[ip->c]) ? pc + ip->e : code + ip->d;
+    pc = fastCompare<voGe>(s[ip->b], s[ip->c]) ? pc : code + ip->d;
     NEXT;
   }
   OP(JEq) {
     LINE_PREFIX()
-    pc = fastCompare<voEq>(s[ip->b], s[ip->c]) ? pc + ip->e : code + ip->d;
+    pc = fastCompare<voEq>(s[ip->b], s[ip->c]) ? pc : code + ip->d;
     NEXT;
   }
   OP(JLe) {
   jle_body:
     LINE_PREFIX()
-    pc = fastCompare<voLe>(s[ip->b], s[ip->c]) ? pc + ip->e : code + ip->d;
+    pc = fastCompare<voLe>(s[ip->b], s[ip->c]) ? pc : code + ip->d;
     NEXT;
   }
   OP(JNe) {
     LINE_PREFIX()
-    pc = fastCompare<voNe>(s[ip->b], s[ip->c]) ? pc + ip->e : code + ip->d;
+    pc = fastCompare<voNe>(s[ip->b], s[ip->c]) ? pc : code + ip->d;
     NEXT;
   }
   OP(JGt) {
     LINE_PREFIX()
-    pc = fastCompare<voGt>(s[ip->b], s[ip->c]) ? pc + ip->e : code + ip->d;
+    pc = fastCompare<voGt>(s[ip->b], s[ip->c]) ? pc : code + ip->d;
     NEXT;
   }
   OP(JLt) {
     LINE_PREFIX()
-    pc = fastCompare<voLt>(s[ip->b], s[ip->c]) ? pc + ip->e : code + ip->d;
+    pc = fastCompare<voLt>(s[ip->b], s[ip->c]) ? pc : code + ip->d;
     NEXT;
   }
   OP(FCopy) {
     LINE_PREFIX()
     s[ip->a] = s[ip->b];
-    SKIP();
     NEXT;
   }
   OP(FIncJump) {
@@ -361,20 +348,17 @@ void TBinProg::execute(int start, TStopFlag& stop) {
   fentry_body:
     LINE_PREFIX()
     if (debugLevel_ >= 1) trace("Entry ", k[ip->a].AsString());
-    SKIP();
     NEXT;
   }
   OP(FExit) {
     LINE_PREFIX()
     if (debugLevel_ >= 1) trace("Exit ", k[ip->a].AsString());
-    SKIP();
     NEXT;
   }
   OP(FCopy2) {
     LINE_PREFIX()
     s[ip->a] = s[ip->b];
     s[ip->c] = s[ip->d];
-    SKIP();
     NEXT;
   }
   OP(FIncLoop) {
@@ -401,21 +385,18 @@ void TBinProg::execute(int start, TStopFlag& stop) {
   OP(FExitRet) {
     LINE_PREFIX()
     if (debugLevel_ >= 1) trace("Exit ", k[ip->a].AsString());
-    SKIP();
     ip = pc++;
     goto return_body;
   }
   OP(FCallHost) {
     LINE_PREFIX()
     callHostFused(*ip);
-    SKIP();
     NEXT;
   }
 #define HAL_CHAIN_BODY(name, code)                            \
   OP(name) {                                                  \
     LINE_PREFIX()                                             \
     fusedChain<code>(s[ip->a], s[ip->b], s[ip->c], s[ip->d]); \
-    SKIP();                                                   \
     NEXT;                                                     \
   }
   HAL_CHAIN_OPS(HAL_CHAIN_BODY)

@@ -63,7 +63,8 @@ enum class THalField : uint8_t {
 
 // Fused instructions (superinstructions): never in an image, made at load time (BinProgFuse.cpp)
 // from a sequence of plain ones: X(name, code). Fields a..d as given; each first performs the line
-// marker it absorbed (ln), then skips the e plain instructions it stands for.
+// marker it absorbed (ln); e is the number of plain instructions after it that it stands for,
+// which the code that runs leaves out.
 // A fused binary operation has the code ocFBin + its plain op, a fused compare-and-jump ocFJCmp +
 // (its comparison - ocGe); the fusion pass computes these codes.
 #define HAL_FUSED_OPS(X) \
