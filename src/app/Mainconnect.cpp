@@ -3,12 +3,14 @@
 #include "app/Mainform.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QStyle>
 #include <QTimer>
@@ -244,7 +246,7 @@ TInstScriptForm* TMainForm::OpenScriptWindow() {
   auto* form = new TInstScriptForm;
   const QSize designed = form->size();
   QMdiSubWindow* sub = m_mdi->addSubWindow(form);
-  sub->setWindowIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+  sub->setWindowIcon(StyleIcon(QStyle::SP_FileDialogDetailedView));
   sub->resize(designed);
   form->Init(this, this, "Instrument Script");
   sub->show();
@@ -393,11 +395,33 @@ void TMainForm::AddModuleNode(QTreeWidgetItem* root, CModule* module) {
   node->setExpanded(true);
 }
 
+namespace {
+// Icons shared by every window; they go with the application object.
+QIcon& SharedIcon(int key) {
+  struct THolder : QObject {
+    std::map<int, QIcon> icons;
+  };
+  static QPointer<THolder> holder;
+  if (!holder) {
+    holder = new THolder;
+    holder->setParent(QCoreApplication::instance());
+  }
+  return holder->icons[key];
+}
+}  // namespace
+
+const QIcon& TMainForm::StyleIcon(QStyle::StandardPixmap which) {
+  QIcon& icon = SharedIcon(which);
+  if (icon.isNull()) icon = QApplication::style()->standardIcon(which);
+  return icon;
+}
+
 const QIcon& TMainForm::TreeIcon(int image, int selectedImage) {
-  QIcon& icon = m_treeIcons[{image, selectedImage}];
+  QIcon& icon = SharedIcon(-1 - (image * 16 + selectedImage));  // style icons have keys from 0 on
   if (icon.isNull()) {
-    icon = TreeImage(style(), image);
-    if (selectedImage != image) icon.addPixmap(TreeImage(style(), selectedImage).pixmap(16), QIcon::Selected);
+    icon = TreeImage(QApplication::style(), image);
+    if (selectedImage != image)
+      icon.addPixmap(TreeImage(QApplication::style(), selectedImage).pixmap(16), QIcon::Selected);
   }
   return icon;
 }

@@ -76,7 +76,7 @@ TMainForm::TMainForm(const QString& programDir, const TStartOptions& options, QW
   resize(807, 594);
   move(370, 342);
   // The installed icon (hicolor theme); a build-tree run falls back to a standard one.
-  setWindowIcon(QIcon::fromTheme("morvent", style()->standardIcon(QStyle::SP_ComputerIcon)));
+  setWindowIcon(QIcon::fromTheme("morvent", StyleIcon(QStyle::SP_ComputerIcon)));
   CreateWidgets();
   CreateActions();
   CreateMenus();
@@ -204,7 +204,7 @@ void TMainForm::CreateActions() {
 int TMainForm::DefaultTreeWidth() {
   auto* root = new QTreeWidgetItem(TreeView1, {"Serion Instrument"});
   auto* module = new QTreeWidgetItem(root, {"MODULE-8 - 000000"});
-  module->setIcon(0, style()->standardIcon(QStyle::SP_DriveHDIcon));
+  module->setIcon(0, StyleIcon(QStyle::SP_DriveHDIcon));
   root->setExpanded(true);
   const int caption = static_cast<QAbstractItemView*>(TreeView1)->sizeHintForColumn(0);  // public there
   TreeView1->clear();
@@ -256,26 +256,25 @@ void TMainForm::CreateToolBar() {
   m_toolBar = addToolBar("ToolBar");
   m_toolBar->setObjectName("ToolBar");
   m_toolBar->setMovable(false);
-  QStyle* s = style();
-  QAction* last = m_toolBar->addAction(s->standardIcon(QStyle::SP_MediaPlay), "Connect to the last instrument", this,
+  QAction* last = m_toolBar->addAction(StyleIcon(QStyle::SP_MediaPlay), "Connect to the last instrument", this,
                                        &TMainForm::ConnectLastClick);
   last->setObjectName("ToolButton7");
   m_toolBar
-      ->addAction(s->standardIcon(QStyle::SP_MediaStop), "Disconnect", this, [this] { DisconnectInstrument(false); })
+      ->addAction(StyleIcon(QStyle::SP_MediaStop), "Disconnect", this, [this] { DisconnectInstrument(false); })
       ->setObjectName("ToolButton8");
   m_toolBar->addSeparator();
-  QAction* script = m_toolBar->addAction(s->standardIcon(QStyle::SP_FileDialogDetailedView), "Open instrument script");
+  QAction* script = m_toolBar->addAction(StyleIcon(QStyle::SP_FileDialogDetailedView), "Open instrument script");
   script->setObjectName("ToolButton10");
   connect(script, &QAction::triggered, this, [this] { OpenScriptWindow(); });
   m_toolBar->addSeparator();
-  QAction* tree = m_toolBar->addAction(s->standardIcon(QStyle::SP_FileDialogListView), "Show/hide instrument details");
+  QAction* tree = m_toolBar->addAction(StyleIcon(QStyle::SP_FileDialogListView), "Show/hide instrument details");
   tree->setObjectName("ViewTreeButton");
   tree->setCheckable(true);
   tree->setChecked(true);
   connect(tree, &QAction::triggered, this, &TMainForm::ToggleDetails);
   ViewTreeButton = qobject_cast<QToolButton*>(m_toolBar->widgetForAction(tree));
   m_toolBar->addSeparator();
-  m_toolBar->addAction(s->standardIcon(QStyle::SP_MessageBoxInformation), "About", this, &TMainForm::AboutClick)
+  m_toolBar->addAction(StyleIcon(QStyle::SP_MessageBoxInformation), "About", this, &TMainForm::AboutClick)
       ->setObjectName("ToolButton12");
 }
 

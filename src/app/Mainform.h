@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
+#include <QStyle>
 #include <atomic>
 #include <functional>
 #include <map>
@@ -190,10 +191,11 @@ class TMainForm : public QMainWindow, public TMainLink, public IInstrumentHost, 
   void FillTree();
   void AddModuleNode(QTreeWidgetItem* root, CModule* module);
   // The tree's image for a node (index 0 instrument, 1 module, 2 CU, 3 module behind the CS path, 4
-  // selected CU), with another image when selected. Made once: icons made per node would each keep
-  // their own pixmaps, and fill the pixmap cache anew on every connect.
-  const QIcon& TreeIcon(int image, int selectedImage);
-  std::map<std::pair<int, int>, QIcon> m_treeIcons;
+  // selected CU), with another image when selected.
+  static const QIcon& TreeIcon(int image, int selectedImage);
+  // The style's icon, made once per process like the tree's: an icon made per node or window keeps
+  // pixmaps of its own and fills the pixmap cache under new keys on every connect or window.
+  static const QIcon& StyleIcon(QStyle::StandardPixmap which);
   QTreeWidgetItem* RootNode() const;
   void AfterChildCreated(QMdiSubWindow* sub);
   void Timer1Timer();
