@@ -71,6 +71,7 @@ int HalOperandWords(const TProgItem& it) {
 TBinProg::TBinProg(std::string_view image, const std::vector<int>* variableSlots, int slotLimit)
     : code_(spare::Take<TProgItem>()),
       exec_(spare::Take<TExec>()),
+      run_{spare::Take<TExec>(), spare::Take<int32_t>()},
       unfused_(spare::Take<std::pair<int, TExec>>()),
       hostArgs_(spare::Take<int32_t>()),
       slots_(spare::Take<TValue>()) {
@@ -93,6 +94,8 @@ TBinProg::~TBinProg() {
   spare::Give(unfused_);
   spare::Give(hostArgs_);
   spare::Give(slots_);
+  spare::Give(run_.code);
+  spare::Give(run_.at);
 }
 
 void TBinProg::Error(const std::string& message) { throw ECompilerError(message); }

@@ -106,7 +106,7 @@ class TBinProg {
   std::vector<TExec> exec_;
   // The code that runs: the fused (or plain) code without the instructions a fused one stands for,
   // so that every step is to the next entry and no step waits for a skip count read from memory;
-  // jump fields hold run indices. runAt: instruction index -> run index (-1 inside a fused sequence).
+  // jump fields hold run indices. at: instruction index -> run index (-1 inside a fused sequence).
   struct TRunCode {
     std::vector<TExec> code;
     std::vector<int32_t> at;
