@@ -259,8 +259,7 @@ void TMainForm::CreateToolBar() {
   QAction* last = m_toolBar->addAction(StyleIcon(QStyle::SP_MediaPlay), "Connect to the last instrument", this,
                                        &TMainForm::ConnectLastClick);
   last->setObjectName("ToolButton7");
-  m_toolBar
-      ->addAction(StyleIcon(QStyle::SP_MediaStop), "Disconnect", this, [this] { DisconnectInstrument(false); })
+  m_toolBar->addAction(StyleIcon(QStyle::SP_MediaStop), "Disconnect", this, [this] { DisconnectInstrument(false); })
       ->setObjectName("ToolButton8");
   m_toolBar->addSeparator();
   QAction* script = m_toolBar->addAction(StyleIcon(QStyle::SP_FileDialogDetailedView), "Open instrument script");

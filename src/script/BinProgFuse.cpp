@@ -1,7 +1,8 @@
 // Load-time fusion of common instruction sequences into single instructions (superinstructions).
 // A fused instruction replaces the first instruction of its sequence; the rest stay in place for
-// listings and the plain code, and the run code leaves them out. Sequences never contain a line marker, a call or a return, and no label or return
-// address points inside one, so line numbers in errors and traces are exactly those of the plain code.
+// listings and the plain code, and the run code leaves them out. Sequences never contain a line
+// marker, a call or a return, and no label or return address points inside one, so line numbers in
+// errors and traces are exactly those of the plain code.
 //
 // Operands that the compiler always gives temporaries (the left and right operand of an operator,
 // a condition, a constant load's destination) may be left unwritten, since the compiler never

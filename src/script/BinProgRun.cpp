@@ -65,7 +65,7 @@ void TBinProg::execute(int start, TStopFlag& stop) {
   const TExec* const code = run.code.data();
   const TValue* const k = consts_.data();
   const TExec* pc = code + run.at[static_cast<size_t>(start)];  // the next instruction
-  const TExec* ip;                 // the current one
+  const TExec* ip;                                              // the current one
   DISPATCH_BEGIN
   OP(Add) {
     fastAdd(s[ip->a], s[ip->b]);
