@@ -284,6 +284,41 @@ std::vector<TBinProg::TExec> TBinProg::buildPlain() const {
   return plain;
 }
 
+namespace {
+// Calls f on every field of x that holds a code place: a label number, then an instruction index,
+// then a run index.
+template <class F>
+void forEachPlace(TBinProg::TExec& x, F&& f) {
+  switch (x.op) {
+    case ocJump:
+    case ocCall:
+    case ocFCall:
+      f(x.a);
+      break;
+    case ocJumpFalse:
+      f(x.b);
+      break;
+    case ocFIncLoop:
+    case ocFDecLoop:
+      f(x.x);
+      f(x.d);
+      break;
+    case ocJGe:
+    case ocJEq:
+    case ocJLe:
+    case ocJNe:
+    case ocJGt:
+    case ocJLt:
+    case ocFIncJump:
+    case ocFDecJump:
+      f(x.d);
+      break;
+    default:
+      break;
+  }
+}
+}  // namespace
+
 // Copies instruction starts and the operand words of plain instructions; a fused instruction
 // comes without the e instructions it stands for, and jump fields become run indices.
 void TBinProg::layOut(const std::vector<TExec>& from, TRunCode& to) const {
@@ -312,37 +347,9 @@ void TBinProg::layOut(const std::vector<TExec>& from, TRunCode& to) const {
     if (place < 0 || place > n || to.at[static_cast<size_t>(place)] < 0) Error("Damaged program image");
     place = to.at[static_cast<size_t>(place)];
   };
-  for (int i = 0; i < n; ++i) {
-    if (to.at[static_cast<size_t>(i)] < 0) continue;
-    TExec& x = to.code[static_cast<size_t>(to.at[static_cast<size_t>(i)])];
-    switch (x.op) {
-      case ocJump:
-      case ocCall:
-      case ocFCall:
-        runIndex(x.a);
-        break;
-      case ocJumpFalse:
-        runIndex(x.b);
-        break;
-      case ocFIncLoop:
-      case ocFDecLoop:
-        runIndex(x.x);
-        runIndex(x.d);
-        break;
-      case ocJGe:
-      case ocJEq:
-      case ocJLe:
-      case ocJNe:
-      case ocJGt:
-      case ocJLt:
-      case ocFIncJump:
-      case ocFDecJump:
-        runIndex(x.d);
-        break;
-      default:
-        break;
-    }
-  }
+  for (int i = 0; i < n; ++i)
+    if (to.at[static_cast<size_t>(i)] >= 0)
+      forEachPlace(to.code[static_cast<size_t>(to.at[static_cast<size_t>(i)])], runIndex);
 }
 
 // Label numbers in jump fields become instruction indices, so that a jump is one add.
@@ -351,29 +358,7 @@ void TBinProg::resolveLabels(std::vector<TExec>& code) const {
 }
 
 void TBinProg::resolveOne(TExec& x) const {
-  {
-    switch (x.op) {
-      case ocJump:
-      case ocCall:
-        x.a = labels_[static_cast<size_t>(x.a)];
-        break;
-      case ocJumpFalse:
-        x.b = labels_[static_cast<size_t>(x.b)];
-        break;
-      case ocJGe:
-      case ocJEq:
-      case ocJLe:
-      case ocJNe:
-      case ocJGt:
-      case ocJLt:
-      case ocFIncJump:
-      case ocFDecJump:
-        x.d = labels_[static_cast<size_t>(x.d)];
-        break;
-      default:
-        break;
-    }
-  }
+  forEachPlace(x, [this](int32_t& label) { label = labels_[static_cast<size_t>(label)]; });
 }
 
 [[noreturn]] void TBinProg::invalidOp() { throw ECompilerError("Invalid opcode"); }
