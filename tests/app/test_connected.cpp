@@ -25,6 +25,7 @@
 #include "cuwindows/Canslave.h"
 #include "cuwindows/Inreply.h"
 #include "cuwindows/Instreventlist.h"
+#include "scripthost/Instscriptform.h"
 #include "support/Simulator.h"
 
 namespace {
@@ -93,6 +94,11 @@ TEST_F(Connected, TreeCaptionsImagesAndPopups) {
   QTreeWidgetItem* cuNode = root->child(0)->child(0);
   EXPECT_EQ(cuNode->data(0, TMainForm::NodeImageRole).toInt(), 2);
   EXPECT_EQ(cuNode->data(0, TMainForm::NodeSelectedImageRole).toInt(), 4);
+  // Icons are shared, by nodes and by windows: each icon of its own would fill the pixmap cache anew.
+  EXPECT_EQ(cuNode->icon(0).cacheKey(), root->child(1)->child(0)->icon(0).cacheKey());
+  QWidget* script = form->OpenScriptWindow()->parentWidget();
+  EXPECT_EQ(script->windowIcon().cacheKey(), Find<QAction>(*form, "ToolButton10")->icon().cacheKey());
+  script->close();
 
   EXPECT_EQ(form->PopupForItem(root), Find<QMenu>(*form, "PopupMenu1"));
   EXPECT_EQ(form->PopupForItem(root->child(1)), Find<QMenu>(*form, "PopupMenu4"));
