@@ -78,6 +78,21 @@ TEST(Image, HandMadeImagesRun) {
   TBinProg open(Image(consts, 1, {}, {{ocLoadConst, 0, 0}}));
   open.Run(stop, nullptr);
   EXPECT_EQ(open.Slot(0).AsInteger(), 5);
+  // The line marker and the add run as one fused instruction: a run may start at it, not inside it
+  // (the plain code may).
+  TBinProg fused(Image(consts, 1, {}, {{ocLoadConst, 0, 0}, {ocLine, 3, 0}, {ocAdd, 0, 0}, {ocStop, 0, 0}}));
+  fused.RunFrom(1, stop, nullptr);
+  EXPECT_EQ(fused.Slot(0).AsInteger(), 0);
+  try {
+    fused.RunFrom(2, stop, nullptr);
+    ADD_FAILURE() << "ran from inside a fused instruction";
+  } catch (const ECompilerError& e) {
+    EXPECT_STREQ(e.what(), "Damaged program image");
+  }
+  fused.RunFrom(0, stop, nullptr);
+  fused.SetFusion(false);
+  fused.RunFrom(2, stop, nullptr);
+  EXPECT_EQ(fused.Slot(0).AsInteger(), 20);
 }
 
 TEST(Image, DamagedImagesAreRefused) {
