@@ -3,6 +3,7 @@
 # corpus and its regression inputs: fuzz.sh [SECONDS [TARGET...]] (default 300 s each, every target).
 # New corpus entries collect in build-fuzz/corpus/TARGET, findings in build-fuzz/findings/TARGET.
 # FUZZ_JOBS=N fuzzes with N processes per target (libFuzzer's fork mode; use it only on an idle machine).
+# FUZZ_TIMEOUT=S: seconds of wall time an input may take (default 10; raise it on a loaded machine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # target name, then the folder that holds its corpus/ and regressions/
@@ -43,7 +44,7 @@ for t in "${selected[@]}"; do
   ((jobs > 1)) && parallel=(-fork="$jobs")
   echo "== $name: $seconds s, $jobs process(es)"
   # Each finding is written to build-fuzz/findings/NAME; keep it as a regression input once fixed.
-  "$program" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+  "$program" -max_total_time="$seconds" -timeout="${FUZZ_TIMEOUT:-10}" -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="build-fuzz/findings/$name/" "${parallel[@]}" \
     "build-fuzz/corpus/$name" "$data/corpus" "$data/regressions" 2>&1 | tee "build-fuzz/fuzz-$name.log" |
     grep --line-buffered -E '^#[0-9]+.*(INITED|DONE)|ERROR|SUMMARY|stat::|Test unit written' || true
