@@ -24,32 +24,51 @@ void TLQueue::PushMany(void* const* items, size_t count) {
   if (wake) m_event.notify_all();
 }
 
-bool TLQueue::Pop(void*& item) {
-  std::lock_guard<std::mutex> g(m_lock);
-  if (m_items.empty()) {
+bool TLQueue::TakeTaken(void*& item, uint64_t* moved) {
+  if (m_taken.empty()) {
+    std::lock_guard<std::mutex> g(m_lock);
+    m_taken.swap(m_items);
+    // Items left on the takers' side are no longer in sight of a waiter's wake-up test: tell it.
+    if (m_taken.size() > 1 && m_waiters > 0) {
+      ++m_moved;
+      m_event.notify_all();
+    }
+    if (moved) *moved = m_moved;
+  }
+  if (m_taken.empty()) {
     item = nullptr;
     return false;
   }
-  item = m_items.front();
-  m_items.pop_front();
+  item = m_taken.front();
+  m_taken.pop_front();
   return true;
 }
 
+bool TLQueue::Pop(void*& item) {
+  std::lock_guard<std::mutex> t(m_takeLock);
+  return TakeTaken(item, nullptr);
+}
+
 int TLQueue::WaitPop(void*& item, unsigned timeoutMs) {
-  std::unique_lock<std::mutex> g(m_lock);
-  item = nullptr;
-  if (m_items.empty()) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    uint64_t moved = 0;
+    {
+      std::lock_guard<std::mutex> t(m_takeLock);
+      if (TakeTaken(item, &moved)) return 0;
+    }
+    // Waited for without the takers' lock, so that another taker is never held up by this wait;
+    // what comes then is taken under that lock again, oldest first.
+    std::unique_lock<std::mutex> g(m_lock);
     ++m_waiters;
-    const bool got = m_event.wait_for(g, std::chrono::milliseconds(timeoutMs), [this] { return !m_items.empty(); });
+    const bool woken = m_event.wait_until(g, end, [&] { return !m_items.empty() || m_moved != moved; });
     --m_waiters;
-    if (!got) return 1;
+    if (!woken) return 1;
   }
-  item = m_items.front();
-  m_items.pop_front();
-  return 0;
 }
 
 size_t TLQueue::Count() const {
+  std::lock_guard<std::mutex> t(m_takeLock);
   std::lock_guard<std::mutex> g(m_lock);
-  return m_items.size();
+  return m_taken.size() + m_items.size();
 }

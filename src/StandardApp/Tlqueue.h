@@ -1,5 +1,7 @@
 // Tlqueue.h: TLQueue, the thread-safe queue of pointer-sized items with a "not empty" wait,
-// used for channel in-queues (frames, results) and credit queues.
+// used for channel in-queues (frames, results) and credit queues. Takers move everything waiting
+// over to their own side with one lock of the producers' side, so that a fast stream costs the
+// producer's lock once per batch instead of once per frame.
 #pragma once
 
 #include <condition_variable>
@@ -28,8 +30,15 @@ class TLQueue {
   size_t Count() const;
 
  private:
-  mutable std::mutex m_lock;
+  // Under m_takeLock: moves the producers' items over when the takers' side is empty, then takes
+  // the first; false when both sides are empty. moved (if given) gets m_moved when it was read.
+  bool TakeTaken(void*& item, uint64_t* moved);
+
+  mutable std::mutex m_lock;  // the producers' side; when both locks are held, m_takeLock is first
   std::condition_variable m_event;
   std::deque<void*> m_items;
-  int m_waiters = 0;  // under m_lock: a push with nobody waiting skips the wake-up
+  int m_waiters = 0;     // under m_lock: a push with nobody waiting skips the wake-up
+  uint64_t m_moved = 0;  // under m_lock: counts moves that left items waiting on the takers' side
+  mutable std::mutex m_takeLock;
+  std::deque<void*> m_taken;  // under m_takeLock: older than everything in m_items
 };

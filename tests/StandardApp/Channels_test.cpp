@@ -24,7 +24,7 @@ class CProbeIO : public CCuIO {
 };
 
 uint8_t* NewFrame(const Bytes& b) {
-  auto* f = new uint8_t[b.size()];
+  uint8_t* f = ZNewFrame(b.size());
   std::memcpy(f, b.data(), b.size());
   return f;
 }
