@@ -1,6 +1,6 @@
 // Framepool.cpp: small frames are fixed-size blocks. Each thread keeps the blocks it freed and the
 // blocks it may hand out; complete batches travel between threads through one locked list, so the
-// lock is taken once per batch. What is kept aside is bounded; the rest goes back to malloc.
+// lock is taken once per batch.
 #include "StandardApp/Framepool.h"
 
 #include <exception>
@@ -32,29 +32,51 @@ constexpr size_t kTag = 16;          // keeps the frame as aligned as malloc's b
 constexpr size_t kSmallFrame = 128;  // a 64-byte payload with its header, short answers and events
 constexpr size_t kBlock = kTag + kSmallFrame;
 constexpr size_t kBatch = 64;
-constexpr size_t kMaxBatches = 64;           // at most 64 * 64 * 144 bytes (590 KB) waiting in the pool
+constexpr size_t kSlabBlocks = 448;  // 63 KB slabs
+static_assert(kZFramePoolBlocks % kSlabBlocks == 0);
 constexpr uintptr_t kSmallTag = 0x5a4d5346;  // "FSMZ"
 constexpr uintptr_t kLargeTag = 0x5a4d4c46;  // "FLMZ"
 
-using Batch = std::vector<uint8_t*>;  // blocks, each from new uint8_t[kBlock]
+using Batch = std::vector<uint8_t*>;  // small blocks
 
+// Small blocks are cut from slabs that are never freed, so that blocks held for a while on one
+// thread or another never pin pages of the general heap; past the slabs' capacity small frames come
+// from malloc like the large ones.
 class Pool {
  public:
-  // Hands a full batch over in exchange for the caller's (empty) one; false when none waits.
+  // Fills the caller's empty batch with a waiting one or with new blocks; false when none is left.
   bool Take(Batch& into) {
     std::lock_guard<std::mutex> g(m_lock);
-    if (m_full.empty()) return false;
-    into.swap(m_full.back());
-    m_full.pop_back();
-    return true;
+    if (!m_full.empty()) {
+      into.swap(m_full.back());
+      m_full.pop_back();
+      return true;
+    }
+    while (into.size() < kBatch) {
+      if (m_next == m_end) {
+        if (m_slabs.size() * kSlabBlocks >= kZFramePoolBlocks) break;
+        m_slabs.push_back(new uint8_t[kSlabBlocks * kBlock]);
+        m_next = m_slabs.back();
+        m_end = m_next + kSlabBlocks * kBlock;
+      }
+      uint8_t* block = m_next;
+      m_next += kBlock;
+      *reinterpret_cast<uintptr_t*>(block) = kSmallTag;
+      FRAME_REST(block + kTag);
+      into.push_back(block);
+    }
+    return !into.empty();
   }
-  // Keeps a full batch, leaving the caller an empty one; false when the pool is full.
-  bool Give(Batch& batch) {
+  // Keeps the caller's blocks (any number), leaving it an empty batch.
+  void Give(Batch& batch) {
     std::lock_guard<std::mutex> g(m_lock);
-    if (m_full.size() >= kMaxBatches) return false;
     m_full.emplace_back();
     m_full.back().swap(batch);
-    return true;
+  }
+  void GiveOne(uint8_t* block) {
+    FRAME_REST(block + kTag);
+    std::lock_guard<std::mutex> g(m_lock);
+    m_full.emplace_back(1, block);
   }
   size_t Frames() const {
     std::lock_guard<std::mutex> g(m_lock);
@@ -66,6 +88,9 @@ class Pool {
  private:
   mutable std::mutex m_lock;
   std::vector<Batch> m_full;
+  std::vector<uint8_t*> m_slabs;
+  uint8_t* m_next = nullptr;
+  uint8_t* m_end = nullptr;
 };
 
 // Never destroyed: threads may free frames while the process ends.
@@ -74,12 +99,10 @@ Pool& ThePool() {
   return *pool;
 }
 
-void FreeBlocks(Batch& batch) {
-  for (uint8_t* block : batch) {
-    FRAME_WAKE(block + kTag);
-    delete[] block;
-  }
-  batch.clear();
+uint8_t* NewLarge(size_t length) {
+  auto* block = new uint8_t[kTag + length];
+  *reinterpret_cast<uintptr_t*>(block) = kLargeTag;
+  return block + kTag;
 }
 
 struct ThreadBlocks {
@@ -90,15 +113,15 @@ struct ThreadBlocks {
     freed.reserve(kBatch);
   }
   ~ThreadBlocks() {
-    FreeBlocks(ready);
-    FreeBlocks(freed);
+    if (!ready.empty()) ThePool().Give(ready);
+    if (!freed.empty()) ThePool().Give(freed);
   }
   uint8_t* New() {
     if (ready.empty()) {
       if (!freed.empty())
         ready.swap(freed);
       else if (!ThePool().Take(ready))
-        return NewBlock();
+        return NewLarge(kSmallFrame);
     }
     uint8_t* frame = ready.back() + kTag;
     ready.pop_back();
@@ -109,18 +132,13 @@ struct ThreadBlocks {
     FRAME_REST(block + kTag);
     freed.push_back(block);
     if (freed.size() < kBatch) return;
-    if (!ThePool().Give(freed)) FreeBlocks(freed);
+    ThePool().Give(freed);
     freed.reserve(kBatch);
-  }
-  static uint8_t* NewBlock() {
-    auto* block = new uint8_t[kBlock];
-    *reinterpret_cast<uintptr_t*>(block) = kSmallTag;
-    return block + kTag;
   }
 };
 
-// The thread's blocks go when the thread ends; a frame made or freed after that (by another
-// thread-local's destructor, or a static one on the main thread) bypasses them.
+// The thread's blocks go back to the pool when the thread ends; a frame made or freed after that
+// (by another thread-local's destructor, or a static one on the main thread) bypasses them.
 thread_local ThreadBlocks* t_blocks = nullptr;
 thread_local bool t_ended = false;
 
@@ -142,13 +160,9 @@ ThreadBlocks* Mine() {
 }  // namespace
 
 uint8_t* ZNewFrame(size_t length) {
-  if (length <= kSmallFrame) {
-    ThreadBlocks* mine = Mine();
-    return mine ? mine->New() : ThreadBlocks::NewBlock();
-  }
-  auto* block = new uint8_t[kTag + length];
-  *reinterpret_cast<uintptr_t*>(block) = kLargeTag;
-  return block + kTag;
+  if (length > kSmallFrame) return NewLarge(length);
+  ThreadBlocks* mine = Mine();
+  return mine ? mine->New() : NewLarge(length);
 }
 
 void ZFreeFrame(uint8_t* frame) {
@@ -156,10 +170,10 @@ void ZFreeFrame(uint8_t* frame) {
   uint8_t* block = frame - kTag;
   const uintptr_t tag = *reinterpret_cast<const uintptr_t*>(block);
   if (tag == kSmallTag) {
-    if (ThreadBlocks* mine = Mine()) return mine->Free(block);
-  } else if (tag != kLargeTag) {
-    std::terminate();  // not one of ours: freeing it would corrupt the heap
+    ThreadBlocks* mine = Mine();
+    return mine ? mine->Free(block) : ThePool().GiveOne(block);
   }
+  if (tag != kLargeTag) std::terminate();  // not one of ours: freeing it would corrupt the heap
   delete[] block;
 }
 

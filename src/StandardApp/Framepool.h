@@ -12,5 +12,8 @@ uint8_t* ZNewFrame(size_t length);
 // Frees a frame made by ZNewFrame (and nothing else); null is ignored.
 void ZFreeFrame(uint8_t* frame);
 
-// What the pool keeps aside, for tests: frames in complete batches waiting for a taker.
+// Small frames beyond this many at once come from malloc: the pool's storage (about 1 MB) is
+// made as needed and kept for the process.
+inline constexpr size_t kZFramePoolBlocks = 7168;
+// Small blocks waiting in the pool for a thread to take them (not those kept by threads), for tests.
 size_t ZPooledFrames();
