@@ -75,7 +75,7 @@ void TCsCuThread::Route(const uint8_t* frame, int length) {
   std::lock_guard<std::mutex> g(m_lock);
   for (CCuIoBase* slave : m_slaves) {
     if (slave->GetSocket() != socket) continue;
-    uint8_t* copy = ZNewFrame(static_cast<size_t>(length));
+    auto* copy = new uint8_t[length];
     std::memcpy(copy, frame, length);
     slave->Deliver(copy, length);
     return;

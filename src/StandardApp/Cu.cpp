@@ -52,7 +52,7 @@ void CCuIoBase::Unlink() {
 void CCuIoBase::DrainQueue() {
   void* item = nullptr;
   while (m_inQueue.Pop(item))
-    if (!IsToken(item)) ZFreeFrame(static_cast<uint8_t*>(item));
+    if (!IsToken(item)) delete[] static_cast<uint8_t*>(item);
 }
 
 void CCuIoBase::SetDesc(std::shared_ptr<CCuDesc> desc) {
@@ -122,8 +122,8 @@ int CCuIoBase::WaitResult(unsigned timeoutMs, bool closing) {
     if (rc == Z_TIMEOUT && left > kLinkCheckMs && linkUp && !m_abandoned.load()) continue;
     if (rc != Z_OK) return -1;
     if (IsResult(item)) return ResultValue(item);
-    if (item == &g_wakeToken) continue;       // meant for a read
-    ZFreeFrame(static_cast<uint8_t*>(item));  // data still arriving for the channel
+    if (item == &g_wakeToken) continue;    // meant for a read
+    delete[] static_cast<uint8_t*>(item);  // data still arriving for the channel
   }
 }
 
@@ -146,7 +146,7 @@ int CCuIoBase::ReadFrame(void* buffer, int* pLen, unsigned timeoutMs) {
     std::memcpy(buffer, frame, n);
     static_cast<uint8_t*>(buffer)[n] = 0;
     *pLen = Len + 1;
-    ZFreeFrame(frame);
+    delete[] frame;
     return Z_OK;
   }
 }

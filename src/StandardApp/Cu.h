@@ -9,7 +9,6 @@
 #include <memory>
 #include <mutex>
 
-#include "StandardApp/Framepool.h"
 #include "StandardApp/Module.h"
 #include "StandardApp/Tlqueue.h"
 #include "StandardApp/Zematdefs.h"
@@ -26,7 +25,7 @@ class CCuIoBase {
   CCuIoBase& operator=(const CCuIoBase&) = delete;
 
   virtual void SetSocket(long socket);
-  // Takes ownership of a received frame (from ZNewFrame) and queues it.
+  // Takes ownership of a received frame (new uint8_t[]) and queues it.
   virtual void Deliver(uint8_t* item, int length);
   // Takes ownership of count received frames and queues them in order with one hand-over (the reader's
   // batches). A class that overrides Deliver overrides this too.

@@ -3,6 +3,11 @@
 
 #include <chrono>
 
+namespace {
+// Room a queue keeps for the next batch once it is empty again: a credit window of frames and more.
+constexpr size_t kKeptRoom = 1024;
+}  // namespace
+
 int TLQueue::Push(void* item) {
   // Signalled under the lock: a taker may destroy the queue as soon as it holds the item.
   std::lock_guard<std::mutex> g(m_lock);
@@ -25,7 +30,10 @@ void TLQueue::PushMany(void* const* items, size_t count) {
 }
 
 bool TLQueue::TakeTaken(void*& item, uint64_t* moved) {
-  if (m_taken.empty()) {
+  if (m_next == m_taken.size()) {
+    m_next = 0;
+    m_taken.clear();
+    if (m_taken.capacity() > kKeptRoom) std::vector<void*>().swap(m_taken);  // after a long backlog
     std::lock_guard<std::mutex> g(m_lock);
     m_taken.swap(m_items);
     // Items left on the takers' side are no longer in sight of a waiter's wake-up test: tell it.
@@ -35,12 +43,11 @@ bool TLQueue::TakeTaken(void*& item, uint64_t* moved) {
     }
     if (moved) *moved = m_moved;
   }
-  if (m_taken.empty()) {
+  if (m_next == m_taken.size()) {
     item = nullptr;
     return false;
   }
-  item = m_taken.front();
-  m_taken.pop_front();
+  item = m_taken[m_next++];
   return true;
 }
 
@@ -70,5 +77,5 @@ int TLQueue::WaitPop(void*& item, unsigned timeoutMs) {
 size_t TLQueue::Count() const {
   std::lock_guard<std::mutex> t(m_takeLock);
   std::lock_guard<std::mutex> g(m_lock);
-  return m_taken.size() + m_items.size();
+  return m_taken.size() - m_next + m_items.size();
 }

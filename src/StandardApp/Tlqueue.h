@@ -1,14 +1,15 @@
 // Tlqueue.h: TLQueue, the thread-safe queue of pointer-sized items with a "not empty" wait,
 // used for channel in-queues (frames, results) and credit queues. Takers move everything waiting
 // over to their own side with one lock of the producers' side, so that a fast stream costs the
-// producer's lock once per batch instead of once per frame.
+// producer's lock once per batch instead of once per frame. Both sides are vectors that swap and
+// keep their room, so a steady stream allocates nothing and an idle queue holds no memory.
 #pragma once
 
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <mutex>
+#include <vector>
 
 class TLQueue {
  public:
@@ -36,9 +37,10 @@ class TLQueue {
 
   mutable std::mutex m_lock;  // the producers' side; when both locks are held, m_takeLock is first
   std::condition_variable m_event;
-  std::deque<void*> m_items;
+  std::vector<void*> m_items;
   int m_waiters = 0;     // under m_lock: a push with nobody waiting skips the wake-up
   uint64_t m_moved = 0;  // under m_lock: counts moves that left items waiting on the takers' side
   mutable std::mutex m_takeLock;
-  std::deque<void*> m_taken;  // under m_takeLock: older than everything in m_items
+  std::vector<void*> m_taken;  // under m_takeLock: from m_next on, older than everything in m_items
+  size_t m_next = 0;
 };

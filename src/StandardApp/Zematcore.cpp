@@ -117,7 +117,7 @@ bool CZematInstr::WaitRedCardAnswer() {
     if (Poll(50) > 0 && TestRedCardAnswer()) {
       uint8_t* frame = GetMessage();
       HandleRedCardAnswer(frame);
-      ZFreeFrame(frame);
+      delete[] frame;
       return m_status.load() == IN_SYNC;
     }
     if (IsSerial()) std::this_thread::sleep_for(std::chrono::milliseconds(50));

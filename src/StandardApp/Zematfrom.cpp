@@ -53,7 +53,7 @@ bool CZematInstr::TestMsgComplete() {
 uint8_t* CZematInstr::GetMessage() {
   unsigned length = ReadU16(m_ip);
   Z_ASSERT(length >= (unsigned)Z_HEADER_LEN && (long)length <= m_iend - m_ip, Z_MODULE_FROM);
-  uint8_t* frame = ZNewFrame(length);
+  auto* frame = new uint8_t[length];
   std::memcpy(frame, m_ip, length);
   m_ip += length;
   return frame;
@@ -65,7 +65,7 @@ int CZematInstr::TakeFrame() {
     if (!TestRedCardAnswer()) return 0;
     uint8_t* answer = GetMessage();
     HandleRedCardAnswer(answer);
-    ZFreeFrame(answer);
+    delete[] answer;
     return 1;
   }
   if (TestMsgComplete()) {
@@ -121,7 +121,7 @@ bool CZematInstr::Collect(uint8_t* frame) {
       return true;
     }
   }
-  ZFreeFrame(frame);  // no channel holds this socket
+  delete[] frame;  // no channel holds this socket
   return true;
 }
 
@@ -142,7 +142,7 @@ void CZematInstr::FlushCollected() {
     if (std::find(m_openCus.begin(), m_openCus.end(), cu) != m_openCus.end() && cu->GetSocket() == socket)
       return cu->DeliverMany(m_collected.data(), m_collected.size());
   }
-  for (uint8_t* frame : m_collected) ZFreeFrame(frame);
+  for (uint8_t* frame : m_collected) delete[] frame;
 }
 
 bool CZematInstr::TestRedCardAnswer() {
@@ -172,12 +172,12 @@ void CZematInstr::Dispatch(uint8_t* frame) {
   int length = static_cast<int>(ReadU16(frame));
   if (s == Z_FLOW_SOCKET_NUMBER) {
     HandleFlowMessage(frame);
-    ZFreeFrame(frame);
+    delete[] frame;
     return;
   }
   if (s > Z_SOCKET_MAX) {  // 65533/65534: no channel can hold them
     Tracer().Trace(2, "CZematInstr::Dispatch", "frame on socket %ld dropped", s);
-    ZFreeFrame(frame);
+    delete[] frame;
     return;
   }
   if (s == m_cfgSocket.load() && m_cfgIO) return m_cfgIO->Deliver(frame, length);
@@ -196,7 +196,7 @@ void CZematInstr::Dispatch(uint8_t* frame) {
   std::lock_guard<std::mutex> g(m_openLock);
   for (CCuIoBase* cu : m_openCus)
     if (cu->GetSocket() == s) return cu->Deliver(frame, length);
-  ZFreeFrame(frame);  // no channel holds this socket
+  delete[] frame;  // no channel holds this socket
 }
 
 int CZematInstr::HandleFlowMessage(const uint8_t* frame) {

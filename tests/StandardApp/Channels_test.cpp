@@ -24,7 +24,7 @@ class CProbeIO : public CCuIO {
 };
 
 uint8_t* NewFrame(const Bytes& b) {
-  uint8_t* f = ZNewFrame(b.size());
+  auto* f = new uint8_t[b.size()];
   std::memcpy(f, b.data(), b.size());
   return f;
 }

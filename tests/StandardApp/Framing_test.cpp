@@ -30,7 +30,7 @@ struct Stream {
   Bytes Take() {
     uint8_t* frame = s.GetMessage();
     Bytes b(frame, frame + CZematInstr::ReadU16(frame));
-    ZFreeFrame(frame);
+    delete[] frame;
     return b;
   }
   // Reads everything available and returns the complete frames met on the way.
@@ -46,7 +46,7 @@ struct Stream {
 };
 
 uint8_t* NewFrame(const Bytes& b) {
-  uint8_t* f = ZNewFrame(b.size());
+  auto* f = new uint8_t[b.size()];
   std::memcpy(f, b.data(), b.size());
   return f;
 }

@@ -193,11 +193,11 @@ TEST_F(ThreadedSession, ExceptionInTheReaderReportsTheLoss) {
    public:
     using CCuIO::CCuIO;
     void Deliver(uint8_t* item, int) override {
-      ZFreeFrame(item);
+      delete[] item;
       throw std::runtime_error("delivery failed");
     }
     void DeliverMany(uint8_t* const* items, size_t count) override {
-      for (size_t i = 0; i < count; ++i) ZFreeFrame(items[i]);
+      for (size_t i = 0; i < count; ++i) delete[] items[i];
       throw std::runtime_error("delivery failed");
     }
   };
