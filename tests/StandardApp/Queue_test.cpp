@@ -44,25 +44,20 @@ TEST(ThreadedQueue, WaitPopWakesForAnotherThreadsPush) {
   EXPECT_EQ(item, &value);
   producer.join();
   // Another taker moves a batch over to the takers' side and takes only its first item: the waiter
-  // must be woken for the rest, not sleep until its time-out.
+  // must be woken for the rest; left asleep, it would time out with the items still queued.
   int batch[3];
   void* items[3] = {&batch[0], &batch[1], &batch[2]};
   for (int round = 0; round < 20; ++round) {
-    std::atomic<long> waitedMs{-1};
     std::thread waiter([&] {
-      auto start = std::chrono::steady_clock::now();
       void* got = nullptr;
-      EXPECT_EQ(q.WaitPop(got, 10000), 0);
+      EXPECT_EQ(q.WaitPop(got, 10000), 0) << "round " << round;
       EXPECT_TRUE(got == &batch[0] || got == &batch[1]);
-      waitedMs = static_cast<long>(
-          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));  // mostly, the waiter waits by now
     q.PushMany(items, 3);
     void* mine = nullptr;
     q.Pop(mine);
     waiter.join();
-    EXPECT_LT(waitedMs.load(), 2000) << "round " << round;
     while (q.Pop(mine)) {
     }
   }
