@@ -37,9 +37,10 @@ bool TLQueue::TakeTaken(void*& item, uint64_t* moved) {
     std::lock_guard<std::mutex> g(m_lock);
     m_taken.swap(m_items);
     // Items left on the takers' side are no longer in sight of a waiter's wake-up test: tell it.
-    if (m_taken.size() > 1 && m_waiters > 0) {
+    // Counted also with nobody waiting yet: a taker between its own look and its wait must see it.
+    if (m_taken.size() > 1) {
       ++m_moved;
-      m_event.notify_all();
+      if (m_waiters > 0) m_event.notify_all();
     }
     if (moved) *moved = m_moved;
   }
