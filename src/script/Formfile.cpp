@@ -135,6 +135,9 @@ class CStreamReader {
       if (n.flags & 2) n.childPos = static_cast<int>(Integer(Byte()));
     }
     n.className = Short();
+    // Written back, an empty class name would end the list of children: the component and all
+    // after it would be lost. No component is made without a class anyway.
+    if (n.className.empty()) Fail("component without a class name");
     n.name = Short();
     while (Peek() != 0) n.props.push_back(Property(depth));
     ++pos_;
