@@ -546,7 +546,9 @@ class CStreamWriter {
   std::string out;
 
   void Component(const TFormNode& n) {
-    if (n.flags) {
+    // A class name of 240 to 255 bytes has a length byte that reads as a flags byte: an explicit
+    // flags byte in front keeps it a name.
+    if (n.flags || (n.className.size() & 0xF0) == 0xF0) {
       out += static_cast<char>(0xF0 | (n.flags & 0x0F));
       if (n.flags & 2) Int(n.childPos);
     }
