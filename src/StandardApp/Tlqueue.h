@@ -2,7 +2,8 @@
 // used for channel in-queues (frames, results) and credit queues. Takers move everything waiting
 // over to their own side with one lock of the producers' side, so that a fast stream costs the
 // producer's lock once per batch instead of once per frame. Both sides are vectors that swap and
-// keep their room, so a steady stream allocates nothing and an idle queue holds no memory.
+// keep up to a credit window's room, so a steady stream allocates nothing and a queue's memory
+// stays bounded after a backlog.
 #pragma once
 
 #include <condition_variable>
