@@ -140,6 +140,9 @@ inline void fused3(TValue& d, const TValue& x, const TValue& y) {
       return d.SetReal(r);
     }
   }
+  // s := s + t: the general rule appends in place, or fails before it changes d
+  if constexpr (OP == voAdd)
+    if (&d == &x && kx == TVarKind::String && ky == TVarKind::String) return ValueBinary(voAdd, d, y);
   TValue t = x;
   ValueBinary(OP, t, y);
   d = std::move(t);

@@ -25,12 +25,58 @@ std::string_view trimBlanks(std::string_view t) {
   while (!t.empty() && static_cast<unsigned char>(t.back()) <= ' ') t.remove_suffix(1);
   return t;
 }
+
+// Buffers of short strings are kept per thread for reuse: text routines make many small strings,
+// and the allocator took a good share of their time. Off under the address checker, so that it
+// still sees every buffer's end.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kStrPoolSize = 0;
+#else
+constexpr int kStrPoolSize = 32;
+#endif
+struct TStrPool {
+  TStrBuf* bufs[kStrPoolSize > 0 ? kStrPoolSize : 1];
+  int count;
+  bool armed;   // the closer below is registered for this thread
+  bool closed;  // the thread is ending: buffers go straight back
+};
+thread_local TStrPool tStrPool{};
+struct TStrPoolCloser {
+  void Arm() {}
+  ~TStrPoolCloser() {
+    while (tStrPool.count > 0) delete tStrPool.bufs[--tStrPool.count];
+    tStrPool.closed = true;
+  }
+};
+thread_local TStrPoolCloser tStrPoolCloser;
+
+TStrBuf* newStrBuf() {
+  TStrPool& p = tStrPool;
+  if (p.count == 0) return new TStrBuf;
+  TStrBuf* b = p.bufs[--p.count];
+  b->refs.store(1, std::memory_order_relaxed);
+  return b;
+}
+
+void freeStrBuf(TStrBuf* b) {
+  TStrPool& p = tStrPool;
+  if (p.count < kStrPoolSize && !p.closed && b->s.capacity() <= std::string().capacity()) {
+    if (!p.armed) {
+      p.armed = true;
+      tStrPoolCloser.Arm();
+    }
+    b->s.clear();
+    p.bufs[p.count++] = b;
+    return;
+  }
+  delete b;
+}
 }  // namespace
 
 TValue::TValue(const char* s) : TValue(std::string(s ? s : "")) {}
 
 TValue::TValue(std::string s) : kind_(TVarKind::String) {
-  auto* b = new TStrBuf;
+  TStrBuf* b = newStrBuf();
   b->s = std::move(s);
   u_.s = b;
 }
@@ -39,10 +85,17 @@ void TValue::release() noexcept {
   // The sole owner needs no atomic decrement: no other holder exists that could copy it meanwhile.
   if (u_.r->refs.load(std::memory_order_acquire) == 1 || u_.r->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     if (kind_ == TVarKind::String)
-      delete u_.s;
+      freeStrBuf(u_.s);
     else
       delete u_.a;
   }
+}
+
+bool TValue::AppendUnique(const std::string& tail) {
+  // the sole owner: nobody else can take a reference while this one appends
+  if (kind_ != TVarKind::String || u_.r->refs.load(std::memory_order_acquire) != 1) return false;
+  u_.s->s.append(tail);
+  return true;
 }
 
 TValue TValue::Currency(double d) {

@@ -179,6 +179,21 @@ class TValue {
     u_ = o.u_;
   }
 
+  // Appends to a string that this value alone holds, in place; false (and nothing done) when the
+  // value is not a string or its text is shared.
+  bool AppendUnique(const std::string& tail);
+
+  // Lending: an empty value becomes a view of o without a reference of its own, and EndLend
+  // forgets the view without releasing it. o must stay unchanged while the view is used.
+  void LendFrom(const TValue& o) noexcept {
+    kind_ = o.kind_;
+    u_ = o.u_;
+  }
+  void EndLend() noexcept {
+    kind_ = TVarKind::Empty;
+    u_.bits = 0;
+  }
+
   static const char* KindName(TVarKind k);
 
  private:

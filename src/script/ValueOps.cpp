@@ -215,6 +215,7 @@ void ValueBinary(int op, TValue& left, const TValue& right) {
       if (op == voAdd) {
         // a script that keeps doubling a text gets an error instead of exhausting memory
         if (left.StrVal().size() + right.StrVal().size() > kMaxText) throw ERunTimeError("String too long");
+        if (left.AppendUnique(right.StrVal())) return;  // a text built piece by piece grows in place
         left = TValue(left.StrVal() + right.StrVal());
         return;
       }

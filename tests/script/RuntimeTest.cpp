@@ -185,6 +185,8 @@ TEST_F(Runtime, FusedAndPlainCodeAgree) {
       "program T; var x: integer; function F(a, b: integer): integer; begin Result := a * b - a end; "
       "begin x := F(3, 4) + F(2, 2); Print(x); Print(F(x, 1) = 0) end.",
       "program T; var s: string; i: integer; begin s := ''; for i := 1 to 5 do s := s + 'ab'; Print(s) end.",
+      "program T; var s, t: string; begin s := 'ab'; t := s; s := s + 'c'; s := s + s; t := t + t; Print(s); Print(t) "
+      "end.",
       "program T; var x: integer; begin x := 2147483647; x := x + 1; Print(x); Print(KindOf(x)) end.",
       "program T; var b: boolean; i: integer; begin i := 3; b := i > 2; if b then Print('y'); b := not b; Print(b) "
       "end.",

@@ -101,6 +101,14 @@ TEST(Value, StringsShareBuffersAndArraysCopyOnWrite) {
   TValue a(std::string(1000, 'x'));
   TValue b = a;
   EXPECT_EQ(&a.StrVal(), &b.StrVal());  // shared, not copied
+  // a text grows in place only while nobody else holds it
+  ValueBinary(voAdd, a, TValue("y"));
+  EXPECT_EQ(b.StrVal(), std::string(1000, 'x'));
+  EXPECT_EQ(a.StrVal(), std::string(1000, 'x') + "y");
+  const std::string* own = &a.StrVal();
+  ValueBinary(voAdd, a, a);
+  EXPECT_EQ(&a.StrVal(), own);
+  EXPECT_EQ(a.StrVal(), std::string(1000, 'x') + "y" + std::string(1000, 'x') + "y");
   TValue arr = TValue::OpenArray({TValue(int32_t(1)), TValue("two"), TValue(3.0)});
   TValue copy = arr;
   copy.SetItem(1, TValue("changed"));
