@@ -247,11 +247,12 @@ void TBinProg::_CallExtFun(TValue& result, const std::string& name,
 // entry ~s moves slot s) and writes var parameters back to the plain slots listed from e.c on.
 template <bool Fused>
 void TBinProg::callHostWith(const TExec& e) {
-  const TFunList& funs = Funs();
+  const TFunList& funs = funs_;
   const int entry = e.b;
   if (entry < 0 || entry >= funs.Count() || funs.Item(entry).ParamCount != e.d) [[unlikely]]
     throw ERunTimeError("Host routine table changed since the script was compiled");
   const TFunListItem& item = funs.Item(entry);
+  if (item.Reader) return callReader<Fused>(e, item.Reader);
   const int n = e.d;
   TValue* s = slots_.data();
   const int32_t* argSlot = hostArgs_.data() + e.x;
@@ -267,6 +268,29 @@ void TBinProg::callHostWith(const TExec& e) {
   const int32_t* backSlot = hostArgs_.data() + (Fused ? e.c : e.x);
   for (int k = 0; k < n; ++k)
     if (item.Kinds[k] == pkVar) s[backSlot[k]] = args_[k];
+}
+
+// A function that only reads its arguments sees the slots themselves: no reference counting per
+// argument. It runs no script code, so nothing can change a slot while it looks.
+template <bool Fused>
+void TBinProg::callReader(const TExec& e, TValue (*reader)(const TValue*)) {
+  const int n = e.d;
+  TValue* s = slots_.data();
+  const int32_t* argSlot = hostArgs_.data() + e.x;
+  for (int k = 0; k < n; ++k) lent_[k].LendFrom(s[Fused && argSlot[k] < 0 ? ~argSlot[k] : argSlot[k]]);
+  TValue result;
+  try {
+    result = reader(lent_);
+  } catch (...) {
+    for (int k = 0; k < n; ++k) lent_[k].EndLend();
+    throw;
+  }
+  for (int k = 0; k < n; ++k) lent_[k].EndLend();
+  if constexpr (Fused) {  // a temporary handed over is used up, as if it had been moved
+    for (int k = 0; k < n; ++k)
+      if (argSlot[k] < 0) s[~argSlot[k]] = TValue();
+  }
+  s[e.a] = std::move(result);
 }
 
 void TBinProg::callHost(const TExec& e) { callHostWith<false>(e); }

@@ -13,6 +13,9 @@
 #include "script/ScriptObjects.h"
 #include "script/Value.h"
 
+class TFunList;
+TFunList& Funs();
+
 // Trace lines of debug levels 1 and 2 go here, with the tag given to Run.
 using THalDebugOutput = std::function<void(int tag, const std::string& text)>;
 // The caller's run-state byte: storing 'E' ends the run between two instructions.
@@ -93,6 +96,8 @@ class TBinProg {
   void callHostFused(const TExec& e);
   template <bool Fused>
   void callHostWith(const TExec& e);
+  template <bool Fused>
+  void callReader(const TExec& e, TValue (*reader)(const TValue*));
   void resolveLabels(std::vector<TExec>& code) const;
   void newArray(TValue& dest, int high);
   void storeElement(int arraySlot, int index, const TValue& v);
@@ -126,6 +131,8 @@ class TBinProg {
   std::vector<bool> starts_;  // which indices begin an instruction (labels must point at one)
   std::vector<TValue> slots_;
   TValue args_[HAL_ARGS];
+  TValue lent_[HAL_ARGS];          // views of the argument slots while a reading-style function runs
+  const TFunList& funs_ = Funs();  // the process-wide routine table, looked up once
   int returnStack_[HAL_RETURN_STACK] = {};
   int depth_ = 0;
   int base_ = 0;  // return-stack depth at which the current run ends

@@ -87,6 +87,12 @@ void AddProc2(std::string_view n, THalMethod2 h, const uint8_t* k, int high) {
 void AddFun2(std::string_view n, THalMethod2 h, const uint8_t* k, int high) {
   addRoutine(n, nullptr, std::move(h), true, false, k, high);
 }
+void AddReaderFun(std::string_view n, THalReader f, std::initializer_list<uint8_t> k) {
+  AddFun(
+      n, [f](TObjHandle, const std::string&, TValue* a, int) { return f(a); }, data(k), highOf(k));
+  if (std::all_of(k.begin(), k.end(), [](uint8_t kind) { return kind == pkValue || kind == pkNone; }))
+    const_cast<TFunListItem&>(Funs().Item(Funs().IndexOf(n))).Reader = f;
+}
 void AddProc(std::string_view n, THalMethod h, std::initializer_list<uint8_t> k) {
   AddProc(n, std::move(h), data(k), highOf(k));
 }

@@ -16,6 +16,9 @@
 using THalMethod = std::function<TValue(TObjHandle self, const std::string& method, TValue* args, int high)>;
 // Second style: receives the user data given to the run (the script host passes its run thread).
 using THalMethod2 = std::function<TValue(TObjHandle self, void* userData, TValue* args, int high)>;
+// Reading style, for functions whose parameters are all by value and which never run script code
+// (text and number helpers): the interpreter lends them its slots instead of copying each argument.
+using THalReader = TValue (*)(const TValue* args);
 
 // Parameter kinds.
 enum : uint8_t {
@@ -34,6 +37,7 @@ struct TFunListItem {
   bool Style2 = false;
   THalMethod Handler;
   THalMethod2 Handler2;
+  THalReader Reader = nullptr;  // set for the reading style; Handler then calls it too
   int ParamCount = 0;
   uint8_t ProcFlag = 0;  // 1 for procedures
   uint8_t Kinds[HAL_MAX_PARAMS + 1] = {};
@@ -61,6 +65,8 @@ void AddProc(std::string_view name, THalMethod h, const uint8_t* kinds, int high
 void AddFun(std::string_view name, THalMethod h, const uint8_t* kinds, int high);
 void AddProc2(std::string_view name, THalMethod2 h, const uint8_t* kinds, int high);
 void AddFun2(std::string_view name, THalMethod2 h, const uint8_t* kinds, int high);
+// Falls back to an ordinary function when a kind is not by value.
+void AddReaderFun(std::string_view name, THalReader f, std::initializer_list<uint8_t> kinds);
 // Convenience forms: AddFun("Length", h, {pkValue}); AddFun("TSTRINGS.COUNT", h, {pkNone}).
 void AddProc(std::string_view name, THalMethod h, std::initializer_list<uint8_t> kinds);
 void AddFun(std::string_view name, THalMethod h, std::initializer_list<uint8_t> kinds);

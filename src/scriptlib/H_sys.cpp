@@ -33,12 +33,12 @@ void RegisterStringEditing() {
             return TValue();
           },
           {pkVar, pkValue});
-  AddFun("Length",
-         [](TObjHandle, const std::string&, TValue* a, int) {
-           // a string's own length without copying it
-           return TValue(static_cast<int32_t>(a[0].IsString() ? a[0].StrVal().size() : a[0].AsString().size()));
-         },
-         {pkValue});
+  AddReaderFun("Length",
+               [](const TValue* a) {
+                 // a string's own length without copying it
+                 return TValue(static_cast<int32_t>(a[0].IsString() ? a[0].StrVal().size() : a[0].AsString().size()));
+               },
+               {pkValue});
   AddProc("Insert",
           [](TObjHandle, const std::string&, TValue* a, int) {
             std::string s = a[1].AsString();
@@ -47,17 +47,15 @@ void RegisterStringEditing() {
             return TValue();
           },
           {pkValue, pkVar, pkValue});
-  AddFun("Pos",
-         [](TObjHandle, const std::string&, TValue* a, int) {
-           return TValue(static_cast<int32_t>(PosText(a[0].AsString(), a[1].AsString())));
-         },
-         {pkValue, pkValue});
-  AddFun("Copy",
-         [](TObjHandle, const std::string&, TValue* a, int) {
-           if (a[0].IsString()) return TValue(CopyText(a[0].StrVal(), a[1].AsInt64(), a[2].AsInt64()));
-           return TValue(CopyText(a[0].AsString(), a[1].AsInt64(), a[2].AsInt64()));
-         },
-         {pkValue, pkValue, pkValue});
+  AddReaderFun("Pos",
+               [](const TValue* a) { return TValue(static_cast<int32_t>(PosText(a[0].AsString(), a[1].AsString()))); },
+               {pkValue, pkValue});
+  AddReaderFun("Copy",
+               [](const TValue* a) {
+                 if (a[0].IsString()) return TValue(CopyText(a[0].StrVal(), a[1].AsInt64(), a[2].AsInt64()));
+                 return TValue(CopyText(a[0].AsString(), a[1].AsInt64(), a[2].AsInt64()));
+               },
+               {pkValue, pkValue, pkValue});
   AddProc("Delete",
           [](TObjHandle, const std::string&, TValue* a, int) {
             std::string s = a[0].AsString();

@@ -241,6 +241,34 @@ TEST_F(HostCalls, RegistrationReplacesAndDeletes) {
   DelProc("NoArgs");
 }
 
+// Reading-style functions see the argument slots themselves; what they keep must stay theirs,
+// an error must leave nothing lent, and a temporary handed over is used up.
+TEST_F(HostCalls, ReadersSeeTheirArgumentsWithoutCopies) {
+  static TValue kept;
+  AddReaderFun("KeepFirst",
+               [](const TValue* a) {
+                 if (a[0].AsString().empty()) throw ERunTimeError("KeepFirst: empty text");
+                 kept = a[0];
+                 return TValue(a[0].AsString() + a[1].AsString());
+               },
+               {pkValue, pkValue});
+  AddReaderFun("NotReader", [](const TValue* a) { return a[0]; }, {pkVar});
+  EXPECT_NE(Funs().Item(Funs().IndexOf("KeepFirst")).Reader, nullptr);
+  EXPECT_EQ(Funs().Item(Funs().IndexOf("NotReader")).Reader, nullptr);  // by reference: an ordinary call
+
+  EXPECT_EQ(Body("s, t: string; i: integer;",
+                 "s := 'ab'; t := KeepFirst(KeepFirst(s, 'c'), 1); Print(t); Print(s); "
+                 "for i := 1 to 3 do t := KeepFirst(t + 'x', i); Print(t); NotReader(s); Print(s)"),
+            "abc1|ab|abc1x1x2x3|ab");
+  EXPECT_EQ(kept.AsString(), "abc1x1x2x");  // the copy it took outlives the program
+  EXPECT_EQ(ErrorOf("program T;\nvar s: string;\nbegin\n  s := '';\n  Print(KeepFirst(s + s, 'x'));\nend."),
+            "Runtime error line 5: KeepFirst: empty text");
+  EXPECT_EQ(Body("s: string;", "s := 'q'; Print(KeepFirst(s, s))"), "qq");
+  kept = TValue();
+  DelProc("KeepFirst");
+  DelProc("NotReader");
+}
+
 TEST_F(HostCalls, HostParametersAndProviders) {
   SetHalParam("Limit", TValue(int32_t(3)));
   EXPECT_EQ(GetHalParam("LIMIT").AsInteger(), 3);
