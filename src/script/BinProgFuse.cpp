@@ -18,6 +18,7 @@ struct TMicro {
   int start, len;
   TBinProg::TExec x;
   bool fused = false;  // x differs from the plain instruction at start
+  bool fresh = true;   // made (or first seen) in this pass or the one before
 };
 
 bool isBinary(int op) { return op >= ocAdd && op <= ocLt && op != ocNot; }
@@ -163,28 +164,35 @@ class TFuser {
     return true;
   }
 
-  // One pass over in, written to out (a buffer kept between passes: no fresh pages each time).
-  void pass(const std::vector<TMicro>& in, std::vector<TMicro>& out, bool& changed) const {
-    out.clear();
-    for (size_t j = 0; j < in.size(); ++j) {
+  // One pass over list, compacted in place (an entry is written no later than it is read). Only a
+  // window with a fresh entry can fuse: every other window was tried in an earlier pass of this
+  // round, with the same entries and so the same outcome.
+  void pass(std::vector<TMicro>& list, bool& changed) const {
+    const size_t n = list.size();
+    size_t w = 0;
+    for (size_t j = 0; j < n; ++j) {
       TMicro ra, rb;
-      if (j + 2 < in.size() && reorder(in[j], in[j + 1], in[j + 2], ra, rb)) {
-        out.push_back(ra);
-        out.push_back(rb);
+      if (j + 2 < n && (list[j].fresh || list[j + 1].fresh || list[j + 2].fresh) &&
+          reorder(list[j], list[j + 1], list[j + 2], ra, rb)) {
+        list[w++] = ra;
+        list[w++] = rb;
         j += 2;
         changed = true;
         continue;
       }
       TBinProg::TExec m;
-      if (j + 1 < in.size() && !target_[static_cast<size_t>(in[j + 1].start)] && fusable(in[j]) && fusable(in[j + 1]) &&
-          merge(in[j].x, in[j + 1].x, m)) {
-        out.push_back({in[j].start, in[j].len + in[j + 1].len, m, true});
+      if (j + 1 < n && (list[j].fresh || list[j + 1].fresh) && !target_[static_cast<size_t>(list[j + 1].start)] &&
+          fusable(list[j]) && fusable(list[j + 1]) && merge(list[j].x, list[j + 1].x, m)) {
+        const TMicro f{list[j].start, list[j].len + list[j + 1].len, m, true, true};
+        list[w++] = f;
         ++j;
         changed = true;
       } else {
-        out.push_back(in[j]);
+        if (w != j) list[w] = list[j];
+        list[w++].fresh = false;
       }
     }
+    list.resize(w);
   }
 
  private:
@@ -301,7 +309,7 @@ void TBinProg::fuse() {
   std::vector<bool> target(static_cast<size_t>(n) + 1, false);
   for (int32_t place : labels_) target[static_cast<size_t>(place)] = true;
   // The pass buffers stay with the thread: fresh pages for every load cost more than the fusion.
-  thread_local std::vector<TMicro> list, spare;
+  thread_local std::vector<TMicro> list, spare;  // they swap: both keep room for the whole program
   list.clear();
   list.reserve(static_cast<size_t>(n));
   spare.reserve(static_cast<size_t>(n));
@@ -314,10 +322,10 @@ void TBinProg::fuse() {
   TFuser fuser(target, variableSlots_, constBase_);
   for (int round = 0; round < 2; ++round) {
     fuser.copyPairs_ = round == 1;
+    for (TMicro& m : list) m.fresh = true;  // the rules changed: every window is new
     for (bool changed = true; changed;) {
       changed = false;
-      fuser.pass(list, spare, changed);
-      list.swap(spare);
+      fuser.pass(list, changed);
     }
     if (round == 0) fuseHostCalls(list, target, fuser, constBase_, hostArgs_, spare);
   }

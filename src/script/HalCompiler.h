@@ -192,7 +192,7 @@ class THalCompiler {
   std::string keyFor(const std::string& name) const;
   TIdentListItem* AddVars(const std::string& name, int number, int kind);
   TIdentListItem* VarByName(const std::string& name);
-  std::string VarIDByName(const std::string& name);  // key found, or empty
+  std::string VarIDByName(const std::string& name);  // key found, or empty; found_ then points at its entry
   TIdentListItem* VarByNameThisLevel(const std::string& name);
   bool IsGlobalVar(std::string_view name) const { return globals_.find(name) != globals_.end(); }
   void pushScope(const std::string& name) { scope_ += name + "."; }
@@ -242,7 +242,8 @@ class THalCompiler {
   TToken last_;
   // compiler state
   std::string unitPrefix_, scope_;
-  std::string keyBuf_, scopeBuf_;  // scratch of the name search
+  std::string keyBuf_, scopeBuf_;    // scratch of the name search
+  TIdentListItem* found_ = nullptr;  // the entry VarIDByName found last
   std::set<std::string, std::less<>> globals_;
   std::vector<std::string> units_;
   std::map<std::string, int> labelNames_;

@@ -54,7 +54,9 @@ std::string THalCompiler::VarIDByName(const std::string& name) {
   auto has = [&](std::string_view prefix) {
     k.assign(prefix);
     k.append(name);
-    return idents_.find(k) != idents_.end();
+    const auto it = idents_.find(k);
+    found_ = it == idents_.end() ? nullptr : &it->second;
+    return found_ != nullptr;
   };
   auto outer = [](std::string_view s) {  // "P.F.G." -> "P.F."; "P." -> ""
     if (s.empty()) return s;
@@ -96,9 +98,8 @@ std::string THalCompiler::VarIDByName(const std::string& name) {
 }
 
 TIdentListItem* THalCompiler::VarByName(const std::string& name) {
-  const std::string key = VarIDByName(name);
-  if (key.empty()) return nullptr;
-  return &idents_.find(key)->second;
+  if (VarIDByName(name).empty()) return nullptr;
+  return found_;
 }
 
 TIdentListItem* THalCompiler::VarByNameThisLevel(const std::string& name) {

@@ -232,7 +232,7 @@ int THalCompiler::identfactor(const std::string& first) {
     }
     const std::string key = VarIDByName(name);
     if (!key.empty()) {
-      const TIdentListItem& e = idents_.find(key)->second;
+      const TIdentListItem& e = *found_;
       const int tmp = newTemp();
       switch (e.Kind) {
         case 0:
@@ -286,8 +286,8 @@ void THalCompiler::emitHostCall(int entry, const std::vector<int>& args, int res
 
 int THalCompiler::getuserfunction(const std::string& name, bool statement, const TBinding& binding) {
   const std::string key = VarIDByName(name);
-  if (!key.empty() && idents_.find(key)->second.Kind == 1) {
-    const int res = getinternalfun(key, idents_.find(key)->second);
+  if (!key.empty() && found_->Kind == 1) {
+    const int res = getinternalfun(key, *found_);
     const int tmp = newTemp();
     putcode(ocCopy, tmp, res);
     return tmp;
