@@ -7,6 +7,7 @@
 #include <optional>
 #include <thread>
 
+#include "StandardApp/Framepool.h"
 #include "StandardApp/Opencuthread.h"
 #include "StandardApp/Zassert.h"
 #include "StandardApp/Zematcore.h"
@@ -146,7 +147,7 @@ int CCuIoBase::ReadFrame(void* buffer, int* pLen, unsigned timeoutMs) {
     std::memcpy(buffer, frame, n);
     static_cast<uint8_t*>(buffer)[n] = 0;
     *pLen = Len + 1;
-    delete[] frame;
+    framepool::Give(frame);
     return Z_OK;
   }
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "StandardApp/Framepool.h"
 #include "StandardApp/Tracer.h"
 #include "StandardApp/Zassert.h"
 #include "StandardApp/Zematcore.h"
@@ -53,7 +54,7 @@ bool CZematInstr::TestMsgComplete() {
 uint8_t* CZematInstr::GetMessage() {
   unsigned length = ReadU16(m_ip);
   Z_ASSERT(length >= (unsigned)Z_HEADER_LEN && (long)length <= m_iend - m_ip, Z_MODULE_FROM);
-  auto* frame = new uint8_t[length];
+  uint8_t* frame = framepool::Take(length);
   std::memcpy(frame, m_ip, length);
   m_ip += length;
   return frame;

@@ -1,4 +1,4 @@
-// Queue_test.cpp: TLQueue order, empty pops and waits; items handed over between threads.
+// Queue_test.cpp: TLQueue order, empty pops and waits; items and frame buffers handed over between threads.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "StandardApp/Framepool.h"
 #include "StandardApp/Tlqueue.h"
 
 TEST(Queue, PushPopKeepsOrderAndEmptyPopGivesNull) {
@@ -64,7 +65,8 @@ TEST(ThreadedQueue, WaitPopWakesForAnotherThreadsPush) {
 }
 
 // The reader's hand-over: frames made on one thread, pushed in batches, taken by two threads at
-// once and freed there. Each frame is taken once, intact, and each taker sees them in order.
+// once and handed back there (small buffers return to the maker for reuse). Each frame is taken
+// once, intact, and each taker sees them in order.
 TEST(ThreadedQueue, FramesTakenByTwoThreadsArriveOnceInOrderAndIntact) {
   TLQueue q;
   constexpr uint32_t kFrames = 40000;
@@ -86,14 +88,14 @@ TEST(ThreadedQueue, FramesTakenByTwoThreadsArriveOnceInOrderAndIntact) {
       for (uint32_t k = 8; k < size; ++k)
         if (frame[k] != static_cast<uint8_t>(seq + k)) ++damaged;
       seen[who].push_back(seq);
-      delete[] frame;
+      framepool::Give(frame);
     }
   };
   std::thread a(take, 0), b(take, 1);
   std::vector<void*> batch;
   for (uint32_t seq = 0; seq < kFrames; ++seq) {
-    const uint32_t size = 8 + seq % 7 * 40;  // small and large frames (8..248 bytes)
-    auto* frame = new uint8_t[size];
+    const uint32_t size = 8 + seq % 9 * 40;  // small and large frames (8..328 bytes)
+    uint8_t* frame = framepool::Take(size);
     std::memcpy(frame, &seq, 4);
     std::memcpy(frame + 4, &size, 4);
     for (uint32_t k = 8; k < size; ++k) frame[k] = static_cast<uint8_t>(seq + k);
