@@ -87,11 +87,15 @@ void Compare(const char* label, EngineFn engineRound, RawFn rawRound) {
 
 int main(int argc, char** argv) {
   // An optional factor scales the frame counts (quick runs: 0.1); "profile" runs only the engine
-  // against the in-process instrument (4500-byte frames, or the payload size given after it), for perf.
-  if (argc > 1 && std::string(argv[1]) == "profile") {
+  // against the in-process instrument (4500-byte frames, or the payload size given after it), for perf;
+  // "profile-plain" does the same for the plain socket reader.
+  if (argc > 1 && (std::string(argv[1]) == "profile" || std::string(argv[1]) == "profile-plain")) {
+    const bool plain = std::string(argv[1]) == "profile-plain";
     const int payload = argc > 2 ? std::atoi(argv[2]) : 4496;
-    Rate e = EngineLocalRound(payload > 1000 ? 200000 : 4000000, payload);
-    std::printf("engine, in-process instrument: %.0f frames/s %.1f MB/s\n", e.framesPerSecond, e.megabytesPerSecond);
+    const long count = payload > 1000 ? 200000 : 4000000;
+    Rate e = plain ? RawLocalRound(count, payload) : EngineLocalRound(count, payload);
+    std::printf("%s, in-process instrument: %.0f frames/s %.1f MB/s\n", plain ? "plain reader" : "engine",
+                e.framesPerSecond, e.megabytesPerSecond);
     return 0;
   }
   double scale = argc > 1 ? std::atof(argv[1]) : 1.0;
