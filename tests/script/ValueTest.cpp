@@ -1,6 +1,8 @@
 // The value type: operator categories, conversions, text forms, arrays and object references.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "ScriptTestUtil.h"
 
 namespace {
@@ -125,6 +127,27 @@ TEST(Value, StringsShareBuffersAndArraysCopyOnWrite) {
   TValue bad = TValue::NewArray(0, 2);
   bad.SetItem(0, TValue(int32_t(50)));
   EXPECT_EQ(OpenArrayCount(bad), 2);
+}
+
+// Texts made on one thread are dropped by two others while it makes more (short texts' buffers
+// are kept per thread for reuse): every value keeps its own text throughout.
+TEST(Value, ThreadedTextsDroppedOnOtherThreadsStayApart) {
+  auto text = [](size_t i) { return std::to_string(i) + (i % 3 ? "" : std::string(40, 'x')); };
+  std::vector<TValue> made(30000);
+  for (int round = 0; round < 3; ++round) {
+    for (size_t i = 0; i < made.size(); ++i) made[i] = TValue(text(i));
+    std::vector<TValue> kept(made.begin(), made.begin() + 100);  // shared with this thread
+    auto drop = [&](size_t from) {
+      for (size_t i = from; i < made.size(); i += 2) made[i] = TValue();
+    };
+    std::thread even(drop, 0), odd(drop, 1);
+    std::vector<TValue> fresh;
+    for (size_t i = 0; i < 5000; ++i) fresh.emplace_back("f" + std::to_string(i));
+    even.join();
+    odd.join();
+    for (size_t i = 0; i < kept.size(); ++i) ASSERT_EQ(kept[i].StrVal(), text(i));
+    for (size_t i = 0; i < fresh.size(); ++i) ASSERT_EQ(fresh[i].StrVal(), "f" + std::to_string(i));
+  }
 }
 
 TEST(Value, ObjectReferences) {
