@@ -142,11 +142,11 @@ TEST(Value, ThreadedTextsDroppedOnOtherThreadsStayApart) {
     };
     std::thread even(drop, 0), odd(drop, 1);
     std::vector<TValue> fresh;
-    for (size_t i = 0; i < 5000; ++i) fresh.emplace_back("f" + std::to_string(i));
+    for (size_t i = 0; i < 5000; ++i) fresh.emplace_back(std::to_string(i) + "f");
     even.join();
     odd.join();
     for (size_t i = 0; i < kept.size(); ++i) ASSERT_EQ(kept[i].StrVal(), text(i));
-    for (size_t i = 0; i < fresh.size(); ++i) ASSERT_EQ(fresh[i].StrVal(), "f" + std::to_string(i));
+    for (size_t i = 0; i < fresh.size(); ++i) ASSERT_EQ(fresh[i].StrVal(), std::to_string(i) + "f");
   }
 }
 
